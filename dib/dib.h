@@ -1,0 +1,179 @@
+// Bitmap library: packed device-independent bitmaps in movable memory blocks,
+// and the one operation dispatcher over them.
+//
+// A DibHandle's block holds, with no gaps: the information header (40 bytes
+// for every bitmap this library makes), the colour table (4-byte entries:
+// blue, green, red, reserved) and the pixel rows, each padded to 4 bytes,
+// bottom-up when the height is positive, top-down when it is negative.
+#ifndef TARVO_DIB_H
+#define TARVO_DIB_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cwchar>
+
+#include "platform/platform.h"
+
+typedef PlatMem DibHandle;
+
+// The 40-byte information header, little-endian on disk and in memory.
+struct DibInfoHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bit_count;
+    uint32_t compression;
+    uint32_t image_size;
+    int32_t x_ppm;
+    int32_t y_ppm;
+    uint32_t colours_used;
+    uint32_t colours_important;
+};
+static_assert(sizeof(DibInfoHeader) == 40, "information header is 40 bytes");
+
+enum {
+    DIB_HEADER_SIZE = 40,
+    DIB_CORE_HEADER_SIZE = 12,
+    DIB_DEFAULT_PPM = 3780,  // 96 dots per inch
+};
+
+enum {
+    DIB_COMPRESSION_NONE = 0,
+    DIB_COMPRESSION_RLE8 = 1,
+    DIB_COMPRESSION_RLE4 = 2,
+};
+
+// Status codes. 0 is success.
+enum {
+    DIB_OK = 0,
+    DIB_UNKNOWN_OPERATION = 1,
+    DIB_CLIP_NO_PRIVATE_DATA = 1,  // taking a private format that holds nothing
+    DIB_ERR_NO_MEMORY = -1,
+    DIB_ERR_NO_BITMAP = -2,
+    DIB_ERR_LOCK = -3,
+    DIB_ERR_STRETCH_MODE = -5,
+    DIB_ERR_DRAW = -6,
+    DIB_ERR_BIT_COUNT = -8,
+    DIB_ERR_OPEN_READ = -10,
+    DIB_ERR_OPEN_WRITE = -11,
+    DIB_ERR_READ = -12,
+    DIB_ERR_WRITE = -13,
+    DIB_ERR_FILE_SIZE = -15,
+    DIB_ERR_SEEK = -16,
+    DIB_ERR_CLIP_OPEN = -20,
+    DIB_ERR_CLIP_CLOSE = -21,
+    DIB_ERR_CLIP_NO_DIB = -22,
+    DIB_ERR_CLIP_NO_DATA = -23,
+    DIB_ERR_CLIP_SET = -24,
+    DIB_ERR_UNSUPPORTED = -25,
+    DIB_ERR_ANGLE = -26,
+    DIB_ERR_NO_VIEW = -111,
+};
+
+// Operation codes of dib_command.
+enum {
+    DIB_OP_LOAD = 1,
+    DIB_OP_SAVE = 2,
+    DIB_OP_CREATE = 5,
+    DIB_OP_FREE = 6,
+    DIB_OP_DRAW = 7,
+    DIB_OP_ROTATE_CW = 8,
+    DIB_OP_ROTATE_CCW = 9,
+    DIB_OP_GET_HEADER = 10,
+    DIB_OP_WIDTH = 11,
+    DIB_OP_HEIGHT = 12,
+    DIB_OP_SIZE = 13,
+    DIB_OP_WIDTH_TENTH_MM = 14,
+    DIB_OP_HEIGHT_TENTH_MM = 15,
+    DIB_OP_SIZE_TENTH_MM = 16,
+    DIB_OP_XRES_CDPI = 17,
+    DIB_OP_YRES_CDPI = 18,
+    DIB_OP_RES_CDPI = 19,
+    DIB_OP_MIRROR = 20,
+    DIB_OP_FLIP = 21,
+    DIB_OP_TO_CLIPBOARD = 22,
+    DIB_OP_FROM_CLIPBOARD = 23,
+    DIB_OP_CONVERT_RES = 24,
+    DIB_OP_LOAD_DPI = 25,
+    DIB_OP_SAVE_DPI = 26,
+    DIB_OP_HDR_SIZE_TENTH_MM = 100,
+    DIB_OP_HDR_RES_CDPI = 101,
+    DIB_OP_HDR_PALETTE_ENTRIES = 102,
+    DIB_OP_HDR_PIXEL_BYTES = 103,
+    DIB_OP_HDR_DPI_SIZE_TENTH_MM = 104,
+    DIB_OP_HDR_DPI_RES_CDPI = 105,
+};
+
+// The one entry point. Subject and parameter depend on the code: a handle,
+// the address of a handle variable, a header pointer, a wide path, an
+// argument block, or a packed number carried in the pointer's bits.
+int dib_command(int code, void* subject, void* param);
+
+// Colour-table entries of a header (40-byte or larger, or a 12-byte core
+// header): colours used when nonzero, else 2 / 16 / 256 for 1 / 4 / 8 bits.
+int dib_palette_entries(const void* header);
+
+// Row stride in bytes, padded to 4; computed in 64 bits, so callers check it
+// against their limits before allocating.
+int64_t dib_stride(int64_t width, int64_t bit_count);
+
+// A locked view of a bitmap.
+struct DibView {
+    int32_t width;
+    int32_t rows;
+    int32_t row_bytes;   // unpadded
+    int32_t stride;
+    int32_t padding;
+    int32_t bit_count;
+    int32_t x_res;
+    int32_t y_res;
+    DibHandle handle;
+    int64_t total_size;
+    DibInfoHeader* header;
+    uint8_t* colours;
+    int32_t colour_bytes;
+    uint8_t* pixels;
+    int64_t pixel_bytes;
+};
+int dib_view_open(DibView* view, DibHandle h);  // 0, -111 or -3
+void dib_view_close(DibView* view);
+
+// Creates a zero-filled bitmap; colour_table (when not null, for 1, 2, 4 and
+// 8 bits) supplies the table's bytes. 16 bits and unknown counts give -8.
+int dib_create(int32_t width, int32_t height, int bit_count, int32_t x_ppm,
+               int32_t y_ppm, const void* colour_table, DibHandle* out);
+
+int dib_describe(DibHandle h, int kind, char* text, size_t text_size);
+
+// Locks the block and returns the pixel array (and the header through
+// header_out when given); null when the lock fails.
+uint8_t* dib_lock_bits(DibHandle h, DibInfoHeader** header_out);
+void dib_unlock(DibHandle h);
+
+// BMP files. On failure *var is null and nothing is leaked.
+int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag);
+// The same from bytes of a whole BMP file already in memory.
+int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size,
+                        int dpi_flag);
+int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag);
+int dib_decode_rle(DibHandle* var);
+
+// Transforms and transfers.
+int dib_rotate(DibHandle source, int angle, DibHandle* var);
+int dib_mirror(DibHandle source, DibHandle* var);
+int dib_flip(DibHandle source, DibHandle* var);
+int dib_copy(PlatMem source, DibHandle* out, int res_mode, int* bit_count_out);
+
+// Argument block of DIB_OP_CREATE: seven 32-bit words, the first unread.
+struct DibCreateArgs {
+    int32_t unused;
+    int32_t width;
+    int32_t height;
+    int32_t bit_count;
+    int32_t x_ppm;
+    int32_t y_ppm;
+    const void* colour_table;
+};
+
+#endif

@@ -1,0 +1,129 @@
+// Writer internals shared by the files of pdf/ and pdf/security/. Not for
+// callers outside the writer.
+#ifndef TARVO_PDFW_PRIVATE_H
+#define TARVO_PDFW_PRIVATE_H
+
+#include <cstdio>
+
+#include "pdf/pdfw.h"
+#include "pdf/security/security.h"
+
+// Offsets in the cross-reference table have 10 digits.
+constexpr int64_t PDFW_MAX_FILE_OFFSET = 9999999999LL;
+
+// Stage markers of creation, page adding and closing.
+enum {
+    PDFW_STAGE_CREATE = 1,
+    PDFW_STAGE_OPEN = 2,
+    PDFW_STAGE_PAGE = 3,
+    PDFW_STAGE_PAGES = 4,
+    PDFW_STAGE_INFO = 5,
+    PDFW_STAGE_ENCRYPT = 6,
+    PDFW_STAGE_CATALOG = 7,
+    PDFW_STAGE_XREF = 8,
+    PDFW_STAGE_TRAILER = 9,
+    PDFW_STAGE_FOOTER = 10,
+    PDFW_STAGE_CLOSE = 11,
+};
+
+struct PdfXrefEntry {
+    uint32_t generation;
+    int64_t offset;
+    char kind;  // 'n' or 'f'
+    int32_t page_ordinal;
+};
+
+struct PdfEncodingChoices {
+    int compression_on;
+    int truecolour;
+    int truecolour_quality;
+    int palette;
+    int palette_quality;
+    int grey;
+    int grey_quality;
+    int bilevel;
+    int further1;
+    int further2;
+    int compare_ccitt_flate;
+};
+
+struct PdfViewing {
+    int exec_mode;
+    int auto_advance;
+    int page_time;
+    int transition_style;
+    int transition_direction;
+    int transition_time;
+    int loop;
+    uint32_t background;  // 0x00BBGGRR
+    uint32_t viewer_flags;
+    int page_mode;
+    int page_layout;
+    int zoom_mode;
+    int zoom_value;
+    int start_page;
+};
+
+struct PdfSecurity {
+    int dict_present;
+    int on;
+    PdfObjectId dict_id;
+    int32_t v;
+    int32_t r;
+    int32_t key_length;  // bytes
+    int32_t p;
+    uint8_t o[32];
+    uint8_t u[32];
+    uint8_t file_key[16];
+    uint8_t file_id[16];
+    PdfObjectId current;
+};
+
+struct PdfDocument {
+    FILE* out;
+    wchar_t* out_path;   // owned, pdfw_alloc'ed; null until created
+    int64_t position;    // bytes written so far
+    int64_t mem_in_use;
+    int64_t mem_peak;
+    int rotation;
+    int page_preset;
+    int32_t page_width;
+    int32_t page_height;
+    int crop_mode;
+    int32_t crop_box[4];
+    int info_from_file;
+    PdfObject* doc_info_obj;
+
+    // Pages.
+    int page_rotation;       // -1: no /Rotate
+    int next_size_selector;  // -1: no /MediaBox per page
+    int32_t next_width;
+    int32_t next_height;
+    int32_t page_count;
+
+    Md5Context digest;
+    int last_error;
+    int stage;
+
+    PdfXrefEntry* xref;
+    int32_t xref_count;
+    int32_t xref_capacity;
+    int64_t prev_xref_offset;
+    int64_t xref_offset;
+
+    PdfObjectId root_id;
+    PdfObjectId info_id;
+    PdfObjectId pages_id;
+
+    int required_version;
+    PdfSecurity security;
+    PdfEncodingChoices encoding;
+    PdfViewing viewing;
+    int pdfa;
+    wchar_t icc_path[260];
+
+    char* content;  // current page's content text
+    size_t content_capacity;
+};
+
+#endif

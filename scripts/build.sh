@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one variant: release (default) or asan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+variant=${1:-release}
+case "$variant" in
+  release) flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_BENCH=ON) ;;
+  asan)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON) ;;
+  fuzz)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON -DTARVO_FUZZ=ON -DTARVO_TESTS=OFF
+                  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "unknown variant: $variant" >&2; exit 2 ;;
+esac
+cmake -S . -B "build/$variant" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "build/$variant" -j "$(nproc)"
