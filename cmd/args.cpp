@@ -1,0 +1,1 @@
+#include "cmd/tarvo.h"

@@ -1,0 +1,1 @@
+#include "dib/dib.h"

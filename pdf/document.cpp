@@ -1,0 +1,1 @@
+#include "pdf/pdfw_private.h"
