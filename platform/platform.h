@@ -18,14 +18,17 @@
 
 // Decodes UTF-8 bytes into a wide string; stray bytes become U+DC80 + byte.
 // Returns a malloc'ed, NUL-terminated string (free with std::free), or null
-// when out of memory.
+// when out of memory or when bytes is null.
 wchar_t* plat_utf8_to_wide(const char* bytes);
 
 // The reverse: encodes a wide string as UTF-8, turning U+DC80..U+DCFF back
-// into the single bytes they stand for. malloc'ed result, or null.
+// into the single bytes they stand for. Other surrogates and values beyond
+// U+10FFFF have no UTF-8 form and become U+FFFD. malloc'ed result, or null
+// (out of memory, null text).
 char* plat_wide_to_utf8(const wchar_t* text);
 
-// Opens a file named by a wide path, as fopen does with the same mode.
+// Opens a file named by a wide path, as fopen does with the same mode;
+// null with errno set on failure.
 FILE* plat_wfopen(const wchar_t* path, const char* mode);
 
 // ---------------------------------------------------------------------------

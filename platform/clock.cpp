@@ -1,0 +1,100 @@
+// Clock and tick count, with test hooks that pin them.
+#include "platform/platform.h"
+
+#include <ctime>
+
+namespace {
+
+PlatTimeHook g_time_hook = nullptr;
+PlatTickHook g_tick_hook = nullptr;
+
+void from_tm(const std::tm& tm, long nsec, PlatTime* out) {
+    out->year = tm.tm_year + 1900;
+    out->month = tm.tm_mon + 1;
+    out->day_of_week = tm.tm_wday;
+    out->day = tm.tm_mday;
+    out->hour = tm.tm_hour;
+    out->minute = tm.tm_min;
+    // A leap second (tm_sec 60) has no place in the Windows-style record.
+    out->second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
+    out->millisecond = int(nsec / 1000000);
+}
+
+void read_clock(PlatTime* out, bool local) {
+    std::timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::tm tm{};
+    if (local)
+        localtime_r(&ts.tv_sec, &tm);
+    else
+        gmtime_r(&ts.tv_sec, &tm);
+    from_tm(tm, ts.tv_nsec, out);
+}
+
+bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int days_in_month(int y, int m) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && is_leap(y) ? 29 : days[m - 1];
+}
+
+// Days from 1601-01-01 (the first day of a 400-year Gregorian cycle) to the
+// given date.
+int64_t days_since_1601(int y, int m, int d) {
+    int64_t yy = y - 1601;
+    int64_t days = yy * 365 + yy / 4 - yy / 100 + yy / 400;
+    for (int k = 1; k < m; ++k) days += days_in_month(y, k);
+    return days + d - 1;
+}
+
+}  // namespace
+
+void plat_system_time(PlatTime* utc) {
+    if (!utc) return;
+    if (g_time_hook) {
+        PlatTime unused{};
+        *utc = PlatTime{};
+        g_time_hook(utc, &unused);
+        return;
+    }
+    read_clock(utc, false);
+}
+
+void plat_local_time(PlatTime* local) {
+    if (!local) return;
+    if (g_time_hook) {
+        PlatTime unused{};
+        *local = PlatTime{};
+        g_time_hook(&unused, local);
+        return;
+    }
+    read_clock(local, true);
+}
+
+bool plat_time_to_filetime(const PlatTime* t, int64_t* out) {
+    // The range Windows accepts; 30827 is the last year a signed 64-bit count
+    // of 100 ns units from 1601 reaches in full.
+    if (!t || !out) return false;
+    if (t->year < 1601 || t->year > 30827 || t->month < 1 || t->month > 12) return false;
+    if (t->day < 1 || t->day > days_in_month(t->year, t->month)) return false;
+    if (t->hour < 0 || t->hour > 23 || t->minute < 0 || t->minute > 59 || t->second < 0 ||
+        t->second > 59 || t->millisecond < 0 || t->millisecond > 999)
+        return false;
+    int64_t seconds = ((days_since_1601(t->year, t->month, t->day) * 24 + t->hour) * 60 +
+                       t->minute) * 60 + t->second;
+    *out = seconds * 10000000 + int64_t(t->millisecond) * 10000;
+    return true;
+}
+
+uint32_t plat_tick_count() {
+    if (g_tick_hook) return g_tick_hook();
+    std::timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    // Wraps after 49.7 days, as the Windows tick count does; callers only
+    // take differences.
+    uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+    return uint32_t(ms);
+}
+
+void plat_set_time_hook(PlatTimeHook hook) { g_time_hook = hook; }
+void plat_set_tick_hook(PlatTickHook hook) { g_tick_hook = hook; }
