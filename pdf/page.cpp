@@ -1,0 +1,198 @@
+// Pages and content streams: one image page per call, the per-page media
+// size and rotation, and the content text buffer.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "pdf/pdfw_private.h"
+
+namespace {
+
+constexpr size_t PDFW_CONTENT_STEP = 256;
+// A4 in whole points, as document units.
+constexpr int32_t PDFW_A4_SHORT = 59500;
+constexpr int32_t PDFW_A4_LONG = 84200;
+
+// Document units as points with two decimals, each followed by one space.
+bool content_number(PdfDocument* doc, int64_t value) {
+    char text[32];
+    pdfw_format_fixed(static_cast<long>(value), 2, text);
+    return pdfw_content_printf(doc, "%s ", text);
+}
+
+void content_reset(PdfDocument* doc) {
+    if (doc->content) doc->content[0] = 0;
+}
+
+void content_release(PdfDocument* doc) {
+    pdfw_free(doc, doc->content);
+    doc->content = nullptr;
+    doc->content_capacity = 0;
+}
+
+// Clip to C, then map the unit square onto R; PDF's y axis runs upward from
+// the bottom edge of a page of height H.
+bool place_image(PdfDocument* doc, int32_t page_height, const PageRect& r, const PageRect* clip,
+                 PdfObjectId image) {
+    const int64_t h = page_height;
+    bool ok = pdfw_content_printf(doc, "q\n");
+    if (ok && clip) {
+        ok = content_number(doc, clip->x) && content_number(doc, h - clip->y - clip->h) &&
+             content_number(doc, clip->w) && content_number(doc, clip->h) &&
+             pdfw_content_printf(doc, "re W n\n");
+    }
+    return ok && content_number(doc, r.w) && pdfw_content_printf(doc, "0 0 ") &&
+           content_number(doc, r.h) && content_number(doc, r.x) &&
+           content_number(doc, h - r.y - r.h) && pdfw_content_printf(doc, "cm\n") &&
+           pdfw_content_printf(doc, "/R%ld Do\n", static_cast<long>(image.number)) &&
+           pdfw_content_printf(doc, "Q\n");
+}
+
+bool write_resources(PdfDocument* doc, PdfObjectId image, PdfObjectId* id) {
+    PdfObject* dict = pdfw_dict_new(doc);
+    if (!dict) return false;
+    char key[32];
+    std::snprintf(key, sizeof key, "R%ld", static_cast<long>(image.number));
+    bool ok = pdfw_dict_set_ref(doc, dict, key, image) && pdfw_obj_new(doc, id, 0) &&
+              pdfw_object(doc, *id, dict);
+    pdfw_object_free(doc, dict);
+    return ok;
+}
+
+bool write_page(PdfDocument* doc, PdfObjectId resources, PdfObjectId contents) {
+    doc->page_count += 1;
+    PdfObjectId id{};
+    if (!pdfw_obj_new(doc, &id, doc->page_count)) return false;
+    PdfObject* page = pdfw_dict_new(doc);
+    if (!page) return false;
+    bool ok = pdfw_dict_set_name(doc, page, "Type", "Page") &&
+              pdfw_dict_set_ref(doc, page, "Parent", doc->pages_id);
+    if (ok && doc->next_size_selector != -1) {
+        PdfObject* box = pdfw_dict_set_array(doc, page, "MediaBox");
+        ok = box && pdfw_array_add_hundredths(doc, box, 0) &&
+             pdfw_array_add_hundredths(doc, box, 0) &&
+             pdfw_array_add_hundredths(doc, box, doc->next_width) &&
+             pdfw_array_add_hundredths(doc, box, doc->next_height);
+    }
+    if (ok && doc->page_rotation != -1)
+        ok = pdfw_dict_set_int(doc, page, "Rotate", doc->page_rotation);
+    if (ok) {
+        PdfObject* res = pdfw_dict_set_dict(doc, page, "Resources");
+        PdfObject* procset = res ? pdfw_dict_set_array(doc, res, "ProcSet") : nullptr;
+        ok = procset && pdfw_array_add_name(doc, procset, "PDF") &&
+             pdfw_dict_set_ref(doc, res, "XObject", resources);
+    }
+    if (ok) {
+        PdfObject* list = pdfw_dict_set_array(doc, page, "Contents");
+        ok = list && pdfw_array_add_ref(doc, list, contents);
+    }
+    if (ok) {
+        pdfw_page_transition(doc, page);
+        ok = pdfw_object(doc, id, page);
+    }
+    pdfw_object_free(doc, page);
+    return ok;
+}
+
+}  // namespace
+
+bool pdfw_content_printf(PdfDocument* doc, const char* format, ...) {
+    if (!doc) return false;
+    char piece[256];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(piece, sizeof piece, format, args);
+    va_end(args);
+    if (n < 0 || n >= static_cast<int>(sizeof piece)) {
+        pdfw_set_last_error(doc, PDFW_ERR_NO_MEMORY);
+        return false;
+    }
+    size_t used = doc->content ? std::strlen(doc->content) : 0;
+    if (used + static_cast<size_t>(n) + 1 > doc->content_capacity) {
+        size_t grown = doc->content_capacity + PDFW_CONTENT_STEP;
+        char* block = static_cast<char*>(pdfw_realloc(doc, doc->content, grown));
+        if (!block) {
+            pdfw_set_last_error(doc, PDFW_ERR_NO_MEMORY);
+            return false;
+        }
+        if (!doc->content) block[0] = 0;
+        doc->content = block;
+        doc->content_capacity = grown;
+    }
+    std::memcpy(doc->content + used, piece, static_cast<size_t>(n) + 1);
+    return true;
+}
+
+bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const PageRect* clip) {
+    if (image) {
+        std::printf("PDF: pdfw_impage( [%d/%d %lld/%lld %d %d] xusp)\n", image->x, image->y,
+                    static_cast<long long>(image->x) + image->w,
+                    static_cast<long long>(image->y) + image->h, image->w, image->h);
+    }
+    if (!doc) return false;
+    doc->stage = PDFW_STAGE_PAGE;
+    if (!doc->out) {
+        pdfw_set_last_error(doc, PDFW_ERR_FILE_STATE);
+        return false;
+    }
+    const PageRect rect = image ? *image : PageRect{0, 0, doc->page_width, doc->page_height};
+
+    content_reset(doc);
+    if (!pdfw_content_printf(doc, "q\n") || !pdfw_content_printf(doc, "0 0 0 rg\n")) return false;
+
+    PdfObjectId image_id{};
+    if (!pdfw_impage_image(doc, dib, 0, &image_id)) return false;
+
+    const int32_t height =
+        doc->next_size_selector != -1 ? doc->next_height : doc->page_height;
+    if (!place_image(doc, height, rect, clip, image_id) || !pdfw_content_printf(doc, "Q\n"))
+        return false;
+
+    PdfObjectId resources{};
+    if (!write_resources(doc, image_id, &resources)) return false;
+
+    PdfObjectId contents{};
+    if (!pdfw_obj_stream(doc, reinterpret_cast<uint8_t*>(doc->content),
+                         static_cast<int32_t>(std::strlen(doc->content)), &contents))
+        return false;
+
+    if (!write_page(doc, resources, contents)) return false;
+    content_release(doc);
+    return true;
+}
+
+bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int flag_a, int flag_b,
+                             int32_t width, int32_t height) {
+    if (!doc) return false;
+    switch (selector) {
+    case 0:
+        if (flag_a != 0 || flag_b != 0 || width <= 0 || height <= 0) return false;
+        doc->next_width = width;
+        doc->next_height = height;
+        break;
+    case 1:
+        doc->next_width = PDFW_A4_SHORT;
+        doc->next_height = PDFW_A4_LONG;
+        break;
+    case 2:
+        doc->next_width = PDFW_A4_LONG;
+        doc->next_height = PDFW_A4_SHORT;
+        break;
+    case -1:
+        doc->next_width = 0;
+        doc->next_height = 0;
+        break;
+    default:
+        return false;
+    }
+    doc->next_size_selector = selector;
+    return true;
+}
+
+bool pdf_page_set_rotate(PdfDocument* doc, int angle) {
+    if (!doc) return false;
+    if (angle != 0 && angle != 90 && angle != 180 && angle != 270 && angle != -1) return false;
+    std::printf("PDF: pdf_page_set_rotate( %d)\n", angle);
+    doc->page_rotation = angle;
+    return true;
+}
