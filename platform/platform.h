@@ -88,10 +88,99 @@ void* plat_mem_lock(PlatMem h);                       // null for null h
 bool plat_mem_unlock(PlatMem h);                      // true while still locked
 PlatMem plat_mem_free(PlatMem h);                     // null on success
 size_t plat_mem_size(PlatMem h);                      // 0 for null h
+unsigned plat_mem_lock_count(PlatMem h);              // 0 for null h
 
 // Test hook: the Nth allocation from now (1-based) fails; 0 turns it off.
 void plat_mem_fail_after(unsigned n);
 // Blocks currently allocated (for leak checks in tests).
 size_t plat_mem_blocks_in_use();
+
+// ---------------------------------------------------------------------------
+// Drawing surface and clipboard: what the bitmap library draws on and
+// exchanges bitmaps through, in place of a device context and the system
+// clipboard.
+//
+// A surface is an in-memory 24-bit raster, rows top-down, each pixel blue,
+// green, red (the byte order of a 24-bit bitmap), rows padded to 4 bytes.
+
+struct PlatSurface {
+    int32_t width;
+    int32_t height;
+    int32_t stride;      // bytes per row
+    int stretch_mode;    // PLAT_STRETCH_*
+    uint8_t* pixels;     // height rows of stride bytes, top row first
+};
+
+enum {
+    // Nearest sample in both directions.
+    PLAT_STRETCH_COLORONCOLOR = 3,
+    // Area average along an axis that shrinks, nearest sample along one
+    // that grows or stays.
+    PLAT_STRETCH_HALFTONE = 4,
+    PLAT_SURFACE_ERROR = -1,
+};
+
+// A black surface of width x height pixels in COLORONCOLOR mode; null for
+// a size of 0 or less, one too large, or when out of memory.
+PlatSurface* plat_surface_create(int32_t width, int32_t height);
+void plat_surface_destroy(PlatSurface* s);  // accepts null
+// Sets the stretch mode; returns the previous one, or 0 for a null surface
+// or a mode the surface does not know.
+int plat_surface_set_stretch_mode(PlatSurface* s, int mode);
+// Colour at (x, y) as 0xRRGGBB; 0 outside the surface or for null.
+uint32_t plat_surface_pixel(const PlatSurface* s, int32_t x, int32_t y);
+void plat_surface_fill(PlatSurface* s, uint32_t rgb);
+// Draws a whole packed bitmap stretched to the destination rectangle and
+// clipped to the surface, in the surface's stretch mode. info is its
+// information header (40 bytes or more; the colour table follows it at its
+// stated size), bits its pixel rows; both must hold the whole bitmap.
+// Bit counts 1, 4, 8 (through the colour table; indices past its end are
+// black), 16 (5-5-5), 24 and 32, uncompressed, either row order. A negative
+// destination width or height mirrors along that axis. Returns the bitmap's
+// row count, or PLAT_SURFACE_ERROR for a null argument, an empty bitmap or
+// a format it cannot draw.
+int plat_surface_stretch_dib(PlatSurface* s, int32_t x, int32_t y,
+                             int32_t width, int32_t height, const void* info,
+                             const void* bits);
+
+// The clipboard is one per process. Data blocks are PlatMem blocks; a
+// block set on the clipboard belongs to it from then on and is freed when
+// replaced or emptied. Every call but availability and registration needs
+// the clipboard open.
+enum {
+    PLAT_CF_DIB = 8,
+    PLAT_CF_FIRST_REGISTERED = 0xC000,
+    PLAT_CF_LAST_REGISTERED = 0xFFFF,
+};
+
+// Opens the clipboard for owner (null allowed); false while it is open.
+bool plat_clip_open(const void* owner);
+bool plat_clip_close();  // false when it is not open
+// Frees all data; false when the clipboard is not open.
+bool plat_clip_empty();
+// Stores data under format, freeing data held earlier under it. False (and
+// data still the caller's) when the clipboard is not open, data is null or
+// format is 0.
+bool plat_clip_set(unsigned format, PlatMem data);
+// The block held under format, still the clipboard's; null when the
+// clipboard is not open or holds nothing under format.
+PlatMem plat_clip_get(unsigned format);
+bool plat_clip_available(unsigned format);
+// The number of a named format, the same for the same name (compared
+// without regard to ASCII case) for the life of the process, from
+// PLAT_CF_FIRST_REGISTERED up; 0 for a null or empty name, a name over 255
+// bytes, or when all numbers are taken.
+unsigned plat_clip_register(const char* name);
+
+// Test hooks. plat_clip_reset closes the clipboard and frees its data
+// (registered names stay). plat_clip_fail makes the named calls fail.
+enum {
+    PLAT_CLIP_FAIL_OPEN = 1,
+    PLAT_CLIP_FAIL_CLOSE = 2,
+    PLAT_CLIP_FAIL_SET = 4,
+    PLAT_CLIP_FAIL_REGISTER = 8,
+};
+void plat_clip_reset();
+void plat_clip_fail(unsigned calls);
 
 #endif
