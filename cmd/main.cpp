@@ -1,1 +1,60 @@
-int main() { return 0; }
+// tarvo: converts BMP bitmaps into one PDF document.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cmd/tarvo.h"
+#include "pdf/pdfw.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: tarvo [options] file.bmp...\n"
+    "Converts bitmaps into one PDF, one page per bitmap, named after the first\n"
+    "bitmap unless -o= is given. Options begin with / or -; -- ends them.\n"
+    "  -o=PATH        output file        -dpi=N        resolution for all bitmaps\n"
+    "  -ldw=N -ldh=N  page size, 0.1 mm  -lbl/lbt/lbr/lbb=N  margins, 0.1 mm\n"
+    "  -lis=0..-4     image scaling      -lip=0..9     image position\n"
+    "  -enc=0..7      colour encoding    -vra=0|90|180|270   rotation\n"
+    "  -eco=1 -icc=PATH   PDF/A-1b       -sec=1|2 -sow= -sus= -set=N  encryption\n"
+    "  -it= -ia= -is= -ik= -ic=          title, author, subject, keywords, creator\n"
+    "  -vom= -vwp= -vwl= -vwz= -vwzv= -vwsp= -vwwf= -vwwc= -vwwt= -vwhm= -vwht=\n"
+    "  -vwhc= -vpa= -vpt= -vte= -vtd= -vtt= -vpl= -vbc=   viewer and presentation\n"
+    "  -debug         trace on standard error\n"
+    "  --help, --version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::unique_ptr<wchar_t, void (*)(void*)>> owned;
+    std::vector<const wchar_t*> args;
+    for (int i = 0; i < argc; ++i) {
+        owned.emplace_back(plat_utf8_to_wide(argv[i]), std::free);
+        if (!owned.back()) {
+            int code = TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY;
+            cmd_error_line(code, L"out of memory reading the command line");
+            return code & 0xFF;
+        }
+        args.push_back(owned.back().get());
+    }
+
+    TarvoSettings settings;
+    std::wstring detail;
+    int code = cmd_parse_args(argc, args.data(), &settings, &detail);
+    if (code == TARVO_OK && settings.request == TARVO_REQUEST_HELP) {
+        std::fputs(USAGE, stdout);
+    } else if (code == TARVO_OK && settings.request == TARVO_REQUEST_VERSION) {
+        std::printf("tarvo %d.%02d\n", PDFW_VERSION_MAJOR, PDFW_VERSION_MINOR);
+    } else {
+        if (code == TARVO_OK) code = cmd_check_settings(&settings, &detail);
+        if (code == TARVO_OK) code = cmd_run(&settings, &detail);
+    }
+    if (code < 0) cmd_error_line(code, detail.c_str());
+    cmd_debug(&settings, L"DBG: Tarvo.Command: End (%d)\n", code);
+    std::fflush(stdout);
+    // The exit status keeps the low byte: -400 leaves 112.
+    return code & 0xFF;
+}

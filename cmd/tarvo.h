@@ -1,4 +1,141 @@
 // Converter command: argument pass, settings record and conversion run.
+//
+// main() decodes the command line, calls cmd_parse_args, then
+// cmd_check_settings, then cmd_run when there are files; the result code of
+// the first step that does not succeed is the process exit status (modulo
+// 256). main() writes the single error line of a failure and the final
+// "End" debug line; the other steps write neither.
 #ifndef TARVO_CMD_H
 #define TARVO_CMD_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Result codes: the process exit status.
+enum {
+    TARVO_OK = 0,                  // document written and closed
+    TARVO_EXIT_VERSION = 91,       // exitversion option (library version 0.91)
+    TARVO_ERR_NO_FILE = -400,      // no file path on the command line
+    TARVO_ERR_MARGIN = -401,       // a margin is negative
+    TARVO_ERR_ENCODING = -402,     // the writer refused the encoding call
+    TARVO_ERR_PAGE_SIZE = -403,    // exactly one of ldw and ldh is given
+    TARVO_ERR_FIT = -404,          // a fitted image is below 1 unit wide or high
+    TARVO_ERR_RESOLUTION = -405,   // the caller resolution is negative
+    TARVO_ERR_RANGE = -406,        // a table-driven option value is out of range
+    TARVO_ERR_PDFA_SECURITY = -407,  // eco and sec are both set
+    TARVO_ERR_SECURITY = -408,     // sec is neither 1 nor 2 with encryption requested
+    TARVO_ERR_PASSWORD = -409,     // a password character is above 255
+    TARVO_ERR_PAGE = -501,         // the writer failed to add a bitmap as a page
+    TARVO_ERR_LOAD = -502,         // loading a bitmap file failed
+    TARVO_ERR_ROTATION = -506,     // the writer refused the rotation
+    TARVO_ERR_EXEC_MODE = -507,    // the writer refused the exec-mode settings
+    TARVO_ERR_WRITER = -600,       // plus the writer's last error (PDFW_ERR_*)
+};
+
+// What the command line asks for besides a conversion.
+enum {
+    TARVO_REQUEST_RUN = 0,
+    TARVO_REQUEST_HELP = 1,     // --help: usage on standard output, exit 0
+    TARVO_REQUEST_VERSION = 2,  // --version: name and version, exit 0
+};
+
+// Only this many characters of an option element count (paths excepted).
+enum { TARVO_OPTION_CHARS = 255 };
+// Passwords keep at most this many bytes.
+enum { TARVO_PASSWORD_BYTES = 79 };
+
+// Every setting of one run, filled by cmd_parse_args and read-only after.
+// Lengths are tenths of a millimetre. Text is wide (UTF-32; stray bytes of
+// the command line as U+DC80 + byte, see platform.h); passwords are bytes.
+struct TarvoSettings {
+    int32_t dpi = 0;  // caller resolution, dpi= or d=; 0 not given
+    int32_t eco = 0;  // 1: PDF/A-1b
+    int32_t enc = 0;  // image encoding choice 0..7
+    int32_t ldw = 0;  // document page width; 0 not given
+    int32_t ldh = 0;  // document page height; 0 not given
+    int32_t lbl = 0;  // margins: left, top, right, bottom
+    int32_t lbt = 0;
+    int32_t lbr = 0;
+    int32_t lbb = 0;
+    int32_t lis = 0;  // image scaling 0, -1 .. -4
+    int32_t lip = 0;  // image position 0..9
+    int32_t vra = 0;  // document rotation in degrees
+    int32_t vom = 0;  // exec mode: normal, full screen, presentation
+    int32_t vwp = 0;  // page mode, 0 not written
+    int32_t vwl = 0;  // page layout, 0 not written
+    int32_t vwz = 0;  // opening zoom, 0 none
+    int32_t vwzv = 1000;  // zoom in thousandths
+    int32_t vwsp = 1;     // start page, from 1
+    int32_t vwwf = 0;  // viewer preferences: 0 not written, 1 false, 2 true
+    int32_t vwwc = 0;
+    int32_t vwwt = 0;
+    int32_t vwhm = 0;
+    int32_t vwht = 0;
+    int32_t vwhc = 0;
+    int32_t vpa = 0;  // page auto-advance
+    int32_t vpt = 0;  // page display time, ms
+    int32_t vte = 0;  // transition style
+    int32_t vtd = 0;  // transition direction, -1 none
+    int32_t vtt = 0;  // transition time, ms
+    int32_t vpl = 0;  // presentation loop
+    int32_t vbc = 0;  // background colour 0xRRGGBB
+    int32_t sec = 0;  // 0 none, 1 RC4 40-bit, 2 RC4 128-bit
+    int32_t set = 0;  // permissions: 1 print, 2 copy, 4 modify, 8 annotate
+
+    std::wstring outfile;  // empty: derived from the first file by the run
+    std::wstring title, author, subject, keywords, creator;
+    std::wstring iccfile;
+    std::string owner_password;  // Latin-1 bytes, at most 79
+    std::string user_password;
+    int32_t debug = 0;
+    int32_t verbose = 0;  // accepted, read by nobody
+
+    int request = TARVO_REQUEST_RUN;
+    std::vector<std::wstring> files;  // bitmap paths in command-line order
+};
+
+// The argument pass over argv[1..argc-1] (argv[0] is the program). Fills
+// *settings (which should start default-constructed) and writes the "DBG: "
+// trace of the pass when the debug option is given. Returns TARVO_OK when
+// there are files to convert or a --help/--version request (see
+// settings->request), TARVO_EXIT_VERSION, TARVO_ERR_RANGE, TARVO_ERR_PASSWORD
+// or TARVO_ERR_NO_FILE. On a failure *detail (when not null) names what failed.
+int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* settings,
+                   std::wstring* detail);
+
+// The checks made before anything is created, in this order:
+// TARVO_ERR_MARGIN, TARVO_ERR_RESOLUTION, TARVO_ERR_PDFA_SECURITY; TARVO_OK
+// when all pass. *detail as for cmd_parse_args.
+int cmd_check_settings(const TarvoSettings* settings, std::wstring* detail);
+
+// The conversion run over settings->files (at least one). Returns a result
+// code; on failure *detail (when not null) may name what failed. Does not
+// write the "End" debug line nor the error line.
+int cmd_run(const TarvoSettings* settings, std::wstring* detail);
+
+// Viewer-preference word for pdfw_set_exec_mode: presence bits 0-2 for
+// vwp/vwl/vwz, then a value bit and a presence bit per preference from bit 4.
+uint32_t cmd_pack_viewer_flags(const TarvoSettings* settings);
+// 0xRRGGBB to the writer's colour word 0x00BBGGRR.
+uint32_t cmd_pack_colour(int32_t rgb);
+// The /P value for the set= permission bits; bits 4-7 of set are ignored.
+int32_t cmd_pack_permissions(int32_t set);
+// Key-size choice for sec: 0 (40-bit) for 1, 1 (128-bit) for 2, -1 otherwise.
+int cmd_key_size_choice(int32_t sec);
+// Writer encoding for enc 1..7: true-colour filter code and JPEG quality
+// (-1 keeps the writer's). False for 0 (no call) and values out of range.
+bool cmd_encoding_choice(int32_t enc, int* filter, int* quality);
+
+// Writes a "DBG: " line (fmt as in the wide printf family, cut at 2057
+// characters) to the debug channel when settings->debug is set.
+void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...);
+
+// The one error line of a failed run, on standard error:
+// "tarvo: error <code>: <detail>". An empty or null detail is replaced by
+// cmd_result_text(code).
+void cmd_error_line(int code, const wchar_t* detail);
+// Short text for a result code.
+const wchar_t* cmd_result_text(int code);
+
 #endif
