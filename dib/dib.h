@@ -69,6 +69,8 @@ enum {
     DIB_ERR_UNSUPPORTED = -25,
     DIB_ERR_ANGLE = -26,
     DIB_ERR_NO_VIEW = -111,
+    // Drawing, clipboard transfer and the transforms are not built yet.
+    DIB_ERR_NOT_SUPPORTED = -99,
 };
 
 // Operation codes of dib_command.
@@ -164,6 +166,12 @@ int dib_rotate(DibHandle source, int angle, DibHandle* var);
 int dib_mirror(DibHandle source, DibHandle* var);
 int dib_flip(DibHandle source, DibHandle* var);
 int dib_copy(PlatMem source, DibHandle* out, int res_mode, int* bit_count_out);
+// Drawing on a device context and clipboard transfer; there is no device
+// context or clipboard on this platform (DIB_ERR_NOT_SUPPORTED for now).
+int dib_draw(void* device_context, int32_t x, int32_t y, int32_t width,
+             int32_t height, DibHandle h, int angle);
+int dib_to_clipboard(DibHandle h, int format, int dpi_flag);
+int dib_from_clipboard(DibHandle* var, int format, int dpi_flag);
 
 // Argument block of DIB_OP_CREATE: seven 32-bit words, the first unread.
 struct DibCreateArgs {
@@ -174,6 +182,17 @@ struct DibCreateArgs {
     int32_t x_ppm;
     int32_t y_ppm;
     const void* colour_table;
+};
+
+// Argument block of DIB_OP_DRAW: the first word is unread.
+struct DibDrawArgs {
+    int32_t unused;
+    void* device_context;
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+    int32_t angle;
 };
 
 #endif

@@ -1,0 +1,396 @@
+// BMP files: loading into a packed bitmap (with run-length decoding) and
+// saving one back.
+#include "dib/dib.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr size_t FILE_HEADER_SIZE = 14;
+
+uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t get_u32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void put_u16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put_u32(uint8_t* p, uint32_t v) {
+    put_u16(p, v);
+    put_u16(p + 2, v >> 16);
+}
+
+int32_t ppm_to_dpi(int32_t v) { return static_cast<int32_t>((static_cast<int64_t>(v) * 100 + 1968) / 3937); }
+
+int32_t dpi_to_ppm(int32_t v) {
+    const int64_t r = (static_cast<int64_t>(v) * 3937 + 50) / 100;
+    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(r, INT32_MIN), INT32_MAX));
+}
+
+int64_t magnitude(int32_t v) { return v < 0 ? -static_cast<int64_t>(v) : v; }
+
+// Bytes after the file header, from a file or from memory.
+struct Source {
+    FILE* file;
+    const uint8_t* data;
+    size_t pos;
+};
+
+bool source_read(Source* s, void* dst, size_t n) {
+    if (n == 0) return true;
+    if (s->file) return std::fread(dst, 1, n, s->file) == n;
+    std::memcpy(dst, s->data + s->pos, n);
+    s->pos += n;
+    return true;
+}
+
+bool source_skip(Source* s, size_t n) {
+    if (n == 0) return true;
+    if (s->file) return std::fseek(s->file, static_cast<long>(n), SEEK_CUR) == 0;
+    s->pos += n;
+    return true;
+}
+
+// Checks the 14-byte file header: -2 for no BMP, -15 for a size field of 13
+// or less.
+int check_file_header(const uint8_t* fh) {
+    if (fh[0] != 'B' || fh[1] != 'M') return DIB_ERR_NO_BITMAP;
+    if (get_u32(fh + 2) <= 13) return DIB_ERR_FILE_SIZE;
+    return DIB_OK;
+}
+
+// Validates the information header against the data_len bytes that follow
+// the file header, then reads the bitmap into a new block whose header is
+// always 40 bytes long: the colour table and the pixels of a larger header
+// move up behind it, so every reader finds the table at byte 40.
+int load_body(Source* src, uint64_t data_len, int dpi_flag, DibHandle* out) {
+    uint8_t raw[DIB_HEADER_SIZE];
+    if (data_len < DIB_HEADER_SIZE) return DIB_ERR_READ;
+    if (!source_read(src, raw, sizeof raw)) return DIB_ERR_READ;
+
+    DibInfoHeader hdr;
+    hdr.size = get_u32(raw);
+    hdr.width = static_cast<int32_t>(get_u32(raw + 4));
+    hdr.height = static_cast<int32_t>(get_u32(raw + 8));
+    hdr.planes = get_u16(raw + 12);
+    hdr.bit_count = get_u16(raw + 14);
+    hdr.compression = get_u32(raw + 16);
+    hdr.image_size = get_u32(raw + 20);
+    hdr.x_ppm = static_cast<int32_t>(get_u32(raw + 24));
+    hdr.y_ppm = static_cast<int32_t>(get_u32(raw + 28));
+    hdr.colours_used = get_u32(raw + 32);
+    hdr.colours_important = get_u32(raw + 36);
+
+    // Core (OS/2) headers keep their fields and 3-byte colours elsewhere.
+    if (hdr.size < DIB_HEADER_SIZE) return DIB_ERR_UNSUPPORTED;
+    if (hdr.size > data_len) return DIB_ERR_READ;
+
+    const bool rle = hdr.compression == DIB_COMPRESSION_RLE8 || hdr.compression == DIB_COMPRESSION_RLE4;
+    if (hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count != 8) return DIB_ERR_UNSUPPORTED;
+    if (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count != 4) return DIB_ERR_UNSUPPORTED;
+    if (hdr.compression > DIB_COMPRESSION_RLE4) return DIB_ERR_UNSUPPORTED;
+    if (!rle) {
+        switch (hdr.bit_count) {
+        case 1: case 4: case 8: case 16: case 24: case 32: break;
+        default: return DIB_ERR_BIT_COUNT;
+        }
+    }
+    if (hdr.width < 0 || hdr.height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
+    // Run-length data is always bottom-up; a top-down header has no meaning
+    // for it.
+    if (rle && hdr.height < 0) return DIB_ERR_UNSUPPORTED;
+
+    uint8_t header40[DIB_HEADER_SIZE];
+    std::memcpy(header40, raw, sizeof raw);
+    put_u32(header40, DIB_HEADER_SIZE);
+    const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
+    if (colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
+
+    const int64_t pixel_bytes = dib_stride(hdr.width, hdr.bit_count) * magnitude(hdr.height);
+    if (pixel_bytes > INT32_MAX) return DIB_ERR_NO_MEMORY;
+
+    // Uncompressed: exactly the pixel array; bytes the file lacks read as 0.
+    // Run-length: everything that follows the colour table.
+    const uint64_t available = data_len - hdr.size - colour_bytes;
+    const uint64_t body = rle ? available : static_cast<uint64_t>(pixel_bytes);
+    const uint64_t to_read = colour_bytes + std::min(available, body);
+    const uint64_t block_size = DIB_HEADER_SIZE + colour_bytes + body;
+    if (block_size > SIZE_MAX) return DIB_ERR_NO_MEMORY;
+
+    const bool short_data = available < body;
+    DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (short_data ? PLAT_MEM_ZEROINIT : 0),
+                                 static_cast<size_t>(block_size));
+    if (!h) return DIB_ERR_NO_MEMORY;
+    uint8_t* base = static_cast<uint8_t*>(plat_mem_lock(h));
+    if (!base) {
+        plat_mem_free(h);
+        return DIB_ERR_LOCK;
+    }
+    std::memcpy(base, header40, sizeof header40);
+    if (!source_skip(src, hdr.size - DIB_HEADER_SIZE) ||
+        !source_read(src, base + DIB_HEADER_SIZE, static_cast<size_t>(to_read))) {
+        plat_mem_unlock(h);
+        plat_mem_free(h);
+        return DIB_ERR_READ;
+    }
+    if (dpi_flag) {
+        put_u32(base + 24, static_cast<uint32_t>(ppm_to_dpi(hdr.x_ppm)));
+        put_u32(base + 28, static_cast<uint32_t>(ppm_to_dpi(hdr.y_ppm)));
+    }
+    plat_mem_unlock(h);
+
+    if (rle) {
+        const int status = dib_decode_rle(&h);
+        if (status != DIB_OK) {
+            plat_mem_free(h);
+            return status;
+        }
+    }
+    *out = h;
+    return DIB_OK;
+}
+
+// Pixel slots of the target: each stored row holds stride * 8 / bits slots,
+// padding included, and slot p of row r lies at r * pitch + p. Writes are
+// clipped to the pixel array.
+struct RleTarget {
+    uint8_t* pixels;
+    int bits;  // 4 or 8
+    int64_t pitch;
+    int64_t slots;
+};
+
+void set_pixel(const RleTarget& t, int64_t p, unsigned value) {
+    if (t.bits == 8) {
+        t.pixels[p] = static_cast<uint8_t>(value);
+        return;
+    }
+    uint8_t& b = t.pixels[p >> 1];
+    b = (p & 1) ? static_cast<uint8_t>((b & 0xF0) | (value & 0x0F))
+                : static_cast<uint8_t>((b & 0x0F) | (value & 0x0F) << 4);
+}
+
+void put_run(const RleTarget& t, int64_t start, unsigned count, uint8_t value) {
+    const int64_t end = std::min(start + count, t.slots);
+    if (start >= end) return;
+    if (t.bits == 8) {
+        std::memset(t.pixels + start, value, static_cast<size_t>(end - start));
+        return;
+    }
+    for (int64_t p = start; p < end; ++p)
+        set_pixel(t, p, ((p - start) & 1) ? value & 0x0F : value >> 4);
+}
+
+void put_absolute(const RleTarget& t, int64_t start, unsigned count, const uint8_t* data) {
+    const int64_t end = std::min(start + count, t.slots);
+    if (start >= end) return;
+    if (t.bits == 8) {
+        std::memcpy(t.pixels + start, data, static_cast<size_t>(end - start));
+        return;
+    }
+    for (int64_t p = start; p < end; ++p) {
+        const int64_t i = p - start;
+        const uint8_t b = data[i >> 1];
+        set_pixel(t, p, (i & 1) ? b & 0x0F : b >> 4);
+    }
+}
+
+void rle_decode(const uint8_t* data, size_t n, const RleTarget& t) {
+    int64_t row = 0, x = 0;
+    size_t i = 0;
+    // A run that starts in (or past) a row's padding begins the next row.
+    auto wrap = [&] {
+        if (x >= t.pitch) {
+            ++row;
+            x = 0;
+        }
+    };
+    while (n - i >= 2) {
+        const unsigned first = data[i], second = data[i + 1];
+        i += 2;
+        if (first > 0) {
+            wrap();
+            put_run(t, row * t.pitch + x, first, static_cast<uint8_t>(second));
+            x += first;
+        } else if (second == 0) {
+            ++row;
+            x = 0;
+        } else if (second == 1) {
+            return;
+        } else if (second == 2) {
+            wrap();
+            if (n - i < 2) return;
+            x += data[i];
+            row += data[i + 1];
+            i += 2;
+        } else {
+            wrap();
+            const size_t need = t.bits == 8 ? second : (second + 1) / 2;
+            const size_t have = std::min(need, n - i);
+            const unsigned count = t.bits == 8 ? static_cast<unsigned>(have)
+                                               : std::min(second, static_cast<unsigned>(have * 2));
+            put_absolute(t, row * t.pitch + x, count, data + i);
+            if (have < need) return;
+            x += second;
+            i += std::min(n - i, need + (need & 1));
+        }
+        // Rows only grow; once past the last one nothing more can land.
+        if (row * t.pitch >= t.slots) return;
+    }
+}
+
+}  // namespace
+
+int dib_decode_rle(DibHandle* var) {
+    if (!var || !*var) return DIB_ERR_NO_BITMAP;
+    DibHandle src = *var;
+    const uint8_t* base = static_cast<const uint8_t*>(plat_mem_lock(src));
+    if (!base) return DIB_ERR_LOCK;
+    const size_t size = plat_mem_size(src);
+    DibInfoHeader hdr;
+    if (size < sizeof hdr) {
+        plat_mem_unlock(src);
+        return DIB_ERR_READ;
+    }
+    std::memcpy(&hdr, base, sizeof hdr);
+
+    int status = DIB_OK;
+    if (hdr.size < DIB_HEADER_SIZE || hdr.width < 0 || hdr.height < 0)
+        status = DIB_ERR_UNSUPPORTED;
+    else if (!((hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count == 8) ||
+               (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count == 4)))
+        status = DIB_ERR_UNSUPPORTED;
+    const uint64_t src_colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(&hdr));
+    if (status == DIB_OK && hdr.size + src_colour_bytes > size) status = DIB_ERR_READ;
+    if (status != DIB_OK) {
+        plat_mem_unlock(src);
+        return status;
+    }
+
+    // The target's table has 16 or 256 entries; those the source lacks
+    // stay zero. The source's table sits behind its header, whatever size.
+    uint8_t table[256 * 4] = {};
+    const uint64_t target_colour_bytes = hdr.bit_count == 8 ? 1024 : 64;
+    std::memcpy(table, base + hdr.size,
+                static_cast<size_t>(std::min(target_colour_bytes, src_colour_bytes)));
+
+    DibHandle target = nullptr;
+    status = dib_create(hdr.width, hdr.height, hdr.bit_count, hdr.x_ppm, hdr.y_ppm, table, &target);
+    if (status != DIB_OK) {
+        plat_mem_unlock(src);
+        return status;
+    }
+    DibInfoHeader* out_hdr = nullptr;
+    uint8_t* pixels = dib_lock_bits(target, &out_hdr);
+    if (!pixels) {
+        plat_mem_unlock(src);
+        plat_mem_free(target);
+        return DIB_ERR_LOCK;
+    }
+    RleTarget t;
+    t.pixels = pixels;
+    t.bits = hdr.bit_count;
+    const int64_t stride = dib_stride(hdr.width, hdr.bit_count);
+    t.pitch = stride * 8 / t.bits;
+    t.slots = t.pitch * hdr.height;
+    const size_t data_start = static_cast<size_t>(hdr.size + src_colour_bytes);
+    rle_decode(base + data_start, size - data_start, t);
+
+    dib_unlock(target);
+    plat_mem_unlock(src);
+    plat_mem_free(src);
+    *var = target;
+    return DIB_OK;
+}
+
+int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dpi_flag) {
+    if (!var) return DIB_ERR_NO_BITMAP;
+    *var = nullptr;
+    if (!data || size < FILE_HEADER_SIZE) return DIB_ERR_NO_BITMAP;
+    const int status = check_file_header(data);
+    if (status != DIB_OK) return status;
+    Source src{nullptr, data + FILE_HEADER_SIZE, 0};
+    return load_body(&src, size - FILE_HEADER_SIZE, dpi_flag, var);
+}
+
+int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
+    if (!var) return DIB_ERR_NO_BITMAP;
+    *var = nullptr;
+    FILE* f = path ? plat_wfopen(path, "rb") : nullptr;
+    if (!f) return DIB_ERR_OPEN_READ;
+    uint8_t fh[FILE_HEADER_SIZE];
+    int status = DIB_OK;
+    long length = -1;
+    if (std::fread(fh, 1, sizeof fh, f) != sizeof fh)
+        status = DIB_ERR_NO_BITMAP;
+    else
+        status = check_file_header(fh);
+    if (status == DIB_OK) {
+        if (std::fseek(f, 0, SEEK_END) != 0 || (length = std::ftell(f)) < 0 ||
+            length < static_cast<long>(FILE_HEADER_SIZE) ||
+            std::fseek(f, static_cast<long>(FILE_HEADER_SIZE), SEEK_SET) != 0)
+            status = DIB_ERR_SEEK;
+    }
+    if (status == DIB_OK) {
+        Source src{f, nullptr, 0};
+        status = load_body(&src, static_cast<uint64_t>(length) - FILE_HEADER_SIZE, dpi_flag, var);
+    }
+    std::fclose(f);
+    return status;
+}
+
+int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {
+    FILE* f = path ? plat_wfopen(path, "w+b") : nullptr;
+    if (!f) return DIB_ERR_OPEN_WRITE;
+    uint8_t* base = h ? static_cast<uint8_t*>(plat_mem_lock(h)) : nullptr;
+    if (!base) {
+        std::fclose(f);
+        return DIB_ERR_LOCK;
+    }
+    const size_t size = plat_mem_size(h);
+    DibInfoHeader hdr;
+    int status = DIB_OK;
+    uint64_t length = 0;
+    if (size < sizeof hdr) {
+        status = DIB_ERR_UNSUPPORTED;
+    } else {
+        std::memcpy(&hdr, base, sizeof hdr);
+        if (hdr.size < DIB_HEADER_SIZE || hdr.width < 0 || hdr.height == INT32_MIN) {
+            status = DIB_ERR_UNSUPPORTED;
+        } else {
+            const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(&hdr));
+            const int64_t pixel_bytes = dib_stride(hdr.width, hdr.bit_count) * magnitude(hdr.height);
+            length = hdr.size + colour_bytes + static_cast<uint64_t>(pixel_bytes);
+            // The file's size fields are 32 bits; the block must hold it all.
+            if (length > size || length > UINT32_MAX - FILE_HEADER_SIZE) status = DIB_ERR_UNSUPPORTED;
+            uint8_t fh[FILE_HEADER_SIZE] = {'B', 'M'};
+            put_u32(fh + 2, static_cast<uint32_t>(FILE_HEADER_SIZE + length));
+            put_u32(fh + 10, static_cast<uint32_t>(FILE_HEADER_SIZE + hdr.size + colour_bytes));
+            if (status == DIB_OK) {
+                // The block is restored from the saved header afterwards,
+                // so the round trip leaves no rounding behind.
+                if (dpi_flag) {
+                    put_u32(base + 24, static_cast<uint32_t>(dpi_to_ppm(hdr.x_ppm)));
+                    put_u32(base + 28, static_cast<uint32_t>(dpi_to_ppm(hdr.y_ppm)));
+                }
+                if (std::fwrite(fh, 1, sizeof fh, f) != sizeof fh ||
+                    std::fwrite(base, 1, static_cast<size_t>(length), f) != length)
+                    status = DIB_ERR_WRITE;
+                if (dpi_flag) {
+                    put_u32(base + 24, static_cast<uint32_t>(hdr.x_ppm));
+                    put_u32(base + 28, static_cast<uint32_t>(hdr.y_ppm));
+                }
+            }
+        }
+    }
+    plat_mem_unlock(h);
+    if (std::fclose(f) != 0 && status == DIB_OK) status = DIB_ERR_WRITE;
+    return status;
+}
