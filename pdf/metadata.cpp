@@ -1,6 +1,132 @@
-// XMP metadata and PDF/A output intent. Placeholder: PDF/A output is not
-// available yet, so both calls fail without effect.
-#include "pdf/pdfw_private.h"
+// PDF/A-1b objects: the XMP metadata stream, the embedded ICC profile and the
+// output intent that names it.
+#include <cstdio>
+#include <cstring>
 
-bool pdfw_obj_metadata(PdfDocument*, PdfObjectId*) { return false; }
-bool pdfw_obj_output_intent(PdfDocument*, PdfObjectId*) { return false; }
+#include "codec/codec.h"
+#include "pdf/pdfw_private.h"
+#include "platform/platform.h"
+
+namespace {
+
+// ICC header: declared size at 0, colour space at 16, signature at 36.
+enum { ICC_HEADER_SIZE = 128 };
+
+uint32_t read_be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+bool icc_fail(PdfDocument* doc, int code) {
+    doc->last_error = code;
+    return false;
+}
+
+// Reads the whole profile into a pdfw_alloc block and checks its header: a
+// complete profile (not shorter than it declares) in the RGB colour space.
+bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
+    if (doc->icc_path[0] == L'\0') return icc_fail(doc, PDFW_ERR_ICC_PATH);
+    FILE* f = plat_wfopen(doc->icc_path, "rb");
+    if (!f) return icc_fail(doc, PDFW_ERR_ICC_OPEN);
+
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    // Streams carry 32-bit lengths; a larger file is no profile anyway.
+    if (size < 0 || size > INT32_MAX || std::fseek(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return icc_fail(doc, PDFW_ERR_ICC_READ);
+    }
+    uint8_t* data = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(size)));
+    if (!data) {
+        std::fclose(f);
+        return false;
+    }
+    bool ok = std::fread(data, 1, size_t(size), f) == size_t(size) &&
+              size >= ICC_HEADER_SIZE && read_be32(data) <= uint32_t(size) &&
+              std::memcmp(data + 36, "acsp", 4) == 0 && std::memcmp(data + 16, "RGB ", 4) == 0;
+    std::fclose(f);
+    if (!ok) {
+        pdfw_free(doc, data);
+        return icc_fail(doc, PDFW_ERR_ICC_READ);
+    }
+    *bytes = data;
+    *length = uint32_t(size);
+    return true;
+}
+
+bool write_stream_body(PdfDocument* doc, PdfObjectId id, uint8_t* bytes, int64_t length) {
+    return pdfw_io_line(doc, "stream") && pdfw_stream_data(doc, bytes, length, id) &&
+           pdfw_io_line(doc, "\nendstream") && pdfw_obj_end(doc);
+}
+
+// The profile as a stream object, Flate-compressed when that fits in the
+// size of the raw profile.
+bool write_profile(PdfDocument* doc, PdfObjectId* id) {
+    uint8_t* raw = nullptr;
+    uint32_t length = 0;
+    if (!icc_read(doc, &raw, &length)) return false;
+
+    uint8_t* packed = static_cast<uint8_t*>(pdfw_alloc(doc, length));
+    if (!packed) {
+        pdfw_free(doc, raw);
+        return false;
+    }
+    uint32_t packed_length = length;
+    bool compressed = pdfw_filter_flate(doc, packed, &packed_length, raw, length) == 0;
+    uint8_t* data = compressed ? packed : raw;
+    uint32_t data_length = compressed ? packed_length : length;
+    pdfw_free(doc, compressed ? raw : packed);
+
+    bool ok = pdfw_obj_new(doc, id, 0) && pdfw_obj_begin(doc, *id) && pdfw_io_line(doc, "<<") &&
+              pdfw_io_key_int(doc, "/N", 3) &&
+              pdfw_io_key_name(doc, "/Range", "[0 1 0 1 0 1]") &&
+              (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode")) &&
+              pdfw_io_key_int(doc, "/Length", long(data_length)) && pdfw_io_line(doc, ">>") &&
+              write_stream_body(doc, *id, data, data_length);
+    pdfw_free(doc, data);
+    return ok;
+}
+
+}  // namespace
+
+bool pdfw_icc_check(PdfDocument* doc) {
+    if (!doc) return false;
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+    if (!icc_read(doc, &bytes, &length)) return false;
+    pdfw_free(doc, bytes);
+    return true;
+}
+
+bool pdfw_obj_metadata(PdfDocument* doc, PdfObjectId* id) {
+    if (!doc || !id) return false;
+    if (!pdfw_obj_new(doc, id, 0)) return false;
+    int32_t length = 0;
+    char* packet = pdfw_xmp_packet(doc, doc->doc_info_obj, &length);
+    if (!packet) return false;
+    bool ok = pdfw_obj_begin(doc, *id) && pdfw_io_line(doc, "<<") &&
+              pdfw_io_key_name(doc, "/Type", "/Metadata") &&
+              pdfw_io_key_name(doc, "/Subtype", "/XML") &&
+              pdfw_io_key_int(doc, "/Length", long(length)) && pdfw_io_line(doc, ">>") &&
+              write_stream_body(doc, *id, reinterpret_cast<uint8_t*>(packet), length);
+    pdfw_free(doc, packet);
+    return ok;
+}
+
+bool pdfw_obj_output_intent(PdfDocument* doc, PdfObjectId* id) {
+    if (!doc || !id) return false;
+    PdfObjectId profile;
+    if (!write_profile(doc, &profile)) return false;
+    if (!pdfw_obj_new(doc, id, 0)) return false;
+
+    PdfObject* intent = pdfw_dict_new(doc);
+    if (!intent) return false;
+    bool ok = pdfw_dict_set_name(doc, intent, "Type", "OutputIntent") &&
+              pdfw_dict_set_name(doc, intent, "S", "GTS_PDFA1") &&
+              pdfw_dict_set_string(doc, intent, "OutputCondition", "sRGB IEC61966-2.1") &&
+              pdfw_dict_set_string(doc, intent, "OutputConditionIdentifier", "Custom") &&
+              pdfw_dict_set_string(doc, intent, "Info", "sRGB") &&
+              pdfw_dict_set_ref(doc, intent, "DestOutputProfile", profile) &&
+              pdfw_object(doc, *id, intent);
+    pdfw_object_free(doc, intent);
+    return ok;
+}

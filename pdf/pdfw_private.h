@@ -126,4 +126,29 @@ struct PdfDocument {
     size_t content_capacity;
 };
 
+// ---- XMP packet (PDF/A) ------------------------------------------------------
+// Length of an XMP date, "YYYY-MM-DDThh:mm:ss+hh:mm".
+enum { PDFW_XMP_DATE_LENGTH = 25 };
+
+// XMP form of an information date "D:YYYYMMDDhhmmss+HH'mm'" (sign + - or Z;
+// Z becomes +00:00) into out, which holds at least 26 bytes; NUL-terminated.
+// Returns 25, or 0 with out empty when the text is not of that form.
+int pdfw_xmp_date(const char* info_date, char* out);
+
+// UTF-8 of UTF-16 units as XML character data: surrogate pairs joined,
+// unpaired surrogates U+FFFD, markup characters escaped, characters XML 1.0
+// forbids dropped. Writes to out unless it is null; returns the byte count.
+size_t pdfw_xmp_text(const uint16_t* units, int32_t count, char* out);
+
+// The XMP packet mirroring the information dictionary info, in a block from
+// pdfw_alloc (the caller frees it) with its length in *length; null when out
+// of memory (last error -1).
+char* pdfw_xmp_packet(PdfDocument* doc, PdfObject* info, int32_t* length);
+
+// Reads the document's ICC profile and checks that it is a complete RGB
+// profile, without writing anything. Fails with -26 (no path), -27 (does not
+// open), -28 (unreadable, short or not RGB) or -1. Lets a caller refuse a
+// bad profile before the output file is created.
+bool pdfw_icc_check(PdfDocument* doc);
+
 #endif
