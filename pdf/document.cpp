@@ -1,27 +1,319 @@
-// Document context: creation, settings, destruction, allocator, object table.
+// Document context: creation, settings calls, destruction, the counted
+// allocator and the object table.
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
 #include "pdf/pdfw_private.h"
 
-bool pdfw_new(PdfDocument** handle) { (void)handle; return false; }
-int pdfw_destroy(PdfDocument** handle) { (void)handle; return PDFW_ERR_NULL_DOCUMENT; }
-int pdfw_last_error(const PdfDocument* doc) { return doc ? doc->last_error : PDFW_ERR_NULL_DOCUMENT; }
-void pdfw_set_last_error(PdfDocument* doc, int code) { if (doc) doc->last_error = code; }
-bool pdfw_set_icc_file(PdfDocument*, const wchar_t*) { return false; }
-bool pdfw_set_exec_mode(PdfDocument*, int, int, int, int, int, int, int, uint32_t, uint32_t, int, int, int, int, int) { return false; }
-bool pdfw_set_encoding(PdfDocument*, int, int, int, int, int, int, int, int, int, int, int) { return false; }
-bool pdfw_set_page_size(PdfDocument*, int, int, int, int32_t, int32_t) { return false; }
-bool pdfw_set_rotation(PdfDocument*, int) { return false; }
-void pdfw_require_version(PdfDocument*, int) {}
-const wchar_t* pdfw_producer() { return L""; }
-void* pdfw_alloc(PdfDocument*, size_t) { return nullptr; }
-void* pdfw_realloc(PdfDocument*, void*, size_t) { return nullptr; }
-void pdfw_free(PdfDocument*, void*) {}
-int64_t pdfw_mem_in_use(const PdfDocument*) { return 0; }
-int64_t pdfw_mem_peak(const PdfDocument*) { return 0; }
-void pdfw_alloc_fail_after(unsigned) {}
-bool pdfw_obj_new(PdfDocument*, PdfObjectId*, int32_t) { return false; }
-int32_t pdfw_obj_count(const PdfDocument*) { return 0; }
-bool pdfw_obj_set_page(PdfDocument*, PdfObjectId, int32_t) { return false; }
-bool pdfw_obj_set_offset(PdfDocument*, PdfObjectId, int64_t) { return false; }
-bool pdfw_page_ref(const PdfDocument*, int32_t, PdfObjectId*) { return false; }
-const char* pdfw_transition_name(int) { return nullptr; }
-const char* pdfw_filter_name(int) { return "???"; }
+namespace {
+
+// The length prefix is 4 bytes, but nodes hold pointers and 64-bit values,
+// so the header is padded to the strictest fundamental alignment.
+constexpr size_t kHeader = alignof(std::max_align_t);
+static_assert(kHeader >= sizeof(uint32_t), "header must hold the length");
+
+unsigned g_fail_countdown = 0;
+int64_t g_all_in_use = 0;
+
+// Consumes one allocator request of the test hook; false when it must fail.
+bool request_allowed() {
+    if (g_fail_countdown == 0) return true;
+    if (--g_fail_countdown == 0) return false;
+    return true;
+}
+
+uint32_t stored_length(const void* block) {
+    uint32_t n;
+    std::memcpy(&n, static_cast<const unsigned char*>(block) - kHeader, sizeof n);
+    return n;
+}
+
+void account(PdfDocument* doc, int64_t delta) {
+    doc->mem_in_use += delta;
+    g_all_in_use += delta;
+    if (doc->mem_in_use > doc->mem_peak) doc->mem_peak = doc->mem_in_use;
+}
+
+const char* const kFilterNames[] = {
+    "None",           "ASCIIHexDecode", "ASCII85Decode", "LZWDecode",
+    "FlateDecode",    "RunLengthDecode", "CCITTFaxDecode", "JBIG2Decode",
+    "DCTDecode",      "JPXDecode",      "CryptDecode",
+};
+
+const char* const kTransitionNames[] = {
+    "Split", "Blinds", "Box",   "Wipe",    "Dissolve", "Glitter", "Replace", "Fly",
+    "Fly",   "Push",   "Cover", "Uncover", "Fade",     "Comb",    "Random",
+};
+
+bool append_entry(PdfDocument* doc, uint32_t generation, char kind, int32_t ordinal) {
+    if (doc->xref_count == doc->xref_capacity) {
+        int32_t grown = doc->xref_capacity ? doc->xref_capacity * 2 : 64;
+        void* bigger = pdfw_realloc(doc, doc->xref, sizeof(PdfXrefEntry) * size_t(grown));
+        if (!bigger) return false;
+        doc->xref = static_cast<PdfXrefEntry*>(bigger);
+        doc->xref_capacity = grown;
+    }
+    PdfXrefEntry& e = doc->xref[doc->xref_count++];
+    e.generation = generation;
+    e.offset = doc->position;
+    e.kind = kind;
+    e.page_ordinal = ordinal;
+    return true;
+}
+
+bool id_in_table(const PdfDocument* doc, PdfObjectId id) {
+    return id.number >= 0 && id.number < doc->xref_count;
+}
+
+}  // namespace
+
+const char* pdfw_filter_name(int code) {
+    if (code < 0 || code > PDFW_FILTER_CRYPT) return "???";
+    return kFilterNames[code];
+}
+
+const char* pdfw_transition_name(int style) {
+    if (style < 0 || style > 14) return nullptr;
+    return kTransitionNames[style];
+}
+
+// ---- Allocator --------------------------------------------------------------
+
+void pdfw_alloc_fail_after(unsigned n) { g_fail_countdown = n; }
+
+int64_t pdfw_mem_all_in_use() { return g_all_in_use; }
+
+void* pdfw_alloc(PdfDocument* doc, size_t n) {
+    if (!doc) return request_allowed() ? std::malloc(n ? n : 1) : nullptr;
+    void* raw = nullptr;
+    if (n <= UINT32_MAX && request_allowed()) raw = std::malloc(kHeader + n);
+    if (!raw) {
+        doc->last_error = PDFW_ERR_NO_MEMORY;
+        return nullptr;
+    }
+    uint32_t len = uint32_t(n);
+    std::memcpy(raw, &len, sizeof len);
+    account(doc, int64_t(n));
+    return static_cast<unsigned char*>(raw) + kHeader;
+}
+
+void* pdfw_realloc(PdfDocument* doc, void* block, size_t n) {
+    if (!block) return pdfw_alloc(doc, n);
+    if (!doc) return request_allowed() ? std::realloc(block, n ? n : 1) : nullptr;
+    uint32_t old = stored_length(block);
+    void* raw = nullptr;
+    if (n <= UINT32_MAX && request_allowed())
+        raw = std::realloc(static_cast<unsigned char*>(block) - kHeader, kHeader + n);
+    if (!raw) {
+        doc->last_error = PDFW_ERR_NO_MEMORY;
+        return nullptr;
+    }
+    uint32_t len = uint32_t(n);
+    std::memcpy(raw, &len, sizeof len);
+    account(doc, int64_t(n) - int64_t(old));
+    return static_cast<unsigned char*>(raw) + kHeader;
+}
+
+void pdfw_free(PdfDocument* doc, void* block) {
+    if (!block) return;
+    if (!doc) {
+        std::free(block);
+        return;
+    }
+    account(doc, -int64_t(stored_length(block)));
+    std::free(static_cast<unsigned char*>(block) - kHeader);
+}
+
+int64_t pdfw_mem_in_use(const PdfDocument* doc) { return doc ? doc->mem_in_use : 0; }
+int64_t pdfw_mem_peak(const PdfDocument* doc) { return doc ? doc->mem_peak : 0; }
+
+// ---- Creation and destruction -----------------------------------------------
+
+bool pdfw_new(PdfDocument** handle) {
+    if (!handle) return false;
+    if (!request_allowed()) return false;
+    PdfDocument* doc = static_cast<PdfDocument*>(std::calloc(1, sizeof(PdfDocument)));
+    if (!doc) return false;
+    doc->required_version = 0x103;
+    doc->page_preset = 1;
+    doc->page_width = 59500;
+    doc->page_height = 84200;
+    doc->crop_mode = -1;
+    doc->page_rotation = -1;
+    doc->next_size_selector = -1;
+    md5_init(&doc->digest);
+    doc->encoding = PdfEncodingChoices{1, 8, 75, 0, 0, 8, 75, 6, 0, 0, 1};
+
+    bool ok = append_entry(doc, 65535, 'f', 0);
+    PdfObjectId* reserved[] = {&doc->root_id, &doc->info_id, &doc->pages_id};
+    for (PdfObjectId* id : reserved) ok = ok && pdfw_obj_new(doc, id, 0);
+    if (!ok) {
+        pdfw_free(doc, doc->xref);
+        std::free(doc);
+        return false;
+    }
+    *handle = doc;
+    return true;
+}
+
+int pdfw_destroy(PdfDocument** handle) {
+    if (!handle || !*handle) return PDFW_ERR_NULL_DOCUMENT;
+    PdfDocument* doc = *handle;
+    int result = doc->last_error;
+    pdfw_free(doc, doc->content);
+    doc->content = nullptr;
+    if (doc->out) std::fclose(doc->out);
+    doc->out = nullptr;
+    pdfw_free(doc, doc->xref);
+    if (doc->info_from_file == 0) pdfw_object_free(doc, doc->doc_info_obj);
+    pdfw_free(doc, doc->out_path);
+    std::free(doc);
+    *handle = nullptr;
+    return result;
+}
+
+int pdfw_last_error(const PdfDocument* doc) {
+    return doc ? doc->last_error : PDFW_ERR_NULL_DOCUMENT;
+}
+
+void pdfw_set_last_error(PdfDocument* doc, int code) {
+    if (doc) doc->last_error = code;
+}
+
+// ---- Settings -----------------------------------------------------------------
+
+bool pdfw_set_icc_file(PdfDocument* doc, const wchar_t* path) {
+    if (!doc) return false;
+    size_t n = path ? std::wcslen(path) : 0;
+    // A cut path would name another file; refuse what does not fit.
+    if (n == 0 || n >= sizeof doc->icc_path / sizeof doc->icc_path[0]) {
+        doc->last_error = PDFW_ERR_ICC_PATH;
+        return false;
+    }
+    std::wmemcpy(doc->icc_path, path, n + 1);
+    doc->pdfa = 1;
+    pdfw_require_version(doc, 0x104);
+    return true;
+}
+
+bool pdfw_set_exec_mode(PdfDocument* doc, int exec_mode, int auto_advance, int page_time,
+                        int transition_style, int transition_direction,
+                        int transition_time, int loop, uint32_t background,
+                        uint32_t viewer_flags, int page_mode, int page_layout,
+                        int zoom_mode, int zoom_value, int start_page) {
+    if (!doc) return false;
+    doc->viewing = PdfViewing{exec_mode,       auto_advance, page_time,  transition_style,
+                              transition_direction, transition_time, loop, background,
+                              viewer_flags,    page_mode,    page_layout, zoom_mode,
+                              zoom_value,      start_page};
+    return true;
+}
+
+bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
+                       int truecolour_quality, int palette, int palette_quality, int grey,
+                       int grey_quality, int bilevel, int further1, int further2,
+                       int compare_ccitt_flate) {
+    if (!doc) return false;
+    if (doc->pdfa && (truecolour == PDFW_FILTER_LZW || palette == PDFW_FILTER_LZW ||
+                      grey == PDFW_FILTER_LZW || bilevel == PDFW_FILTER_LZW)) {
+        doc->last_error = PDFW_ERR_PDFA_LZW;
+        return false;
+    }
+    PdfEncodingChoices& e = doc->encoding;
+    e.compression_on = compression_on;
+    e.further1 = further1;
+    e.further2 = further2;
+    e.compare_ccitt_flate = compare_ccitt_flate;
+    // -1 keeps the current choice.
+    auto keep_or_set = [](int& field, int value) {
+        if (value >= 0) field = value;
+    };
+    keep_or_set(e.truecolour, truecolour);
+    keep_or_set(e.truecolour_quality, truecolour_quality);
+    keep_or_set(e.palette, palette);
+    keep_or_set(e.palette_quality, palette_quality);
+    keep_or_set(e.grey, grey);
+    keep_or_set(e.grey_quality, grey_quality);
+    keep_or_set(e.bilevel, bilevel);
+    return true;
+}
+
+bool pdfw_set_page_size(PdfDocument* doc, int preset, int flag_a, int flag_b,
+                        int32_t width, int32_t height) {
+    if (!doc) return false;
+    switch (preset) {
+    case 0:
+        if (flag_a != 0 || flag_b != 0 || width <= 0 || height <= 0) return false;
+        doc->page_width = width;
+        doc->page_height = height;
+        break;
+    case 1:
+        doc->page_width = 59500;
+        doc->page_height = 84200;
+        break;
+    case 2:
+        doc->page_width = 84200;
+        doc->page_height = 59500;
+        break;
+    default:
+        return false;
+    }
+    doc->page_preset = preset;
+    return true;
+}
+
+bool pdfw_set_rotation(PdfDocument* doc, int degrees) {
+    if (!doc) return false;
+    if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) return false;
+    doc->rotation = degrees;
+    return true;
+}
+
+void pdfw_require_version(PdfDocument* doc, int version) {
+    if (doc && version > doc->required_version) doc->required_version = version;
+}
+
+const wchar_t* pdfw_producer() {
+    static wchar_t text[64];
+    std::swprintf(text, sizeof text / sizeof text[0], L"Dunmarrow Tarvo Library v%ld.%02ld",
+                  long(PDFW_VERSION_MAJOR), long(PDFW_VERSION_MINOR));
+    return text;
+}
+
+// ---- Object table ---------------------------------------------------------------
+
+bool pdfw_obj_new(PdfDocument* doc, PdfObjectId* id, int32_t page_ordinal) {
+    if (!doc || !id) return false;
+    int32_t number = doc->xref_count;
+    if (!append_entry(doc, 0, 'n', page_ordinal)) return false;
+    id->number = number;
+    id->generation = 0;
+    return true;
+}
+
+int32_t pdfw_obj_count(const PdfDocument* doc) { return doc ? doc->xref_count : 0; }
+
+bool pdfw_obj_set_page(PdfDocument* doc, PdfObjectId id, int32_t ordinal) {
+    if (!doc || !id_in_table(doc, id)) return false;
+    doc->xref[id.number].page_ordinal = ordinal;
+    return true;
+}
+
+bool pdfw_obj_set_offset(PdfDocument* doc, PdfObjectId id, int64_t offset) {
+    if (!doc || !id_in_table(doc, id)) return false;
+    doc->xref[id.number].offset = offset ? offset : doc->position;
+    return true;
+}
+
+bool pdfw_page_ref(const PdfDocument* doc, int32_t ordinal, PdfObjectId* id) {
+    if (!doc || !id || ordinal <= 0) return false;
+    for (int32_t i = 0; i < doc->xref_count; ++i) {
+        if (doc->xref[i].page_ordinal == ordinal) {
+            id->number = i;
+            id->generation = uint16_t(doc->xref[i].generation);
+            return true;
+        }
+    }
+    return false;
+}

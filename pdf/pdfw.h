@@ -136,6 +136,9 @@ void* pdfw_realloc(PdfDocument* doc, void* block, size_t n);
 void pdfw_free(PdfDocument* doc, void* block);
 int64_t pdfw_mem_in_use(const PdfDocument* doc);
 int64_t pdfw_mem_peak(const PdfDocument* doc);
+// Bytes held through the counted allocator by all documents together; 0 once
+// every document is destroyed (leak checks in tests).
+int64_t pdfw_mem_all_in_use();
 // Test hook: the allocator's Nth request from now (1-based) fails; 0 = off.
 void pdfw_alloc_fail_after(unsigned n);
 
