@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "pdf/pdfw.h"
+
 // Result codes: the process exit status.
 enum {
     TARVO_OK = 0,                  // document written and closed
@@ -137,5 +139,33 @@ void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...);
 void cmd_error_line(int code, const wchar_t* detail);
 // Short text for a result code.
 const wchar_t* cmd_result_text(int code);
+
+// ---- Page geometry, in document units (1/7200 inch) ----------------------
+// Results that would not fit 32 bits saturate at the int32 limits.
+
+// Tenths of a millimetre to document units, nearest (halves up) for v >= 0.
+int32_t units_from_tenth_mm(int32_t tenth_mm);
+
+struct ImageExtent {
+    int32_t w;
+    int32_t h;
+};
+// Size of a width x height bitmap at xres/yres, each in dots per inch when
+// is_dpi, else pixels per metre; a resolution of 0 or below is the default
+// (96 dpi, 3780 ppm).
+ImageExtent image_extent(int32_t width, int32_t height, int32_t xres, int32_t yres,
+                         bool is_dpi);
+
+// Scales a w x h image by the lis mode (0 keep, -1 fit, -2 fit when too big,
+// -3 stretch, -4 stretch when too big) and places it in the area by the lip
+// position (1..9 on a 3 x 3 grid, anything else centred). False when the
+// result is less than 1 unit wide or high; *out is set either way.
+bool fit_image(int32_t w, int32_t h, int32_t scale, int32_t align, const PageRect& area,
+               PageRect* out);
+
+// Output name from the first bitmap's path: the extension of its file-name
+// part replaced by ".pdf", or ".pdf" appended when it has none (a leading dot
+// names a hidden file, not an extension).
+std::wstring cmd_default_output(const std::wstring& first_file);
 
 #endif
