@@ -162,14 +162,43 @@ int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag);
 int dib_decode_rle(DibHandle* var);
 
 // Transforms and transfers.
+//
+// Rotation (angle a multiple of 90, clockwise for positive angles), mirror
+// (left to right) and flip (top to bottom) make a new bitmap of bit count 1,
+// 4, 8, 24 or 32 with the source's colour table and row order; a quarter
+// turn swaps the sizes and the resolutions. On success the new bitmap is
+// stored in *var, and a source that *var held is freed. On failure nothing
+// new survives and *var is cleared unless it holds the source, which then
+// stays as it was. Statuses: -26 angle, -2 no source or null var, -3 source
+// not readable as a bitmap, -8 bit count 16 (or unknown), -25 bit count 2,
+// -1 out of memory.
 int dib_rotate(DibHandle source, int angle, DibHandle* var);
 int dib_mirror(DibHandle source, DibHandle* var);
 int dib_flip(DibHandle source, DibHandle* var);
+// Copies a whole block into a new one. res_mode 1 converts the resolution
+// fields from dots per inch to pixels per metre, 2 the reverse, others keep
+// them (fields a short block lacks are left alone). The source's bit count
+// goes to *bit_count_out when given. 0, -2 (null or empty source, null
+// out), -3, -1.
 int dib_copy(PlatMem source, DibHandle* out, int res_mode, int* bit_count_out);
-// Drawing on a device context and clipboard transfer; there is no device
-// context or clipboard on this platform (DIB_ERR_NOT_SUPPORTED for now).
+// Draws the whole bitmap, turned by angle first when it is not 0, into the
+// rectangle x, y, width, height of a PlatSurface (passed as the device
+// context), area-averaged where it shrinks. -2 null handle, -3 unreadable
+// bitmap, -5 null surface, -6 a bitmap the surface cannot draw (2 bits),
+// or the status of the rotation.
 int dib_draw(void* device_context, int32_t x, int32_t y, int32_t width,
              int32_t height, DibHandle h, int angle);
+// A new bottom-up 24-bit bitmap holding what the surface shows.
+int dib_from_surface(const PlatSurface* surface, DibHandle* out);
+// Clipboard transfer: format 0 is the standard bitmap format (replacing
+// everything on the clipboard), n names the private format "Kesti#<n>"
+// (other formats stay). With dpi_flag the handle's resolutions are dots per
+// inch; the clipboard always holds pixels per metre. To: -20 open, -24
+// register or set, -21 close, or dib_copy's status. From: -20, -22 no
+// standard bitmap on the clipboard (asked for private formats too), -23
+// no standard data or no registration, 1 the private format is empty, -21,
+// -8 bit count, -25 compressed, -2 a block too short for its header; on
+// failure *var is null. A header larger than 40 bytes is cut to 40.
 int dib_to_clipboard(DibHandle h, int format, int dpi_flag);
 int dib_from_clipboard(DibHandle* var, int format, int dpi_flag);
 
@@ -184,7 +213,8 @@ struct DibCreateArgs {
     const void* colour_table;
 };
 
-// Argument block of DIB_OP_DRAW: the first word is unread.
+// Argument block of DIB_OP_DRAW: the first word is unread; the device
+// context is a PlatSurface*.
 struct DibDrawArgs {
     int32_t unused;
     void* device_context;
