@@ -1,8 +1,292 @@
-// Conversion run: placeholder until the writer side is in place.
+// The conversion run: one document from creation to destruction, one page
+// per bitmap, written to a temporary file that replaces the target only once
+// the document is complete.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
 #include "cmd/tarvo.h"
+#include "dib/dib.h"
+#include "pdf/pdfw.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char HEADER_COMMENT[] = "%Tarvo-0.7";
+
+std::string to_bytes(const std::wstring& text) {
+    char* bytes = plat_wide_to_utf8(text.c_str());
+    std::string s = bytes ? bytes : "";
+    std::free(bytes);
+    return s;
+}
+
+std::wstring to_wide(const std::string& bytes) {
+    wchar_t* text = plat_utf8_to_wide(bytes.c_str());
+    std::wstring s = text ? text : L"";
+    std::free(text);
+    return s;
+}
+
+// Where the document goes: the target itself when it is not a regular file
+// (a device or a FIFO cannot be replaced), otherwise a new file beside it.
+struct OutputPlan {
+    std::string target;     // the file the user named, symbolic links resolved
+    std::string temporary;  // empty when writing the target directly
+    mode_t mode = 0;        // permission bits the finished file gets
+};
+
+mode_t current_umask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Creates the temporary file (mode 0600 until the document is complete).
+// False when the target's folder takes no new file.
+bool plan_output(const std::wstring& path, OutputPlan* plan) {
+    plan->target = to_bytes(path);
+    plan->mode = 0666 & ~current_umask();
+    struct stat st;
+    if (stat(plan->target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return true;
+        plan->mode = st.st_mode & 07777;
+        // Replace what a link points to, not the link.
+        if (char* real = realpath(plan->target.c_str(), nullptr)) {
+            plan->target = real;
+            std::free(real);
+        }
+    }
+    size_t slash = plan->target.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : plan->target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? plan->target : plan->target.substr(slash + 1);
+    std::string templ = dir + "." + name + ".XXXXXX";
+    int fd = mkstemp(&templ[0]);
+    if (fd < 0) return false;
+    close(fd);
+    plan->temporary = templ;
+    return true;
+}
+
+bool finish_output(const OutputPlan& plan) {
+    if (plan.temporary.empty()) return true;
+    return chmod(plan.temporary.c_str(), plan.mode) == 0 &&
+           rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
+}
+
+struct Run {
+    const TarvoSettings* settings = nullptr;
+    std::wstring* detail = nullptr;
+    PdfDocument* doc = nullptr;
+    DibHandle dib = nullptr;
+    OutputPlan output;
+};
+
+void set_detail(Run& run, const std::wstring& text) {
+    if (run.detail) *run.detail = text;
+}
+
+// Every failure exit: nothing of the run is left behind but a file that
+// already existed at the target, untouched.
+int fail(Run& run, int code) {
+    if (run.dib) dib_command(DIB_OP_FREE, &run.dib, nullptr);
+    if (run.doc) pdfw_destroy(&run.doc);
+    if (!run.output.temporary.empty()) unlink(run.output.temporary.c_str());
+    return code;
+}
+
+int destroy_and_fail(Run& run, const std::wstring& what) {
+    int error = pdfw_destroy(&run.doc);
+    int code = TARVO_ERR_WRITER + error;
+    set_detail(run, what + L" (writer error " + std::to_wstring(error) + L")");
+    return fail(run, code);
+}
+
+int32_t dpi_from_ppm(int32_t ppm) {
+    return static_cast<int32_t>((static_cast<int64_t>(ppm) * 254 + 5000) / 10000);
+}
+
+int32_t sum32(int64_t a, int64_t b, int64_t c) {
+    int64_t v = a + b + c;
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
+int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
+    const TarvoSettings* s = run.settings;
+    const std::wstring& path = s->files[k];
+    cmd_debug(s, L"DBG: pdf add page %d\n", static_cast<int>(k));
+    if (dib_command(DIB_OP_LOAD, &run.dib, const_cast<wchar_t*>(path.c_str())) != DIB_OK) {
+        run.dib = nullptr;
+        set_detail(run, L"cannot load bitmap '" + path + L"'");
+        return fail(run, TARVO_ERR_LOAD);
+    }
+    DibInfoHeader header{};
+    dib_command(DIB_OP_GET_HEADER, run.dib, &header);
+    const int32_t width = header.width;
+    const int32_t rows = header.height == INT32_MIN ? INT32_MAX
+                         : header.height < 0        ? -header.height
+                                                    : header.height;
+
+    ImageExtent size;
+    if (s->dpi > 0) {
+        cmd_debug(s, L"DBG: caller dpi=%d\n", s->dpi);
+        cmd_debug(s, L"DBG: image dpi=%d/%d\n", dpi_from_ppm(header.x_ppm),
+                  dpi_from_ppm(header.y_ppm));
+        size = image_extent(width, rows, s->dpi, s->dpi, true);
+    } else {
+        cmd_debug(s, L"DBG: image dpi=%d/%d\n", dpi_from_ppm(header.x_ppm),
+                  dpi_from_ppm(header.y_ppm));
+        size = image_extent(width, rows, header.x_ppm, header.y_ppm, false);
+    }
+
+    PageRect rect{};
+    PageRect clip = area;
+    if (page_size_given) {
+        if (!fit_image(size.w, size.h, s->lis, s->lip, area, &rect)) {
+            set_detail(run, L"bitmap '" + path + L"' does not fit into the page area");
+            return fail(run, TARVO_ERR_FIT);
+        }
+    } else {
+        const int32_t l = units_from_tenth_mm(s->lbl);
+        const int32_t t = units_from_tenth_mm(s->lbt);
+        const int32_t r = units_from_tenth_mm(s->lbr);
+        const int32_t b = units_from_tenth_mm(s->lbb);
+        rect = PageRect{l, t, size.w, size.h};
+        clip = rect;
+        pdfw_set_next_page_size(run.doc, 0, 0, 0, sum32(l, size.w, r), sum32(t, size.h, b));
+    }
+
+    if (!pdfw_impage(run.doc, run.dib, &rect, &clip)) {
+        set_detail(run, L"cannot add bitmap '" + path + L"' as a page (writer error " +
+                            std::to_wstring(pdfw_last_error(run.doc)) + L")");
+        return fail(run, TARVO_ERR_PAGE);
+    }
+    dib_command(DIB_OP_FREE, &run.dib, nullptr);
+    return TARVO_OK;
+}
+
+void set_info(Run& run) {
+    const TarvoSettings* s = run.settings;
+    cmd_debug(s, L"DBG: pdf add info\n");
+    if (!s->title.empty()) pdfw_set_info(run.doc, "/Title", s->title.c_str());
+    // An empty author removes the writer's default (the login name).
+    pdfw_set_info(run.doc, "/Author", s->author.c_str());
+    if (!s->subject.empty()) pdfw_set_info(run.doc, "/Subject", s->subject.c_str());
+    if (!s->keywords.empty()) pdfw_set_info(run.doc, "/Keywords", s->keywords.c_str());
+    if (!s->creator.empty()) pdfw_set_info(run.doc, "/Creator", s->creator.c_str());
+}
+
+}  // namespace
 
 int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
-    (void)settings;
-    (void)detail;
+    if (!settings || settings->files.empty()) return TARVO_ERR_NO_FILE;
+    const TarvoSettings* s = settings;
+    Run run;
+    run.settings = s;
+    run.detail = detail;
+
+    const int checked = cmd_check_settings(s, detail);
+    if (checked != TARVO_OK) return checked;
+
+    const std::wstring out_path =
+        s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
+
+    cmd_debug(s, L"DBG: pdf new\n");
+    if (!pdfw_new(&run.doc)) return destroy_and_fail(run, L"cannot create the document");
+
+    if (s->eco == 1 && !pdfw_set_icc_file(run.doc, s->iccfile.c_str()))
+        return destroy_and_fail(run, L"cannot use ICC profile '" + s->iccfile + L"'");
+
+    cmd_debug(s, L"DBG: pdf set document exec mode: %d\n", s->vom);
+    if (!pdfw_set_exec_mode(run.doc, s->vom, s->vpa, s->vpt, s->vte, s->vtd, s->vtt, s->vpl,
+                            cmd_pack_colour(s->vbc), cmd_pack_viewer_flags(s), s->vwp - 1,
+                            s->vwl - 1, s->vwz - 1, s->vwzv, s->vwsp)) {
+        set_detail(run, L"the viewer settings were refused");
+        return fail(run, TARVO_ERR_EXEC_MODE);
+    }
+
+    if (s->sec != 0) {
+        cmd_debug(s, L"DBG: pdf encrypt\n");
+        const int choice = cmd_key_size_choice(s->sec);
+        if (choice < 0) {
+            set_detail(run, L"unknown security mode (sec)");
+            return fail(run, TARVO_ERR_SECURITY);
+        }
+        const int32_t permissions = cmd_pack_permissions(s->set);
+        cmd_debug(s, L"DBG:   encrypt in=0x%04lX set=0x%04lX\n",
+                  static_cast<unsigned long>(static_cast<uint32_t>(s->set)),
+                  static_cast<unsigned long>(static_cast<uint32_t>(permissions)));
+        if (!pdfw_set_encryption(run.doc, s->owner_password.c_str(), s->user_password.c_str(),
+                                 choice, permissions))
+            return destroy_and_fail(run, L"cannot set up encryption");
+    }
+
+    cmd_debug(s, L"DBG: pdf encoding\n");
+    int filter = 0;
+    int quality = -1;
+    if (s->enc != 0) {
+        if (!cmd_encoding_choice(s->enc, &filter, &quality) ||
+            !pdfw_set_encoding(run.doc, 1, filter, quality, -1, -1, -1, -1, -1, 0, 0, 1)) {
+            set_detail(run, L"the image encoding was refused");
+            return fail(run, TARVO_ERR_ENCODING);
+        }
+    }
+
+    cmd_debug(s, L"DBG: pdf create %ls\n", out_path.c_str());
+    if (!plan_output(out_path, &run.output)) {
+        pdfw_set_last_error(run.doc, PDFW_ERR_FILE_OPEN);
+        return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
+    }
+    const std::wstring written =
+        run.output.temporary.empty() ? out_path : to_wide(run.output.temporary);
+    if (!pdfw_file_create(run.doc, written.c_str(), HEADER_COMMENT))
+        return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
+
+    cmd_debug(s, L"DBG: pdf set document size\n");
+    const bool page_size_given = s->ldw > 0 && s->ldh > 0;
+    PageRect area{};
+    if (page_size_given) {
+        const int32_t w = units_from_tenth_mm(s->ldw);
+        const int32_t h = units_from_tenth_mm(s->ldh);
+        const int64_t l = units_from_tenth_mm(s->lbl);
+        const int64_t t = units_from_tenth_mm(s->lbt);
+        const int64_t r = units_from_tenth_mm(s->lbr);
+        const int64_t b = units_from_tenth_mm(s->lbb);
+        area = PageRect{static_cast<int32_t>(l), static_cast<int32_t>(t), sum32(w, -l, -r),
+                        sum32(h, -t, -b)};
+        cmd_debug(s, L"DBG: pdf set pagesize: %d x %d sq xusp\n", w, h);
+        if (!pdfw_set_page_size(run.doc, 0, 0, 0, w, h))
+            return destroy_and_fail(run, L"the page size was refused");
+    } else if (s->ldw > 0 || s->ldh > 0) {
+        set_detail(run, L"page width (ldw) and height (ldh) must be given together");
+        return fail(run, TARVO_ERR_PAGE_SIZE);
+    }
+
+    cmd_debug(s, L"DBG: pdf set document rotation: %d\n", s->vra);
+    if (!pdfw_set_rotation(run.doc, s->vra)) {
+        set_detail(run, L"rotation " + std::to_wstring(s->vra) + L" is not 0, 90, 180 or 270");
+        return fail(run, TARVO_ERR_ROTATION);
+    }
+
+    for (size_t k = 0; k < s->files.size(); ++k) {
+        int code = add_page(run, k, page_size_given, area);
+        if (code != TARVO_OK) return code;
+    }
+
+    set_info(run);
+
+    cmd_debug(s, L"DBG: pdf close\n");
+    if (!pdfw_file_close(run.doc)) return destroy_and_fail(run, L"cannot complete '" + out_path + L"'");
+
+    cmd_debug(s, L"DBG: pdf destroy\n");
+    pdfw_destroy(&run.doc);
+    if (!finish_output(run.output)) {
+        set_detail(run, L"cannot replace '" + out_path + L"'");
+        return fail(run, TARVO_ERR_WRITER + PDFW_ERR_WRITE);
+    }
     return TARVO_OK;
 }
