@@ -1,0 +1,444 @@
+// The argument pass: option table, forms, case rules, the 255-character cut,
+// passwords, file paths, the debug trace, the pre-run checks and the packers.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cmd/tarvo.h"
+#include "pdf/pdfw.h"
+
+namespace {
+
+using Args = std::vector<std::wstring>;
+
+int parse(const Args& args, TarvoSettings* s, std::wstring* detail = nullptr) {
+    std::vector<const wchar_t*> argv{L"tarvo"};
+    for (const std::wstring& a : args) argv.push_back(a.c_str());
+    return cmd_parse_args(int(argv.size()), argv.data(), s, detail);
+}
+
+std::wstring wide(int64_t v) { return std::to_wstring(v); }
+
+// ---------------------------------------------------------------------------
+// Option table: every keyword, its target, range and default, written out
+// here independently of the code's table.
+
+struct TableRow {
+    const wchar_t* keyword;
+    int32_t TarvoSettings::*target;
+    int32_t min;
+    int32_t max;
+    int32_t initial;
+};
+
+class OptionTable : public ::testing::TestWithParam<TableRow> {};
+
+TEST_P(OptionTable, RangeBoundsAndDefault) {
+    const TableRow& r = GetParam();
+    const std::wstring kw = std::wstring(L"-") + r.keyword + L"=";
+
+    TarvoSettings defaults;
+    EXPECT_EQ(defaults.*r.target, r.initial);
+
+    for (int32_t v : {r.min, r.max}) {
+        TarvoSettings s;
+        ASSERT_EQ(parse({kw + wide(v), L"a.bmp"}, &s), TARVO_OK) << v;
+        EXPECT_EQ(s.*r.target, v);
+    }
+    // One past each end is out of range; past INT32_MAX the number overflows.
+    for (int64_t v : {int64_t(r.min) - 1, int64_t(r.max) + 1}) {
+        TarvoSettings s;
+        std::wstring detail;
+        EXPECT_EQ(parse({kw + wide(v), L"a.bmp"}, &s, &detail), TARVO_ERR_RANGE) << v;
+        EXPECT_NE(detail.find(std::wstring(r.keyword) + L"="), std::wstring::npos) << detail;
+        EXPECT_TRUE(s.files.empty());
+    }
+}
+
+const TableRow TABLE[] = {
+    {L"dpi", &TarvoSettings::dpi, 1, INT32_MAX, 0},  {L"d", &TarvoSettings::dpi, 1, INT32_MAX, 0},
+    {L"eco", &TarvoSettings::eco, 0, 1, 0},          {L"enc", &TarvoSettings::enc, 0, 7, 0},
+    {L"ldw", &TarvoSettings::ldw, 1, INT32_MAX, 0},  {L"ldh", &TarvoSettings::ldh, 1, INT32_MAX, 0},
+    {L"lbl", &TarvoSettings::lbl, 0, INT32_MAX, 0},  {L"lbt", &TarvoSettings::lbt, 0, INT32_MAX, 0},
+    {L"lbr", &TarvoSettings::lbr, 0, INT32_MAX, 0},  {L"lbb", &TarvoSettings::lbb, 0, INT32_MAX, 0},
+    {L"lis", &TarvoSettings::lis, -4, 0, 0},         {L"lip", &TarvoSettings::lip, 0, 9, 0},
+    {L"vra", &TarvoSettings::vra, 0, 270, 0},        {L"vom", &TarvoSettings::vom, 0, 2, 0},
+    {L"vwp", &TarvoSettings::vwp, 0, 4, 0},          {L"vwl", &TarvoSettings::vwl, 0, 6, 0},
+    {L"vwz", &TarvoSettings::vwz, 0, 8, 0},          {L"vwzv", &TarvoSettings::vwzv, 1, 32767, 1000},
+    {L"vwsp", &TarvoSettings::vwsp, 1, 32767, 1},    {L"vwwf", &TarvoSettings::vwwf, 0, 2, 0},
+    {L"vwwc", &TarvoSettings::vwwc, 0, 2, 0},        {L"vwwt", &TarvoSettings::vwwt, 0, 2, 0},
+    {L"vwhm", &TarvoSettings::vwhm, 0, 2, 0},        {L"vwht", &TarvoSettings::vwht, 0, 2, 0},
+    {L"vwhc", &TarvoSettings::vwhc, 0, 2, 0},        {L"vpa", &TarvoSettings::vpa, 0, 1, 0},
+    {L"vpt", &TarvoSettings::vpt, 0, INT32_MAX, 0},  {L"vte", &TarvoSettings::vte, 0, 14, 0},
+    {L"vtd", &TarvoSettings::vtd, -1, 7, 0},         {L"vtt", &TarvoSettings::vtt, 0, INT32_MAX, 0},
+    {L"vpl", &TarvoSettings::vpl, 0, 1, 0},          {L"vbc", &TarvoSettings::vbc, 0, 16777215, 0},
+    {L"sec", &TarvoSettings::sec, 0, 2, 0},          {L"set", &TarvoSettings::set, 0, 255, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Keywords, OptionTable, ::testing::ValuesIn(TABLE),
+                         [](const ::testing::TestParamInfo<TableRow>& i) {
+                             std::wstring k = i.param.keyword;
+                             return std::string(k.begin(), k.end());
+                         });
+
+// ---------------------------------------------------------------------------
+// Number forms of wcstol in base 0.
+
+struct NumberCase {
+    const wchar_t* value;
+    int code;
+    int32_t dpi;
+};
+
+TEST(OptionNumbers, Base0Forms) {
+    const NumberCase cases[] = {
+        {L"300", TARVO_OK, 300},         {L"0x12C", TARVO_OK, 300},
+        {L"0X1f", TARVO_OK, 31},         {L"010", TARVO_OK, 8},
+        {L"300abc", TARVO_OK, 300},      {L" 42", TARVO_OK, 42},
+        {L"+7", TARVO_OK, 7},            {L"2147483647", TARVO_OK, INT32_MAX},
+        {L"", TARVO_ERR_RANGE, 0},       {L"abc", TARVO_ERR_RANGE, 0},
+        {L"09", TARVO_ERR_RANGE, 0},     {L"-5", TARVO_ERR_RANGE, 0},
+        {L"2147483648", TARVO_ERR_RANGE, 0},  {L"99999999999", TARVO_ERR_RANGE, 0},
+        {L"0x100000000", TARVO_ERR_RANGE, 0},
+    };
+    for (const NumberCase& c : cases) {
+        TarvoSettings s;
+        EXPECT_EQ(parse({std::wstring(L"/dpi=") + c.value, L"a.bmp"}, &s), c.code) << c.value;
+        if (c.code == TARVO_OK) {
+            EXPECT_EQ(s.dpi, c.dpi) << c.value;
+        }
+    }
+    TarvoSettings s;
+    EXPECT_EQ(parse({L"/lbl=-99999999999", L"a.bmp"}, &s), TARVO_ERR_RANGE);
+}
+
+// ---------------------------------------------------------------------------
+// Forms, their order and their case rules.
+
+TEST(OptionForms, FixedFormsIgnoreCaseTableKeywordsDoNot) {
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"-O=one.pdf", L"-DeBuG", L"/VERBOSE", L"/IT=Title", L"/DPI=300",
+                     L"/Dpi=200", L"-ECO=1", L"a.bmp"},
+                    &s),
+              TARVO_OK);
+    EXPECT_EQ(s.outfile, L"one.pdf");
+    EXPECT_EQ(s.debug, 1);
+    EXPECT_EQ(s.verbose, 1);
+    EXPECT_EQ(s.title, L"Title");
+    EXPECT_EQ(s.dpi, 0);  // /DPI= and /Dpi= are not options
+    EXPECT_EQ(s.eco, 0);
+
+    TarvoSettings t;
+    ASSERT_EQ(parse({L"/OUTFILE=two.pdf", L"/ICCFILE=p.icc", L"a.bmp"}, &t), TARVO_OK);
+    EXPECT_EQ(t.outfile, L"two.pdf");
+    EXPECT_EQ(t.iccfile, L"p.icc");
+
+    TarvoSettings u;
+    EXPECT_EQ(parse({L"/ExitVersion", L"a.bmp"}, &u), TARVO_EXIT_VERSION);
+    EXPECT_TRUE(u.files.empty());
+}
+
+TEST(OptionForms, TextValuesAndOverwrites) {
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"-o=a=b.pdf", L"-it=First", L"-it=Second", L"-ia=Me", L"-ia=", L"-is=Sub",
+                     L"-ik=k1 k2", L"-ic=Maker", L"-icc=x.icc", L"-dpi=100", L"-d=200",
+                     L"-debugx", L"-xyz=1", L"-", L"a.bmp"},
+                    &s),
+              TARVO_OK);
+    EXPECT_EQ(s.outfile, L"a=b.pdf");  // after the first '='
+    EXPECT_EQ(s.title, L"Second");
+    EXPECT_EQ(s.author, L"");
+    EXPECT_EQ(s.subject, L"Sub");
+    EXPECT_EQ(s.keywords, L"k1 k2");
+    EXPECT_EQ(s.creator, L"Maker");  // ic= is not icc=
+    EXPECT_EQ(s.iccfile, L"x.icc");
+    EXPECT_EQ(s.dpi, 200);            // d= and dpi= share one setting
+    EXPECT_EQ(s.debug, 0);            // debug is a whole-text form
+    ASSERT_EQ(s.files.size(), 1u);
+}
+
+TEST(OptionForms, OnlyPathsEscapeThe255CharacterCut) {
+    const std::wstring long_text(300, L'x');
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"-it=" + long_text, L"-o=" + long_text, L"-icc=" + long_text, L"a.bmp"}, &s),
+              TARVO_OK);
+    EXPECT_EQ(s.title, std::wstring(251, L'x'));  // 255 minus "-it="
+    EXPECT_EQ(s.outfile, long_text);
+    EXPECT_EQ(s.iccfile, long_text);
+
+    // The digits after character 255 are never seen: the value reads as 0.
+    TarvoSettings t;
+    EXPECT_EQ(parse({L"-dpi=" + std::wstring(250, L'0') + L"12", L"a.bmp"}, &t), TARVO_ERR_RANGE);
+    TarvoSettings u;
+    EXPECT_EQ(parse({L"-dpi=" + std::wstring(249, L'0') + L"12", L"a.bmp"}, &u), TARVO_OK);
+    EXPECT_EQ(u.dpi, 1);
+}
+
+TEST(OptionForms, Passwords) {
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"-sus=" + std::wstring(100, L'\u00E9'), L"-sow=", L"a.bmp"}, &s), TARVO_OK);
+    EXPECT_EQ(s.user_password, std::string(79, '\xE9'));
+    EXPECT_EQ(s.owner_password, "");
+
+    TarvoSettings t;
+    ASSERT_EQ(parse({L"-sow=owner", L"-SOW=Owner2", L"a.bmp"}, &t), TARVO_OK);
+    EXPECT_EQ(t.owner_password, "Owner2");
+
+    // Above 255 anywhere in the value, also past the 79 kept characters; a
+    // stray command-line byte is carried above 255 too.
+    const std::wstring bad[] = {L"-sus=secret\u0100", L"-sow=secret" + std::wstring(90, L'a') + L"\u20AC",
+                                std::wstring(L"-sus=secret") + wchar_t(0xDCE9)};
+    for (const std::wstring& arg : bad) {
+        TarvoSettings u;
+        std::wstring detail;
+        EXPECT_EQ(parse({arg, L"a.bmp"}, &u, &detail), TARVO_ERR_PASSWORD) << arg.size();
+        EXPECT_EQ(detail.find(L"secret"), std::wstring::npos) << "password text leaked";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Where the options end and the file paths begin.
+
+struct FilesCase {
+    const char* name;
+    Args args;
+    int code;
+    Args files;
+};
+
+class FilePaths : public ::testing::TestWithParam<FilesCase> {};
+
+TEST_P(FilePaths, Split) {
+    const FilesCase& c = GetParam();
+    TarvoSettings s;
+    EXPECT_EQ(parse(c.args, &s), c.code);
+    EXPECT_EQ(s.files, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FilePaths,
+    ::testing::Values(
+        FilesCase{"none", {}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"options_only", {L"-dpi=300", L"-debug"}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"ignored_upper_case", {L"/DPI=300"}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"later_elements_are_files", {L"a.bmp", L"/dpi=300", L"-x"}, TARVO_OK,
+                  {L"a.bmp", L"/dpi=300", L"-x"}},
+        FilesCase{"absolute_path", {L"-dpi=300", L"/home/me/scan.bmp", L"b.bmp"}, TARVO_OK,
+                  {L"/home/me/scan.bmp", L"b.bmp"}},
+        FilesCase{"option_with_slash_value", {L"/o=/tmp/out.pdf", L"a.bmp"}, TARVO_OK, {L"a.bmp"}},
+        FilesCase{"dash_path_is_an_option", {L"-home/me/scan.bmp"}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"root_alone", {L"/"}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"double_dash", {L"-dpi=300", L"--", L"-x.bmp", L"--"}, TARVO_OK, {L"-x.bmp", L"--"}},
+        FilesCase{"double_dash_last", {L"--"}, TARVO_ERR_NO_FILE, {}},
+        FilesCase{"exitversion_first", {L"-exitversion", L"a.bmp"}, TARVO_EXIT_VERSION, {}},
+        FilesCase{"exitversion_after_file", {L"a.bmp", L"-exitversion"}, TARVO_OK,
+                  {L"a.bmp", L"-exitversion"}},
+        FilesCase{"help_after_file", {L"a.bmp", L"--help"}, TARVO_OK, {L"a.bmp", L"--help"}}),
+    [](const ::testing::TestParamInfo<FilesCase>& i) { return std::string(i.param.name); });
+
+TEST(FilePathsOnDisk, SlashElementNamingAnExistingFileIsAPath) {
+    // Needs a regular file directly under the root; containers and most
+    // systems have one, but nothing guarantees it.
+    std::wstring found;
+    if (DIR* d = opendir("/")) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            struct stat st;
+            bool plain = std::all_of(name.begin(), name.end(),
+                                     [](char c) { return c > ' ' && c < 0x7F && c != '='; });
+            if (plain && stat(("/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                found = L"/" + std::wstring(name.begin(), name.end());
+                break;
+            }
+        }
+        closedir(d);
+    }
+    if (found.empty()) GTEST_SKIP() << "no regular file under /";
+    TarvoSettings s;
+    EXPECT_EQ(parse({found}, &s), TARVO_OK);
+    EXPECT_EQ(s.files, Args{found});
+    TarvoSettings t;
+    EXPECT_EQ(parse({L"/tmp"}, &t), TARVO_ERR_NO_FILE);  // a directory is not a bitmap
+}
+
+TEST(Requests, HelpAndVersionEndThePass) {
+    TarvoSettings s;
+    EXPECT_EQ(parse({L"-dpi=5", L"--help", L"-dpi=0"}, &s), TARVO_OK);
+    EXPECT_EQ(s.request, TARVO_REQUEST_HELP);
+    EXPECT_EQ(s.dpi, 5);
+    TarvoSettings t;
+    EXPECT_EQ(parse({L"--version"}, &t), TARVO_OK);
+    EXPECT_EQ(t.request, TARVO_REQUEST_VERSION);
+    TarvoSettings u;
+    EXPECT_EQ(parse({L"--HELP"}, &u), TARVO_ERR_NO_FILE);  // whole element, exact
+}
+
+// ---------------------------------------------------------------------------
+// Debug trace.
+
+std::string trace_of(const Args& args, int expected_code) {
+    TarvoSettings s;
+    testing::internal::CaptureStderr();
+    int code = parse(args, &s);
+    std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, expected_code);
+    return out;
+}
+
+TEST(DebugTrace, Lines) {
+    EXPECT_EQ(trace_of({L"-dpi=5", L"a.bmp"}, TARVO_OK), "");
+    EXPECT_EQ(trace_of({L"/debug", L"-dpi=5", L"a.bmp", L"b.bmp"}, TARVO_OK),
+              "DBG: Tarvo.Command: arg[2]='-dpi=5'\n"
+              "DBG: Tarvo.Command: arg[3]='a.bmp'\n"
+              "DBG: file[ 0] = 'a.bmp'\n"
+              "DBG: file[ 1] = 'b.bmp'\n");
+    EXPECT_EQ(trace_of({L"-dpi=5", L"-debug", L"-vwzv=0x0"}, TARVO_ERR_RANGE),
+              "DBG: Tarvo.Command: arg[3]='-vwzv=0x0'\n"
+              "DBG: Tarvo.Command: Option 'vwzv=0x0' is out of range!\n");
+    EXPECT_EQ(trace_of({L"-debug", L"-t\u00E9"}, TARVO_ERR_NO_FILE),
+              "DBG: Tarvo.Command: arg[2]='-t\xC3\xA9'\n"
+              "DBG: Tarvo.Command: No file argument\n");
+
+    // The arg line shows the element as cut; the file line the whole path.
+    std::wstring long_path = L"-" + std::wstring(299, L'p');
+    std::string cut = "-" + std::string(254, 'p');
+    EXPECT_EQ(trace_of({L"-debug", L"--", long_path}, TARVO_OK),
+              "DBG: Tarvo.Command: arg[2]='--'\n"
+              "DBG: file[ 0] = '" + std::string(long_path.begin(), long_path.end()) + "'\n");
+    EXPECT_EQ(trace_of({L"-debug", long_path}, TARVO_ERR_NO_FILE),
+              "DBG: Tarvo.Command: arg[2]='" + cut + "'\n"
+              "DBG: Tarvo.Command: No file argument\n");
+}
+
+TEST(DebugTrace, LongLinesAreCutButKeepTheirLineEnd) {
+    TarvoSettings s;
+    s.debug = 1;
+    std::wstring path(5000, L'q');
+    testing::internal::CaptureStderr();
+    cmd_debug(&s, L"DBG: file[ %d] = '%ls'\n", 0, path.c_str());
+    std::string out = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(out.size(), 2057u);
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.compare(0, 17, "DBG: file[ 0] = '"), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Checks before the run, in their order.
+
+TEST(Checks, MarginThenResolutionThenPdfaWithEncryption) {
+    struct Case {
+        int32_t lbl, lbb, dpi, eco, sec;
+        int code;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, 0, TARVO_OK},
+        {0, 0, 0, 1, 0, TARVO_OK},
+        {0, 0, 0, 0, 2, TARVO_OK},
+        {0, 0, 0, 1, 1, TARVO_ERR_PDFA_SECURITY},
+        {0, 0, -1, 1, 1, TARVO_ERR_RESOLUTION},
+        {0, -1, -1, 1, 1, TARVO_ERR_MARGIN},
+        {-1, 0, 0, 0, 0, TARVO_ERR_MARGIN},
+    };
+    for (const Case& c : cases) {
+        TarvoSettings s;
+        s.lbl = c.lbl;
+        s.lbb = c.lbb;
+        s.dpi = c.dpi;
+        s.eco = c.eco;
+        s.sec = c.sec;
+        std::wstring detail;
+        EXPECT_EQ(cmd_check_settings(&s, &detail), c.code) << (&c - cases);
+        EXPECT_EQ(detail.empty(), c.code == TARVO_OK);
+    }
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"/eco=1", L"/sec=1", L"x.bmp"}, &s), TARVO_OK);
+    EXPECT_EQ(cmd_check_settings(&s, nullptr), TARVO_ERR_PDFA_SECURITY);
+}
+
+// ---------------------------------------------------------------------------
+// Packers.
+
+TEST(Packing, ViewerFlags) {
+    struct Case {
+        Args args;
+        uint32_t flags;
+    };
+    // Untouched preferences still set their value bits (0x5550).
+    const Case cases[] = {
+        {{}, 0x5550},
+        {{L"-vwwc=1"}, 0x5510 | 0x0080},
+        {{L"-vwwc=0"}, 0x5550},
+        {{L"-vwwc=2"}, 0x5550 | 0x0080},
+        {{L"-vwp=1", L"-vwl=6", L"-vwz=8"}, 0x5557},
+        {{L"-vwwf=1", L"-vwwc=1", L"-vwwt=1", L"-vwhm=1", L"-vwht=1", L"-vwhc=1"}, 0xAAA0},
+        {{L"-vwwf=2", L"-vwwc=2", L"-vwwt=2", L"-vwhm=2", L"-vwht=2", L"-vwhc=2"}, 0xFFF0},
+        {{L"-vwhc=1"}, 0x1550 | 0x8000},
+        {{L"-vwwf=1"}, 0x5540 | 0x0020},
+    };
+    for (const Case& c : cases) {
+        TarvoSettings s;
+        Args args = c.args;
+        args.push_back(L"a.bmp");
+        ASSERT_EQ(parse(args, &s), TARVO_OK);
+        EXPECT_EQ(cmd_pack_viewer_flags(&s), c.flags) << std::hex << c.flags;
+    }
+}
+
+TEST(Packing, ColourWordSwapsRedAndBlue) {
+    EXPECT_EQ(cmd_pack_colour(0xFF0000), 0x0000FFu);
+    EXPECT_EQ(cmd_pack_colour(0x0000FF), 0xFF0000u);
+    EXPECT_EQ(cmd_pack_colour(0x123456), 0x563412u);
+    EXPECT_EQ(cmd_pack_colour(0xFFFFFF), 0xFFFFFFu);
+}
+
+TEST(Packing, PermissionsAndKeySize) {
+    const struct {
+        int32_t set;
+        uint32_t p;
+    } cases[] = {
+        {0, 0xFFFFFFC0}, {15, 0xFFFFFFFC}, {1, 0xFFFFFFC4}, {2, 0xFFFFFFD0},
+        {4, 0xFFFFFFC8}, {8, 0xFFFFFFE0},  {0xF0, 0xFFFFFFC0}, {255, 0xFFFFFFFC},
+    };
+    for (const auto& c : cases) EXPECT_EQ(uint32_t(cmd_pack_permissions(c.set)), c.p) << c.set;
+    EXPECT_EQ(cmd_pack_permissions(0), -64);
+    EXPECT_EQ(cmd_pack_permissions(15), -4);
+
+    EXPECT_EQ(cmd_key_size_choice(1), 0);
+    EXPECT_EQ(cmd_key_size_choice(2), 1);
+    EXPECT_EQ(cmd_key_size_choice(0), -1);
+    EXPECT_EQ(cmd_key_size_choice(3), -1);
+}
+
+TEST(Packing, EncodingChoice) {
+    const struct {
+        int32_t enc;
+        bool call;
+        int filter, quality;
+    } cases[] = {
+        {0, false, 0, 0},
+        {1, true, PDFW_FILTER_NONE, -1},
+        {2, true, PDFW_FILTER_FLATE, -1},
+        {3, true, PDFW_FILTER_DCT, 100},
+        {4, true, PDFW_FILTER_DCT, 75},
+        {5, true, PDFW_FILTER_DCT, 50},
+        {6, true, PDFW_FILTER_DCT, 25},
+        {7, true, PDFW_FILTER_DCT, 1},
+        {8, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        int filter = -9, quality = -9;
+        ASSERT_EQ(cmd_encoding_choice(c.enc, &filter, &quality), c.call) << c.enc;
+        if (c.call) {
+            EXPECT_EQ(filter, c.filter) << c.enc;
+            EXPECT_EQ(quality, c.quality) << c.enc;
+        }
+    }
+}
+
+}  // namespace
