@@ -1,0 +1,207 @@
+// Encrypted conversions end to end: the command with -sec, -set, -sow and
+// -sus on generated bitmaps, opened by qpdf with either password, decrypted,
+// and its images compared by poppler with those of the same bitmaps
+// converted without encryption.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cmd/tarvo.h"
+#include "support/bmp_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs a program without a shell; returns its exit status, output in *out.
+int run(const std::vector<std::string>& argv, std::string* out) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (out) *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string read_all(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every file pdfimages wrote under dir with the given root, by name suffix.
+std::map<std::string, std::string> extracted(const fs::path& dir, const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(root + "-", 0) == 0) files[name.substr(root.size())] = read_all(entry.path());
+    }
+    return files;
+}
+
+class ConvertSecurity : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* bin = std::getenv("TARVO_BIN");
+        ASSERT_TRUE(bin) << "TARVO_BIN not set";
+        bin_ = bin;
+        std::string templ = (fs::temp_directory_path() / "tarvo-csec-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(&templ[0]));
+        dir_ = templ;
+
+        // One bitmap per image class: black-and-white (CCITT), colour
+        // table (indexed), grey and true colour (DCT unless -enc says).
+        TestBitmap bw = bmp_pattern(67, 41, 1);
+        bw.palette = {0x000000, 0xFFFFFF};
+        TestBitmap pal = bmp_pattern(33, 20, 8);
+        TestBitmap grey = bmp_pattern(24, 17, 8);
+        grey.palette = grey_ramp(256);
+        TestBitmap rgb = bmp_pattern(40, 30, 24);
+        const std::pair<const char*, TestBitmap*> all[] = {
+            {"bw.bmp", &bw}, {"pal.bmp", &pal}, {"grey.bmp", &grey}, {"rgb.bmp", &rgb}};
+        for (const auto& b : all) {
+            ASSERT_TRUE(bmp_write((dir_ / b.first).string(), *b.second));
+            bitmaps_.push_back((dir_ / b.first).string());
+        }
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir_);
+    }
+
+    int convert(const std::string& out, std::vector<std::string> options, std::string* log) {
+        std::vector<std::string> argv = {bin_, "-o=" + (dir_ / out).string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), bitmaps_.begin(), bitmaps_.end());
+        return run(argv, log);
+    }
+    std::string qpdf(const std::string& password, std::vector<std::string> args, int* status) {
+        std::vector<std::string> argv = {"qpdf", "--password-mode=bytes", "--password=" + password};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string out;
+        *status = run(argv, &out);
+        return out;
+    }
+
+    std::string bin_;
+    fs::path dir_;
+    std::vector<std::string> bitmaps_;
+};
+
+struct EncryptedRun {
+    const char* name;
+    std::vector<std::string> options;  // -sec, -set, -sow, -sus, -enc
+    std::string owner;                 // password bytes as qpdf gets them
+    std::string user;
+    int revision;
+    int32_t p;
+};
+
+TEST_F(ConvertSecurity, DecryptedImagesEqualThoseOfThePlainConversion) {
+    const EncryptedRun runs[] = {
+        {"40-bit, no passwords, no rights", {"-sec=1", "-set=0"}, "", "", 2, -64},
+        {"128-bit, all rights, Flate", {"-sec=2", "-set=15", "-sow=owner", "-sus=user", "-enc=2"},
+         "owner", "user", 3, -4},
+        // Characters up to 255 become one byte each: UTF-8 on our command
+        // line, Latin-1 bytes for qpdf.
+        {"128-bit, Latin-1, print and modify", {"-sec=2", "-set=5", "-sow=\xC3\xA9t\xC3\xA9",
+          "-sus=gr\xC3\xBC\xC3\x9F"}, "\xE9t\xE9", "gr\xFC\xDF", 3, -52},
+        {"40-bit, 32 and 40 bytes, copy and annotate",
+         {"-sec=1", "-set=10", "-sow=0123456789abcdef0123456789ABCDEF",
+          "-sus=0123456789abcdef0123456789ABCDEF-tail-"},
+         "0123456789abcdef0123456789ABCDEF", "0123456789abcdef0123456789ABCDEF-tail-", 2, -20},
+    };
+    for (const EncryptedRun& r : runs) {
+        SCOPED_TRACE(r.name);
+        bool flate = false;
+        for (const std::string& o : r.options) flate = flate || o == "-enc=2";
+        std::string log;
+        ASSERT_EQ(convert("plain.pdf", flate ? std::vector<std::string>{"-enc=2"}
+                                              : std::vector<std::string>{},
+                          &log),
+                  0)
+            << log;
+        ASSERT_EQ(convert("enc.pdf", r.options, &log), 0) << log;
+        EXPECT_NE(log.find("PDF security: Owner password is valid, User password is valid\n"),
+                  std::string::npos)
+            << log;
+        std::string pdf = read_all(dir_ / "enc.pdf");
+        EXPECT_NE(pdf.find("/ID [<D41D8CD98F00B204E9800998ECF8427E><D41D8CD98F00B204E9800998ECF8427E>]"),
+                  std::string::npos);
+
+        int status = 0;
+        std::string out = qpdf(r.user, {"--check", (dir_ / "enc.pdf").string()}, &status);
+        EXPECT_EQ(status, 0) << out;
+        for (const std::string* password : {&r.user, &r.owner}) {
+            out = qpdf(*password, {"--show-encryption", "--show-encryption-key",
+                                   (dir_ / "enc.pdf").string()},
+                       &status);
+            EXPECT_EQ(status, 0) << out;
+            EXPECT_NE(out.find("R = " + std::to_string(r.revision) + "\n"), std::string::npos) << out;
+            EXPECT_NE(out.find("P = " + std::to_string(r.p) + "\n"), std::string::npos) << out;
+            size_t at = out.find("Encryption key = ");
+            ASSERT_NE(at, std::string::npos) << out;
+            EXPECT_EQ(out.find('\n', at) - at - 17, r.revision == 3 ? 32u : 10u) << out;
+        }
+        if (!r.user.empty()) {
+            qpdf("not" + r.user, {"--decrypt", (dir_ / "enc.pdf").string(),
+                                  (dir_ / "wrong.pdf").string()},
+                 &status);
+            EXPECT_NE(status, 0);
+        }
+
+        out = qpdf(r.owner, {"--decrypt", (dir_ / "enc.pdf").string(), (dir_ / "dec.pdf").string()},
+                   &status);
+        ASSERT_EQ(status, 0) << out;
+        for (const char* root : {"p", "d"})
+            for (const auto& old : extracted(dir_, root)) fs::remove(dir_ / (root + old.first));
+        ASSERT_EQ(run({"pdfimages", "-all", (dir_ / "plain.pdf").string(), (dir_ / "p").string()},
+                      &out),
+                  0)
+            << out;
+        ASSERT_EQ(run({"pdfimages", "-all", (dir_ / "dec.pdf").string(), (dir_ / "d").string()}, &out),
+                  0)
+            << out;
+        std::map<std::string, std::string> plain_images = extracted(dir_, "p");
+        EXPECT_EQ(plain_images.size(), bitmaps_.size());
+        EXPECT_EQ(extracted(dir_, "d"), plain_images);
+    }
+}
+
+// PDF/A and encryption exclude each other; the command stops before any file.
+TEST_F(ConvertSecurity, PdfaWithEncryptionIsRefusedBeforeAnyFile) {
+    std::string log;
+    EXPECT_EQ(convert("never.pdf", {"-eco=1", "-icc=profile.icc", "-sec=1"}, &log),
+              TARVO_ERR_PDFA_SECURITY & 0xFF)
+        << log;
+    EXPECT_FALSE(fs::exists(dir_ / "never.pdf"));
+}
+
+}  // namespace
