@@ -1,0 +1,234 @@
+// Image XObjects: classes, the dictionary each class gets, the prepared
+// samples, the CCITT/Flate choice and the refusals. The decoding of the
+// encoded data by independent tools is covered by the conversion tests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pdf/pdfw.h"
+#include "pdf/pdfw_private.h"
+#include "support/tools.h"
+#include "support/writer_fixture.h"
+
+namespace {
+
+struct Written {
+    bool ok = false;
+    std::string dict;    // from "<<" to the line before "stream"
+    std::string data;    // the stream bytes
+    std::string said;    // standard output of the call
+};
+
+class ImageTest : public WriterFixture {
+protected:
+    Written write(DibHandle dib) {
+        Written w;
+        const size_t start = written().size();
+        const int64_t in_use = pdfw_mem_in_use(doc);
+        PdfObjectId id{};
+        w.said = stdout_of([&] { w.ok = pdfw_impage_image(doc, dib, 0, &id); });
+        EXPECT_EQ(pdfw_mem_in_use(doc), in_use) << "the image writer keeps no memory";
+        dib_command(DIB_OP_FREE, &dib, nullptr);
+        std::string all = written().substr(start);
+        size_t open = all.find("<<\n");
+        size_t stream = all.find(">>\nstream\n");
+        size_t end = all.rfind("\nendstream\nendobj\n");
+        if (open == std::string::npos || stream == std::string::npos || end == std::string::npos)
+            return w;
+        w.dict = all.substr(open, stream + 2 - open);
+        w.data = all.substr(stream + 10, end - stream - 10);
+        return w;
+    }
+
+    void encoding(int compression_on) {
+        ASSERT_TRUE(pdfw_set_encoding(doc, compression_on, -1, -1, -1, -1, -1, -1, -1, 0, 0, 1));
+    }
+};
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+const uint8_t WHITE_BLACK[8] = {255, 255, 255, 0, 0, 0, 0, 0};
+const uint8_t RED_BLUE[8] = {0, 0, 255, 0, 255, 0, 0, 0};
+
+TEST_F(ImageTest, BilevelTextIsCcittImageMask) {
+    // Slanted strokes: each row shifts its edges by a pixel, which CCITT
+    // codes in a few bits and Flate cannot match byte for byte.
+    DibHandle dib = make_dib(100, 40, 1, 11811);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 100; ++x)
+            set_pixel(dib, x, y, ((x + y) % 23 < 4 || (x + 200 - 2 * y) % 37 < 3) ? 0 : 1);
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.dict,
+              "<<\n/Subtype /Image\n/ImageMask true\n/BitsPerComponent 1\n/Width 100\n"
+              "/Height 40\n/HDPI 300\n/VDPI 300\n/Filter /CCF\n/DecodeParms\n<<\n/Columns 100\n"
+              "/K -1\n>>\n/Length " + std::to_string(w.data.size()) + "\n>>");
+    EXPECT_TRUE(has(w.said, "PDF: pdfw_impage_image: encoding: CCITTFaxDecode, ")) << w.said;
+    EXPECT_TRUE(has(w.said, "(u=520 p=" + std::to_string(w.data.size()) + ")")) << w.said;
+}
+
+TEST_F(ImageTest, NoiseKeepsFlateOverCcitt) {
+    DibHandle dib = make_dib(64, 64, 1, 0);
+    uint32_t seed = 12345;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            seed = seed * 1103515245 + 12345;
+            set_pixel(dib, x, y, (seed >> 16) & 1);
+        }
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_TRUE(has(w.said, "PDF: ccitt_size=")) << w.said;
+    EXPECT_TRUE(has(w.said, "encoding: FlateDecode")) << w.said;
+    EXPECT_TRUE(has(w.dict, "/ImageMask true\n/BitsPerComponent 1\n/Width 64\n/Height 64\n"
+                            "/Filter /FlateDecode\n"))
+        << w.dict;  // resolution 0: no HDPI/VDPI
+}
+
+TEST_F(ImageTest, WhiteBlackTableIsComplemented) {
+    encoding(0);
+    DibHandle dib = make_dib(10, 2, 1, 3780, WHITE_BLACK);
+    set_pixel(dib, 0, 0, 1);  // black in the top row's first pixel
+    set_pixel(dib, 9, 1, 1);  // and the bottom row's last
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_TRUE(has(w.dict, "/ImageMask true\n/BitsPerComponent 1\n")) << w.dict;
+    // 0 paints: top row 0x7F 0xFF, bottom row 0xFF 0xBF (bit of pixel 9).
+    EXPECT_EQ(w.data, std::string("\x7f\xff\xff\xbf", 4));
+    EXPECT_TRUE(has(w.said, "encoding: None, ")) << w.said;
+    EXPECT_TRUE(has(w.said, " 100% (u=4 p=4)")) << w.said;
+}
+
+TEST_F(ImageTest, ColourPairIsIndexedAndUncompressed) {
+    DibHandle dib = make_dib(9, 3, 1, 3780, RED_BLUE);
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.dict,
+              "<<\n/Subtype /Image\n/ColorSpace [/Indexed /DeviceRGB 1 <ff00000000ff>]\n"
+              "/BitsPerComponent 1\n/Width 9\n/Height 3\n/HDPI 96\n/VDPI 96\n/Length 6\n>>");
+}
+
+TEST_F(ImageTest, FourBitGreyRampKeepsItsTable) {
+    uint8_t ramp[64];
+    for (int i = 0; i < 16; ++i) {
+        ramp[4 * i] = ramp[4 * i + 1] = ramp[4 * i + 2] = static_cast<uint8_t>(i);
+        ramp[4 * i + 3] = 0;
+    }
+    DibHandle dib = make_dib(3, 1, 4, 3780, ramp);
+    set_pixel(dib, 0, 0, 15);
+    set_pixel(dib, 2, 0, 7);
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    std::string hex;
+    for (int i = 0; i < 16; ++i) {
+        char b[8];
+        std::snprintf(b, sizeof b, "%02x%02x%02x", i, i, i);
+        hex += b;
+    }
+    EXPECT_TRUE(has(w.dict, "/ColorSpace [/Indexed /DeviceRGB 15 <" + hex + ">]\n"
+                            "/BitsPerComponent 4\n"))
+        << w.dict;
+    EXPECT_EQ(w.data, std::string("\xf0\x70", 2));
+}
+
+TEST_F(ImageTest, EightBitGreyRampIsDeviceGrayJpeg) {
+    DibHandle dib = make_dib(32, 16, 8, 3780);  // the library's default ramp
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_TRUE(has(w.dict, "/ColorSpace /DeviceGray\n/BitsPerComponent 8\n")) << w.dict;
+    EXPECT_TRUE(has(w.dict, "/Filter /DCTDecode\n")) << w.dict;
+    ASSERT_GE(w.data.size(), 2u);
+    EXPECT_EQ(w.data.substr(0, 2), "\xff\xd8");
+}
+
+TEST_F(ImageTest, TrueColourSamplesAreRgbTopRowFirst) {
+    encoding(0);
+    std::string expected;
+    for (bool top_down : {false, true}) {
+        for (int bits : {24, 32}) {
+            DibHandle dib = make_dib(3, top_down ? -2 : 2, bits, 3780);
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 3; ++x)
+                    set_pixel(dib, x, y, static_cast<uint32_t>(0x10 * (y * 3 + x + 1)) << 16 |
+                                             static_cast<uint32_t>(x) << 8 | 0x0A);
+            Written w = write(dib);
+            ASSERT_TRUE(w.ok);
+            EXPECT_TRUE(has(w.dict, "/ColorSpace /DeviceRGB\n/BitsPerComponent 8\n/Width 3\n"
+                                    "/Height 2\n"))
+                << w.dict;
+            EXPECT_TRUE(has(w.dict, "/Length 18\n")) << w.dict;
+            // set_pixel takes blue in the low byte: red 0x10 * (n + 1), green x, blue 0x0A.
+            std::string rgb;
+            for (int n = 0; n < 6; ++n) {
+                rgb += static_cast<char>(0x10 * (n + 1));
+                rgb += static_cast<char>(n % 3);
+                rgb += '\x0a';
+            }
+            EXPECT_EQ(w.data, rgb) << "top_down " << top_down << " bits " << bits;
+        }
+    }
+}
+
+TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
+    struct Case {
+        const char* what;
+        int width, height, bits;
+        uint32_t colours_used;
+    } cases[] = {
+        {"8-bit table of 200 entries", 4, 4, 8, 200},
+        {"4-bit table of 3 entries", 4, 4, 4, 3},
+        {"2-bit", 4, 4, 2, 0},
+        {"zero width", 0, 4, 24, 0},
+        {"zero height", 4, 0, 24, 0},
+    };
+    for (const Case& c : cases) {
+        DibHandle dib = make_dib(c.width == 0 ? 1 : c.width, c.height == 0 ? 1 : c.height, c.bits,
+                                 3780);
+        ASSERT_NE(dib, nullptr) << c.what;
+        DibInfoHeader* h = nullptr;
+        dib_lock_bits(dib, &h);
+        if (c.colours_used) h->colours_used = c.colours_used;
+        if (c.width == 0) h->width = 0;
+        if (c.height == 0) h->height = 0;
+        dib_unlock(dib);
+        pdfw_set_last_error(doc, 0);
+        Written w = write(dib);
+        EXPECT_FALSE(w.ok) << c.what;
+        EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_BITMAP_FORMAT) << c.what;
+        EXPECT_EQ(w.said, "") << c.what;
+    }
+}
+
+TEST_F(ImageTest, EightBitFullTableIsAccepted) {
+    encoding(0);
+    for (uint32_t used : {0u, 256u}) {
+        DibHandle dib = make_dib(2, 2, 8, 3780);
+        DibInfoHeader* h = nullptr;
+        dib_lock_bits(dib, &h);
+        h->colours_used = used;
+        dib_unlock(dib);
+        Written w = write(dib);
+        EXPECT_TRUE(w.ok) << used;
+        EXPECT_TRUE(has(w.dict, "/ColorSpace /DeviceGray\n")) << w.dict;
+    }
+}
+
+TEST_F(ImageTest, AllocationFailuresFailCleanly) {
+    for (int bits : {1, 8, 24}) {
+        for (unsigned n = 1;; ++n) {
+            DibHandle dib = make_dib(40, 30, bits, 3780);
+            pdfw_set_last_error(doc, 0);
+            pdfw_alloc_fail_after(n);
+            Written w = write(dib);  // checks that no memory is kept
+            pdfw_alloc_fail_after(0);
+            if (w.ok) break;
+            EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY) << bits << " bits, request " << n;
+            ASSERT_LT(n, 50u);
+        }
+    }
+}
+
+}  // namespace
