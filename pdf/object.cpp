@@ -23,7 +23,7 @@ PdfObject* make_node(PdfDocument* doc, int kind, const void* payload, int32_t le
     node->ref = PdfObjectId{0, 0};
     node->length = length;
     node->text = reinterpret_cast<char*>(node + 1);
-    if (length > 0) std::memcpy(node->text, payload, size_t(length));
+    if (length > 0 && payload) std::memcpy(node->text, payload, size_t(length));
     node->text[length] = 0;
     return node;
 }

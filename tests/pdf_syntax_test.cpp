@@ -11,36 +11,12 @@
 #include <string>
 
 #include "pdf/pdfw_private.h"
+#include "support/pdf_channel.h"
 #include "support/tools.h"
 
 namespace {
 
-// A document whose channel writes into memory.
-struct Channel {
-    PdfDocument* doc = nullptr;
-    char* bytes = nullptr;
-    size_t size = 0;
-
-    Channel() {
-        EXPECT_TRUE(pdfw_new(&doc));
-        doc->out = open_memstream(&bytes, &size);
-    }
-    ~Channel() {
-        if (doc->out) std::fclose(doc->out);
-        doc->out = nullptr;
-        pdfw_destroy(&doc);
-        std::free(bytes);
-    }
-    std::string text() {
-        std::fflush(doc->out);
-        return std::string(bytes, size);
-    }
-};
-
-// Every writer byte is given back once the test's documents are destroyed.
-struct WriterTest : testing::Test {
-    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
-};
+using Channel = MemoryChannel;
 using FixedPoint = WriterTest;
 using LiteralString = WriterTest;
 using Tokens = WriterTest;
