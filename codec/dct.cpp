@@ -1,8 +1,239 @@
-// JPEG coding of a bitmap through libjpeg.
+// JPEG coding of a bitmap through libjpeg's compression API.
+//
+// Pixels reach the library in the bitmap's own blue-green-red order through
+// libjpeg-turbo's extended input colour spaces, so 24- and 32-bit rows are
+// handed over in place and palette rows are expanded to BGR triplets.
+//
+// Output goes to a destination that fills the caller's buffer first and,
+// once that is full, continues in a pdfw_alloc'ed buffer that doubles as
+// needed; the caller receives that buffer instead of its own.
+//
+// libjpeg reports errors by calling error_exit, which here longjmps back to
+// dct_encode. Nothing in the jump region has a destructor; everything that
+// needs releasing sits in plain structs or volatile locals and is released
+// at one label.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include "codec/codec.h"
+#include "pdf/pdfw.h"
+
+namespace {
+
+struct JpegErrors {
+    jpeg_error_mgr pub;  // first: libjpeg sees only this part
+    jmp_buf jump;
+    int code;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// Formats into the message buffer; nothing is printed, so warnings vanish.
+void jpeg_keep_message(j_common_ptr cinfo) {
+    JpegErrors* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->message);
+}
+
+[[noreturn]] void jpeg_jump_out(j_common_ptr cinfo) {
+    JpegErrors* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->output_message)(cinfo);
+    e->code = e->pub.msg_code != 0 ? e->pub.msg_code : 1;
+    jpeg_destroy(cinfo);
+    std::longjmp(e->jump, 1);
+}
+
+struct JpegSink {
+    jpeg_destination_mgr pub;  // first: libjpeg sees only this part
+    PdfDocument* doc;
+    uint8_t* caller;
+    size_t caller_capacity;
+    uint8_t* grown;  // null while the data fits the caller's buffer
+    size_t grown_capacity;
+    size_t length;
+};
+
+// Moves on to a larger buffer: called when the current one is full.
+void sink_grow(j_compress_ptr cinfo) {
+    JpegSink* s = reinterpret_cast<JpegSink*>(cinfo->dest);
+    const size_t used = s->grown ? s->grown_capacity : s->caller_capacity;
+    // The length goes back through a 32-bit size.
+    const size_t limit = UINT32_MAX;
+    size_t want = used < 2048 ? 4096 : used * 2;
+    if (want > limit) want = limit;
+    if (want <= used) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    uint8_t* bigger;
+    if (s->grown) {
+        bigger = static_cast<uint8_t*>(pdfw_realloc(s->doc, s->grown, want));
+    } else {
+        bigger = static_cast<uint8_t*>(pdfw_alloc(s->doc, want));
+        if (bigger && used > 0) std::memcpy(bigger, s->caller, used);
+    }
+    if (!bigger) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
+    s->grown = bigger;
+    s->grown_capacity = want;
+    s->pub.next_output_byte = bigger + used;
+    s->pub.free_in_buffer = want - used;
+}
+
+void sink_init(j_compress_ptr cinfo) {
+    JpegSink* s = reinterpret_cast<JpegSink*>(cinfo->dest);
+    s->pub.next_output_byte = s->caller;
+    s->pub.free_in_buffer = s->caller_capacity;
+    // The library stores a byte before it checks the room left.
+    if (s->caller_capacity == 0) sink_grow(cinfo);
+}
+
+boolean sink_empty(j_compress_ptr cinfo) {
+    sink_grow(cinfo);
+    return TRUE;
+}
+
+void sink_term(j_compress_ptr cinfo) {
+    JpegSink* s = reinterpret_cast<JpegSink*>(cinfo->dest);
+    const size_t capacity = s->grown ? s->grown_capacity : s->caller_capacity;
+    s->length = capacity - s->pub.free_in_buffer;
+}
+
+// Palette entries as BGR triplets; indices past the table give black, so a
+// short table never sends a read past the bitmap's block.
+void load_palette(const uint8_t* table, int entries, int bit_count, uint8_t bgr[256][3]) {
+    std::memset(bgr, 0, 256 * 3);
+    int n = entries < (1 << bit_count) ? entries : (1 << bit_count);
+    for (int i = 0; i < n; ++i) std::memcpy(bgr[i], table + 4 * i, 3);
+}
+
+void expand_row(const uint8_t* src, int bit_count, size_t width, const uint8_t bgr[256][3],
+                uint8_t* dst) {
+    for (size_t x = 0; x < width; ++x) {
+        unsigned index;
+        if (bit_count == 1)
+            index = (src[x >> 3] >> (7 - (x & 7))) & 1u;
+        else if (bit_count == 4)
+            index = (src[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xFu;
+        else
+            index = src[x];
+        std::memcpy(dst + 3 * x, bgr[index], 3);
+    }
+}
+
+}  // namespace
 
 int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib,
                int quality, int grey) {
-    (void)doc, (void)output, (void)size, (void)dib, (void)quality, (void)grey;
-    return 1;
+    std::printf("=JPEG: version: 8c  16-Jan-2011\n");
+
+    // Everything the jump may come back to is declared here, before setjmp.
+    JpegErrors errors;
+    jpeg_compress_struct cinfo;
+    JpegSink sink;
+    uint8_t palette[256][3];
+    std::memset(&errors, 0, sizeof errors);
+    std::memset(&cinfo, 0, sizeof cinfo);
+    std::memset(&sink, 0, sizeof sink);
+    uint8_t* volatile scanline = nullptr;
+    volatile bool locked = false;
+    DibInfoHeader* header = nullptr;
+    const uint8_t* pixels = nullptr;
+    int bit_count = 0;
+    bool grey_input = false;
+    size_t width = 0, rows = 0, stride = 0;
+    bool top_down = false;
+
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = jpeg_jump_out;
+    errors.pub.output_message = jpeg_keep_message;
+    std::printf("=JPEG: %s\n", errors.pub.jpeg_message_table[JMSG_COPYRIGHT]);
+
+    sink.doc = doc;
+    sink.caller = *output;
+    sink.caller_capacity = *size;
+    sink.pub.init_destination = sink_init;
+    sink.pub.empty_output_buffer = sink_empty;
+    sink.pub.term_destination = sink_term;
+
+    if (setjmp(errors.jump)) goto failed;
+
+    jpeg_create_compress(&cinfo);
+    cinfo.dest = &sink.pub;
+
+    pixels = dib_lock_bits(dib, &header);
+    if (!pixels) {
+        jpeg_destroy_compress(&cinfo);
+        errors.code = 1;
+        std::snprintf(errors.message, sizeof errors.message, "Bitmap cannot be locked");
+        goto failed;
+    }
+    locked = true;
+    width = size_t(uint32_t(header->width));
+    rows = size_t(header->height < 0 ? -int64_t(header->height) : int64_t(header->height));
+    top_down = header->height < 0;
+    bit_count = header->bit_count;
+    stride = size_t(dib_stride(header->width, bit_count));
+    if (bit_count <= 8)
+        load_palette(reinterpret_cast<const uint8_t*>(header) + DIB_HEADER_SIZE,
+                     dib_palette_entries(header), bit_count, palette);
+
+    grey_input = grey && bit_count == 8;
+    if (grey_input) {
+        std::printf("=JPEG: JCS_GRAYSCALE\n");
+        cinfo.input_components = 1;
+        cinfo.in_color_space = JCS_GRAYSCALE;
+    } else {
+        std::printf("=JPEG: JCS_RGB\n");
+        cinfo.input_components = bit_count == 32 ? 4 : 3;
+        cinfo.in_color_space = bit_count == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    }
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(rows);
+    jpeg_set_defaults(&cinfo);
+
+    std::printf("=JPEG: Set quality to %d\n", quality);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.optimize_coding = TRUE;
+    cinfo.write_JFIF_header = FALSE;
+    cinfo.write_Adobe_marker = TRUE;
+
+    std::printf("=JPEG: Start compress\n");
+    jpeg_start_compress(&cinfo, TRUE);
+    std::printf("=JPEG: Feed compress\n");
+
+    // start_compress has checked the dimensions against the library's limit.
+    if (grey_input || bit_count == 24 || bit_count == 32) {
+        if (bit_count != 32) std::printf("=JPEG: Write 24C or 8G image data\n");
+        for (size_t r = 0; r < rows; ++r) {
+            const uint8_t* row = pixels + stride * (top_down ? r : rows - 1 - r);
+            JSAMPROW in = const_cast<JSAMPROW>(row);
+            jpeg_write_scanlines(&cinfo, &in, 1);
+        }
+    } else if (bit_count == 1 || bit_count == 4 || bit_count == 8) {
+        scanline = static_cast<uint8_t*>(pdfw_alloc(doc, width * 3));
+        if (!scanline) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 3);
+        for (size_t r = 0; r < rows; ++r) {
+            const uint8_t* row = pixels + stride * (top_down ? r : rows - 1 - r);
+            expand_row(row, bit_count, width, palette, scanline);
+            JSAMPROW in = scanline;
+            jpeg_write_scanlines(&cinfo, &in, 1);
+        }
+    }
+    // Any other depth hands over no rows, and finishing reports too few.
+
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    pdfw_free(doc, scanline);
+    dib_unlock(dib);
+    if (sink.grown) *output = sink.grown;
+    *size = uint32_t(sink.length);
+    return 0;
+
+failed:
+    std::printf("PDF:ERROR:JPG:%s\n", errors.message);
+    pdfw_free(doc, scanline);
+    pdfw_free(doc, sink.grown);
+    if (locked) dib_unlock(dib);
+    return errors.code;
 }
