@@ -113,7 +113,7 @@ bool open_action_destination(PdfDocument* doc, PdfObject* catalog) {
     if (v.zoom_mode < 0 || v.zoom_mode > 7) return true;
 
     int32_t count = doc->page_count;
-    int32_t target = v.start_page > 0 && v.start_page < count ? v.start_page : count;
+    int32_t target = v.start_page < count ? v.start_page : count;
     if (target <= 0) target = 1;
     PdfObjectId page;
     if (!pdfw_page_ref(doc, target, &page)) return true;  // no pages to show

@@ -30,8 +30,14 @@ bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
 
     long size = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    // Streams carry 32-bit lengths; a larger file is no profile anyway.
-    if (size < 0 || size > INT32_MAX || std::fseek(f, 0, SEEK_SET) != 0) {
+    // The header is checked before the whole file is taken into memory, so
+    // that neither a directory nor a large file of another kind is read.
+    uint8_t header[ICC_HEADER_SIZE];
+    bool ok = size >= ICC_HEADER_SIZE && size <= INT32_MAX && std::fseek(f, 0, SEEK_SET) == 0 &&
+              std::fread(header, 1, sizeof header, f) == sizeof header &&
+              read_be32(header) <= uint32_t(size) && std::memcmp(header + 36, "acsp", 4) == 0 &&
+              std::memcmp(header + 16, "RGB ", 4) == 0 && std::fseek(f, 0, SEEK_SET) == 0;
+    if (!ok) {
         std::fclose(f);
         return icc_fail(doc, PDFW_ERR_ICC_READ);
     }
@@ -40,9 +46,7 @@ bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
         std::fclose(f);
         return false;
     }
-    bool ok = std::fread(data, 1, size_t(size), f) == size_t(size) &&
-              size >= ICC_HEADER_SIZE && read_be32(data) <= uint32_t(size) &&
-              std::memcmp(data + 36, "acsp", 4) == 0 && std::memcmp(data + 16, "RGB ", 4) == 0;
+    ok = std::fread(data, 1, size_t(size), f) == size_t(size);
     std::fclose(f);
     if (!ok) {
         pdfw_free(doc, data);

@@ -1,0 +1,519 @@
+// PDF/A-1b objects: XMP date and text conversion, the packet read back by an
+// XML parser, the ICC profile checks, and written documents read by qpdf.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pdf/pdfw_private.h"
+#include "support/pdf_json.h"
+#include "support/tools.h"
+
+namespace {
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// ---- Dates -----------------------------------------------------------------------
+
+struct DateCase {
+    const char* info;
+    const char* xmp;  // "" when refused
+};
+
+class XmpDate : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(XmpDate, Converts) {
+    char out[PDFW_XMP_DATE_LENGTH + 1];
+    int n = pdfw_xmp_date(GetParam().info, out);
+    EXPECT_STREQ(out, GetParam().xmp);
+    EXPECT_EQ(n, int(std::string(GetParam().xmp).size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, XmpDate,
+    ::testing::Values(DateCase{"D:20121231235959+01'00'", "2012-12-31T23:59:59+01:00"},
+                      DateCase{"D:20240229000000-05'30'", "2024-02-29T00:00:00-05:30"},
+                      // UTC: XMP has no "Z" followed by an offset.
+                      DateCase{"D:19991231120000Z00'00'", "1999-12-31T12:00:00+00:00"},
+                      DateCase{"D:2012", ""}, DateCase{"", ""},
+                      DateCase{"X:20121231235959+01'00'", ""},
+                      DateCase{"D:2012123123595a+01'00'", ""},
+                      DateCase{"D:20121231235959*01'00'", ""},
+                      DateCase{"D:20121231235959+01:00'", ""}));
+
+// ---- Text --------------------------------------------------------------------------
+
+struct TextCase {
+    std::vector<uint16_t> units;
+    std::string utf8;
+};
+
+class XmpText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(XmpText, EncodesAndEscapes) {
+    const TextCase& c = GetParam();
+    int32_t count = int32_t(c.units.size());
+    size_t counted = pdfw_xmp_text(c.units.data(), count, nullptr);
+    std::string out(counted + 8, '#');
+    size_t written = pdfw_xmp_text(c.units.data(), count, &out[0]);
+    EXPECT_EQ(counted, written);
+    EXPECT_EQ(out.substr(0, written), c.utf8);
+    EXPECT_EQ(out.substr(written), std::string(8, '#'));  // nothing past the count
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, XmpText,
+    ::testing::Values(
+        TextCase{{'a', 'b', 'c'}, "abc"}, TextCase{{}, ""},
+        TextCase{{0xE9}, "\xC3\xA9"},
+        // Above U+07FF: three bytes.
+        TextCase{{0x6771, 0x4EAC}, "\xE6\x9D\xB1\xE4\xBA\xAC"},
+        TextCase{{0xFFFD}, "\xEF\xBF\xBD"},
+        // A surrogate pair is one four-byte sequence.
+        TextCase{{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80"},
+        TextCase{{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},
+        // Unpaired halves are replaced.
+        TextCase{{0xD83D, 'x'}, "\xEF\xBF\xBDx"}, TextCase{{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        TextCase{{'Q', '&', 'A', ' ', '<', 'd', '>'}, "Q&amp;A &lt;d&gt;"},
+        TextCase{{'"', '\''}, "&quot;&apos;"},
+        // XML 1.0 forbids most controls and the two non-characters.
+        TextCase{{0x01, 'a', 0x1F, 0x09, 0x0A, 0x0B, 0xFFFE, 0xFFFF, 'b'}, "a\t\nb"}));
+
+// ---- Packet ------------------------------------------------------------------------
+
+const char* const kSystemPython = "/usr/bin/python3";
+
+// Parses the packet with minidom and prints one "field=value" line per
+// element of interest (line feeds in values as "\n").
+const char kReadPacket[] = R"PY(
+import sys, xml.dom.minidom as m
+raw = open(sys.argv[1], 'rb').read()
+d = m.parseString(raw)
+pis = [n for n in d.childNodes if n.nodeType == n.PROCESSING_INSTRUCTION_NODE]
+print('pi=' + ','.join(p.target + ' ' + p.data for p in pis))
+def text(e):
+    return ''.join(c.data for c in e.childNodes if c.nodeType == c.TEXT_NODE)
+def one(tag):
+    es = d.getElementsByTagName(tag)
+    return text(es[0]).replace('\n', '\\n') if len(es) == 1 else '<%d>' % len(es)
+for e in d.getElementsByTagName('rdf:Description'):
+    if e.hasAttribute('pdfaid:part'):
+        print('part=' + e.getAttribute('pdfaid:part'))
+        print('conformance=' + e.getAttribute('pdfaid:conformance'))
+        print('pdfaid=' + e.getAttribute('xmlns:pdfaid'))
+for tag in ['xmp:CreateDate', 'xmp:ModifyDate', 'xmp:CreatorTool', 'dc:format',
+            'pdf:Producer', 'pdf:Keywords']:
+    print(tag + '=' + one(tag))
+for tag, inner in [('dc:title', 'rdf:Alt'), ('dc:description', 'rdf:Alt'),
+                   ('dc:creator', 'rdf:Seq')]:
+    outer = d.getElementsByTagName(tag)[0]
+    lis = outer.getElementsByTagName(inner)[0].getElementsByTagName('rdf:li')
+    print(tag + '=' + text(lis[0]).replace('\n', '\\n'))
+    if inner == 'rdf:Alt': print(tag + '@lang=' + lis[0].getAttribute('xml:lang'))
+)PY";
+
+typedef std::map<std::string, std::string> Fields;
+
+// Empty when the packet is not well-formed XML.
+Fields read_packet(const std::string& dir, const std::string& packet) {
+    Fields fields;
+    std::string path = dir + "/packet.xml";
+    if (!write_file(path, packet)) return fields;
+    CommandResult r = run_command({kSystemPython, "-c", kReadPacket, path});
+    if (r.status != 0) {
+        ADD_FAILURE() << r.err;
+        return fields;
+    }
+    size_t at = 0;
+    while (at < r.out.size()) {
+        size_t end = r.out.find('\n', at);
+        std::string line = r.out.substr(at, end - at);
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        at = end == std::string::npos ? r.out.size() : end + 1;
+    }
+    return fields;
+}
+
+std::vector<uint16_t> utf16(const std::u16string& s) { return std::vector<uint16_t>(s.begin(), s.end()); }
+
+class Packet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!file_exists(kSystemPython)) GTEST_SKIP() << "system Python missing";
+        dir = make_temp_dir();
+        ASSERT_TRUE(pdfw_new(&doc));
+        info = pdfw_dict_new(doc);
+        ASSERT_NE(info, nullptr);
+    }
+    void TearDown() override {
+        pdfw_object_free(doc, info);
+        pdfw_destroy(&doc);
+        EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+        if (!dir.empty()) remove_tree(dir);
+    }
+    void set_text(const char* key, const std::u16string& value) {
+        std::vector<uint16_t> u = utf16(value);
+        ASSERT_TRUE(pdfw_dict_set_text(doc, info, key, u.data(), int32_t(u.size())));
+    }
+    std::string packet() {
+        int32_t length = -1;
+        char* p = pdfw_xmp_packet(doc, info, &length);
+        EXPECT_NE(p, nullptr);
+        if (!p) return "";
+        std::string s(p, size_t(length));
+        pdfw_free(doc, p);
+        return s;
+    }
+
+    std::string dir;
+    PdfDocument* doc = nullptr;
+    PdfObject* info = nullptr;
+};
+
+TEST_F(Packet, EmptyDictionaryLeavesEmptyElements) {
+    std::string p = packet();
+    // The template without its eight placeholders (76 bytes of names).
+    EXPECT_EQ(p.size(), 1242u - 76u);
+    EXPECT_EQ(std::count(p.begin(), p.end(), '\n'), 34);
+    EXPECT_EQ(p.find('{'), std::string::npos);
+    Fields f = read_packet(dir, p);
+    EXPECT_EQ(f["pi"], "xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d',xpacket end='w'");
+    EXPECT_EQ(f["part"], "1");
+    EXPECT_EQ(f["conformance"], "B");
+    EXPECT_EQ(f["pdfaid"], "http://www.aiim.org/pdfa/ns/id/");
+    EXPECT_EQ(f["dc:format"], "application/pdf");
+    EXPECT_EQ(f["dc:title@lang"], "x-default");
+    for (const char* tag : {"xmp:CreateDate", "xmp:ModifyDate", "xmp:CreatorTool", "pdf:Producer",
+                            "pdf:Keywords", "dc:title", "dc:description", "dc:creator"})
+        EXPECT_EQ(f[tag], "") << tag;
+}
+
+TEST_F(Packet, ProducerAndDatesOnly) {
+    set_text("Producer", u"Dunmarrow Tarvo Library v0.91");
+    const char* date = "D:20121231235959+01'00'";
+    ASSERT_TRUE(pdfw_dict_set_bytes(doc, info, "CreationDate", date, 23));
+    ASSERT_TRUE(pdfw_dict_set_bytes(doc, info, "ModDate", "D:20130101000000Z00'00'", 23));
+    Fields f = read_packet(dir, packet());
+    EXPECT_EQ(f["pdf:Producer"], "Dunmarrow Tarvo Library v0.91");
+    EXPECT_EQ(f["xmp:CreateDate"], "2012-12-31T23:59:59+01:00");
+    EXPECT_EQ(f["xmp:ModifyDate"], "2013-01-01T00:00:00+00:00");
+    EXPECT_EQ(f["dc:title"], "");
+    EXPECT_EQ(f["dc:creator"], "");
+}
+
+TEST_F(Packet, ValuesNeedingEscapesOrWideCharacters) {
+    set_text("Title", u"Q&A <draft> \"v2\" it's");
+    set_text("Author", u"Zo\u00EB \u6771\u4EAC");
+    set_text("Subject", u"smile \U0001F600 half \xD800 end");
+    set_text("Keywords", u"a\u0001b\tc");
+    set_text("Creator", u"x]]>y");
+    Fields f = read_packet(dir, packet());
+    EXPECT_EQ(f["dc:title"], "Q&A <draft> \"v2\" it's");
+    EXPECT_EQ(f["dc:creator"], "Zo\xC3\xAB \xE6\x9D\xB1\xE4\xBA\xAC");
+    EXPECT_EQ(f["dc:description"], "smile \xF0\x9F\x98\x80 half \xEF\xBF\xBD end");
+    EXPECT_EQ(f["pdf:Keywords"], "ab\tc");
+    EXPECT_EQ(f["xmp:CreatorTool"], "x]]>y");
+}
+
+TEST_F(Packet, LongestValuesAreCut) {
+    // The lookups hold 1023 units; a full 1023-unit title passes whole.
+    std::u16string title(1023, u'\u00E9');
+    set_text("Title", title);
+    Fields f = read_packet(dir, packet());
+    EXPECT_EQ(f["dc:title"].size(), 2046u);
+}
+
+// ---- ICC profile checks ------------------------------------------------------------
+
+// A profile header: declared size, colour space and signature; the rest of
+// the file is filler.
+std::string make_profile(size_t file_size, uint32_t declared, const char* space = "RGB ",
+                         const char* signature = "acsp") {
+    std::string p(file_size, '\0');
+    for (size_t i = 0; i < file_size; ++i) p[i] = char(i * 7 + 3);
+    if (file_size >= 4) {
+        p[0] = char(declared >> 24);
+        p[1] = char(declared >> 16);
+        p[2] = char(declared >> 8);
+        p[3] = char(declared);
+    }
+    if (file_size >= 20) p.replace(16, 4, space, 4);
+    if (file_size >= 40) p.replace(36, 4, signature, 4);
+    return p;
+}
+
+struct IccCase {
+    const char* label;
+    std::string bytes;  // "" with missing: no file at all
+    bool missing;
+    int error;  // 0 for accepted
+};
+
+class IccCheck : public ::testing::TestWithParam<IccCase> {};
+
+TEST_P(IccCheck, Classifies) {
+    const IccCase& c = GetParam();
+    std::string dir = make_temp_dir();
+    std::string path = dir + "/profile.icc";
+    if (!c.missing) {
+        ASSERT_TRUE(write_file(path, c.bytes));
+    }
+    PdfDocument* doc = nullptr;
+    ASSERT_TRUE(pdfw_new(&doc));
+    ASSERT_TRUE(pdfw_set_icc_file(doc, widen(path).c_str()));
+    EXPECT_EQ(pdfw_icc_check(doc), c.error == 0);
+    EXPECT_EQ(pdfw_last_error(doc), c.error);
+    pdfw_destroy(&doc);
+    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+    remove_tree(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IccCheck,
+    ::testing::Values(IccCase{"exact128", make_profile(128, 128), false, 0},
+                      IccCase{"longer", make_profile(300, 128), false, 0},
+                      IccCase{"declared0", make_profile(128, 0), false, 0},
+                      IccCase{"truncated", make_profile(128, 129), false, PDFW_ERR_ICC_READ},
+                      IccCase{"short", make_profile(127, 127), false, PDFW_ERR_ICC_READ},
+                      IccCase{"empty", "", false, PDFW_ERR_ICC_READ},
+                      IccCase{"cmyk", make_profile(200, 200, "CMYK"), false, PDFW_ERR_ICC_READ},
+                      IccCase{"grey", make_profile(200, 200, "GRAY"), false, PDFW_ERR_ICC_READ},
+                      IccCase{"lowercase", make_profile(200, 200, "rgb "), false, PDFW_ERR_ICC_READ},
+                      IccCase{"nosig", make_profile(200, 200, "RGB ", "acsq"), false,
+                              PDFW_ERR_ICC_READ},
+                      IccCase{"missing", "", true, PDFW_ERR_ICC_OPEN}),
+    [](const ::testing::TestParamInfo<IccCase>& i) { return std::string(i.param.label); });
+
+TEST(IccCheckPath, DirectoryAndNoPath) {
+    std::string dir = make_temp_dir();
+    PdfDocument* doc = nullptr;
+    ASSERT_TRUE(pdfw_new(&doc));
+    EXPECT_FALSE(pdfw_icc_check(doc));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_PATH);
+    ASSERT_TRUE(pdfw_set_icc_file(doc, widen(dir).c_str()));
+    EXPECT_FALSE(pdfw_icc_check(doc));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_READ);
+    pdfw_destroy(&doc);
+    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+    remove_tree(dir);
+}
+
+// ---- Written documents ---------------------------------------------------------------
+
+// A profile shipped by a Debian package, or empty.
+std::string system_profile(std::initializer_list<const char*> candidates) {
+    for (const char* p : candidates)
+        if (file_exists(p)) return p;
+    return "";
+}
+std::string rgb_profile() {
+    return system_profile({"/usr/share/color/icc/ghostscript/srgb.icc",
+                           "/usr/share/color/icc/sRGB.icc"});
+}
+
+struct WriteResult {
+    bool closed = false;
+    int last_error = 1;
+};
+
+// One-page document; icc empty: no PDF/A mode.
+WriteResult write_document(const std::string& pdf, const std::string& icc, int exec_mode = 0,
+                           const std::vector<std::pair<const char*, std::wstring>>& info = {}) {
+    WriteResult result;
+    PdfDocument* doc = nullptr;
+    if (!pdfw_new(&doc)) return result;
+    if (!icc.empty()) {
+        EXPECT_TRUE(pdfw_set_icc_file(doc, widen(icc).c_str()));
+    }
+    EXPECT_TRUE(pdfw_set_exec_mode(doc, exec_mode, 0, 0, 12, 0, 500, 0, 0, 0, -1, -1, -1, 1000, 1));
+    EXPECT_TRUE(pdfw_file_create(doc, widen(pdf).c_str(), "%Tarvo-0.7"));
+    PdfObjectId id;
+    EXPECT_TRUE(pdfw_obj_new(doc, &id, 1));
+    doc->page_count = 1;
+    PdfObject* page = pdfw_dict_new(doc);
+    pdfw_dict_set_name(doc, page, "Type", "Page");
+    pdfw_dict_set_ref(doc, page, "Parent", doc->pages_id);
+    pdfw_page_transition(doc, page);
+    EXPECT_TRUE(pdfw_object(doc, id, page));
+    pdfw_object_free(doc, page);
+    for (const auto& entry : info) {
+        EXPECT_TRUE(pdfw_set_info(doc, entry.first, entry.second.c_str()));
+    }
+    result.closed = pdfw_file_close(doc);
+    result.last_error = pdfw_destroy(&doc);
+    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+    return result;
+}
+
+int object_number(const std::string& ref) { return std::atoi(ref.c_str()); }
+
+class PdfA : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!tool_available("qpdf")) GTEST_SKIP() << "qpdf not installed";
+        dir = make_temp_dir();
+        pdf = dir + "/out.pdf";
+    }
+    void TearDown() override {
+        if (!dir.empty()) remove_tree(dir);
+    }
+    std::string dir, pdf;
+};
+
+// PDF date to the XMP form, written independently of the writer's own.
+std::string xmp_from_info(const std::string& d) {
+    if (d.size() != 23) return "?" + d;
+    std::string sign = d[16] == 'Z' ? "+" : d.substr(16, 1);
+    return d.substr(2, 4) + "-" + d.substr(6, 2) + "-" + d.substr(8, 2) + "T" + d.substr(10, 2) +
+           ":" + d.substr(12, 2) + ":" + d.substr(14, 2) + sign + d.substr(17, 2) + ":" +
+           d.substr(20, 2);
+}
+
+TEST_F(PdfA, RealProfileGivesMetadataAndIntent) {
+    std::string icc = rgb_profile();
+    if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
+    WriteResult w = write_document(pdf, icc, 0,
+                                   {{"/Title", L"Caf\u00E9 Q&A <draft> \u6771\u4EAC \U0001F600"},
+                                    {"/Author", L"Ren\u00E9e"},
+                                    {"/Subject", L"s"},
+                                    {"/Keywords", L"k1, k2"},
+                                    {"/Creator", L"scanner"}});
+    ASSERT_TRUE(w.closed);
+    EXPECT_EQ(w.last_error, 0);
+
+    std::string bytes;
+    ASSERT_TRUE(read_file(pdf, &bytes));
+    EXPECT_EQ(bytes.substr(0, 32),
+              "%PDF-1.4\n%\xC7\xEC\x8F\xA2\n%Tarvo-0.7\n%\xC7\xEC\x8F\xA2\n");
+    EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+
+    PdfTree t = pdf_tree(pdf);
+    EXPECT_EQ(t["/Root/Metadata/Type"], "/Metadata");
+    EXPECT_EQ(t["/Root/Metadata/Subtype"], "/XML");
+    EXPECT_EQ(t.count("/Root/Metadata/Filter"), 0u);
+    ASSERT_EQ(pdf_tree_count(t, "/Root/OutputIntents"), 1);
+    const std::string intent = "/Root/OutputIntents/0";
+    EXPECT_EQ(t[intent + "/Type"], "/OutputIntent");
+    EXPECT_EQ(t[intent + "/S"], "/GTS_PDFA1");
+    EXPECT_EQ(t[intent + "/OutputCondition"], "sRGB IEC61966-2.1");
+    EXPECT_EQ(t[intent + "/OutputConditionIdentifier"], "Custom");
+    EXPECT_EQ(t[intent + "/Info"], "sRGB");
+    EXPECT_EQ(t[intent + "/DestOutputProfile/N"], "3");
+    EXPECT_EQ(t[intent + "/DestOutputProfile/Filter"], "/FlateDecode");
+    EXPECT_EQ(t[intent + "/DestOutputProfile/Range/5"], "1");
+
+    // Written in order: metadata, profile, intent.
+    int metadata = object_number(t["/Root/Metadata"]);
+    int profile = object_number(t[intent + "/DestOutputProfile"]);
+    EXPECT_LT(metadata, profile);
+    EXPECT_LT(profile, object_number(t[intent]));
+
+    std::string icc_bytes;
+    ASSERT_TRUE(read_file(icc, &icc_bytes));
+    EXPECT_EQ(stream_data(pdf, profile), icc_bytes);
+
+    std::string packet = stream_data(pdf, metadata);
+    if (tool_available("xmllint")) {
+        std::string path = dir + "/meta.xml";
+        ASSERT_TRUE(write_file(path, packet));
+        EXPECT_EQ(run_command({"xmllint", "--noout", path}).status, 0);
+    }
+    Fields f = read_packet(dir, packet);
+    EXPECT_EQ(f["part"], "1");
+    EXPECT_EQ(f["conformance"], "B");
+    EXPECT_EQ(f["xmp:CreateDate"], xmp_from_info(t["/Info/CreationDate"]));
+    EXPECT_EQ(f["xmp:ModifyDate"], xmp_from_info(t["/Info/ModDate"]));
+    EXPECT_EQ(f["dc:title"], t["/Info/Title"]);
+    EXPECT_EQ(f["dc:title"], "Caf\xC3\xA9 Q&A <draft> \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80");
+    EXPECT_EQ(f["dc:creator"], t["/Info/Author"]);
+    EXPECT_EQ(f["dc:description"], t["/Info/Subject"]);
+    EXPECT_EQ(f["pdf:Keywords"], t["/Info/Keywords"]);
+    EXPECT_EQ(f["xmp:CreatorTool"], t["/Info/Creator"]);
+    EXPECT_EQ(f["pdf:Producer"], t["/Info/Producer"]);
+}
+
+TEST_F(PdfA, IncompressibleProfileIsStoredRaw) {
+    // Header of a valid RGB profile, then bytes deflate cannot shrink.
+    std::string icc = make_profile(4096, 4096);
+    uint32_t state = 12345;
+    for (size_t i = 128; i < icc.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        icc[i] = char(state >> 24);
+    }
+    std::string path = dir + "/noise.icc";
+    ASSERT_TRUE(write_file(path, icc));
+    WriteResult w = write_document(pdf, path);
+    ASSERT_TRUE(w.closed);
+    PdfTree t = pdf_tree(pdf);
+    const std::string profile = "/Root/OutputIntents/0/DestOutputProfile";
+    EXPECT_EQ(t.count(profile + "/Filter"), 0u);
+    EXPECT_EQ(t[profile + "/Length"], "4096");
+    EXPECT_EQ(stream_data(pdf, object_number(t[profile])), icc);
+}
+
+TEST_F(PdfA, BadProfilesFailTheClose) {
+    std::string cmyk = system_profile({"/usr/share/color/icc/ghostscript/default_cmyk.icc"});
+    if (!cmyk.empty()) {
+        WriteResult w = write_document(pdf, cmyk);
+        EXPECT_FALSE(w.closed);
+        EXPECT_EQ(w.last_error, PDFW_ERR_ICC_READ);
+    }
+    WriteResult missing = write_document(pdf, dir + "/absent.icc");
+    EXPECT_FALSE(missing.closed);
+    EXPECT_EQ(missing.last_error, PDFW_ERR_ICC_OPEN);
+}
+
+TEST_F(PdfA, NoProfileNoPdfAObjects) {
+    WriteResult w = write_document(pdf, "");
+    ASSERT_TRUE(w.closed);
+    std::string bytes;
+    ASSERT_TRUE(read_file(pdf, &bytes));
+    EXPECT_EQ(bytes.substr(0, 15), "%PDF-1.3\n%Tarvo");
+    EXPECT_EQ(bytes.find("/Metadata"), std::string::npos);
+    EXPECT_EQ(bytes.find("/OutputIntent"), std::string::npos);
+    EXPECT_EQ(bytes.find("/XML"), std::string::npos);
+}
+
+TEST_F(PdfA, PresentationScriptLeftOut) {
+    std::string icc = rgb_profile();
+    if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
+    WriteResult w = write_document(pdf, icc, 2);
+    EXPECT_TRUE(w.closed);
+    EXPECT_EQ(w.last_error, PDFW_ERR_PDFA_SCRIPT);
+    EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+    PdfTree t = pdf_tree(pdf);
+    EXPECT_EQ(t["/Root/PageMode"], "/FullScreen");
+    EXPECT_EQ(t.count("/Root/OpenAction"), 0u);
+    EXPECT_EQ(t.count("/Root/AA"), 0u);
+    EXPECT_EQ(t["/Root/Pages/Kids/0/Trans/S"], "/Fade");
+    EXPECT_EQ(pdf_tree_count(t, "/Root/OutputIntents"), 1);
+}
+
+TEST_F(PdfA, AllocationFailuresAreClean) {
+    std::string icc = rgb_profile();
+    if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
+    // Fail each allocation of the PDF/A objects in turn.
+    for (unsigned n = 1; n < 200; ++n) {
+        PdfDocument* doc = nullptr;
+        ASSERT_TRUE(pdfw_new(&doc));
+        ASSERT_TRUE(pdfw_set_icc_file(doc, widen(icc).c_str()));
+        ASSERT_TRUE(pdfw_file_create(doc, widen(pdf).c_str(), nullptr));
+        PdfObjectId metadata, intent;
+        pdfw_alloc_fail_after(n);
+        bool ok = pdfw_obj_metadata(doc, &metadata) && pdfw_obj_output_intent(doc, &intent);
+        pdfw_alloc_fail_after(0);
+        if (!ok) {
+            EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY) << n;
+        }
+        pdfw_destroy(&doc);
+        ASSERT_EQ(pdfw_mem_all_in_use(), 0) << n;
+        if (ok) return;
+    }
+    FAIL() << "never succeeded";
+}
+
+}  // namespace
