@@ -1,5 +1,7 @@
 #include "support/pdf_json.h"
 
+#include <gtest/gtest.h>
+
 #include <set>
 
 #include "support/tools.h"
@@ -44,6 +46,35 @@ walk('/Root', trailer['/Root'])
 if '/Info' in trailer: walk('/Info', trailer['/Info'])
 )PY";
 
+// Parses the packet with minidom and prints one "field=value" line per
+// element of interest (line feeds in values as "\n").
+const char kReadPacket[] = R"PY(
+import sys, xml.dom.minidom as m
+raw = open(sys.argv[1], 'rb').read()
+d = m.parseString(raw)
+pis = [n for n in d.childNodes if n.nodeType == n.PROCESSING_INSTRUCTION_NODE]
+print('pi=' + ','.join(p.target + ' ' + p.data for p in pis))
+def text(e):
+    return ''.join(c.data for c in e.childNodes if c.nodeType == c.TEXT_NODE)
+def one(tag):
+    es = d.getElementsByTagName(tag)
+    return text(es[0]).replace('\n', '\\n') if len(es) == 1 else '<%d>' % len(es)
+for e in d.getElementsByTagName('rdf:Description'):
+    if e.hasAttribute('pdfaid:part'):
+        print('part=' + e.getAttribute('pdfaid:part'))
+        print('conformance=' + e.getAttribute('pdfaid:conformance'))
+        print('pdfaid=' + e.getAttribute('xmlns:pdfaid'))
+for tag in ['xmp:CreateDate', 'xmp:ModifyDate', 'xmp:CreatorTool', 'dc:format',
+            'pdf:Producer', 'pdf:Keywords']:
+    print(tag + '=' + one(tag))
+for tag, inner in [('dc:title', 'rdf:Alt'), ('dc:description', 'rdf:Alt'),
+                   ('dc:creator', 'rdf:Seq')]:
+    outer = d.getElementsByTagName(tag)[0]
+    lis = outer.getElementsByTagName(inner)[0].getElementsByTagName('rdf:li')
+    print(tag + '=' + text(lis[0]).replace('\n', '\\n'))
+    if inner == 'rdf:Alt': print(tag + '@lang=' + lis[0].getAttribute('xml:lang'))
+)PY";
+
 }  // namespace
 
 PdfTree pdf_tree(const std::string& pdf) {
@@ -82,4 +113,24 @@ std::string pdf_tree_escape(const std::string& text) {
         else out += c;
     }
     return out;
+}
+
+XmpFields xmp_fields(const std::string& dir, const std::string& packet) {
+    XmpFields fields;
+    std::string path = dir + "/packet.xml";
+    if (!write_file(path, packet)) return fields;
+    CommandResult r = run_command({"/usr/bin/python3", "-c", kReadPacket, path});
+    if (r.status != 0) {
+        ADD_FAILURE() << r.err;
+        return fields;
+    }
+    size_t at = 0;
+    while (at < r.out.size()) {
+        size_t end = r.out.find('\n', at);
+        std::string line = r.out.substr(at, end - at);
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        at = end == std::string::npos ? r.out.size() : end + 1;
+    }
+    return fields;
 }

@@ -23,4 +23,14 @@ int pdf_tree_count(const PdfTree& tree, const std::string& prefix);
 // A text in the escaped form pdf_tree gives strings.
 std::string pdf_tree_escape(const std::string& text);
 
+// An XMP packet read by minidom (system Python), one entry per element of
+// interest: "pi" (both xpacket instructions), "part", "conformance",
+// "pdfaid" (its namespace), "xmp:CreateDate", "xmp:ModifyDate",
+// "xmp:CreatorTool", "dc:format", "pdf:Producer", "pdf:Keywords", and the
+// first rdf:li of "dc:title", "dc:description" (with "@lang") and
+// "dc:creator". Line feeds in values are written "\n". The packet goes to a
+// file in dir. Empty, with a test failure, when it is not well-formed.
+typedef std::map<std::string, std::string> XmpFields;
+XmpFields xmp_fields(const std::string& dir, const std::string& packet);
+
 #endif
