@@ -159,11 +159,56 @@ TestBitmap bmp_pattern(int width, int height, int bit_count) {
             } else {
                 uint32_t r = static_cast<uint32_t>(x * 255 / (width > 1 ? width - 1 : 1));
                 uint32_t g = static_cast<uint32_t>(y * 255 / (height > 1 ? height - 1 : 1));
-                uint32_t b = static_cast<uint32_t>((x * 7 + y * 13) & 0xFF);
+                uint32_t b = static_cast<uint32_t>((x + y) * 255 / (width + height));
                 v = r << 16 | g << 8 | b;
             }
             bmp.pixels.push_back(v);
         }
     }
     return bmp;
+}
+
+std::vector<uint8_t> text_ink(int width, int height, uint32_t seed) {
+    std::vector<uint8_t> ink(static_cast<size_t>(width) * height, 0);
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const int line = 24, x_height = 9, margin = 12;
+    for (int base = margin + 14; base + 6 < height - margin; base += line) {
+        int x = margin;
+        while (x < width - margin - 12) {
+            int letters = 2 + static_cast<int>(next() % 7);
+            for (int l = 0; l < letters && x < width - margin - 12; ++l) {
+                int kind = static_cast<int>(next() % 4);
+                int w = 5 + static_cast<int>(next() % 5);
+                int top = kind == 1 ? base - 14 : base - x_height;
+                for (int y = top; y < base + (kind == 3 ? 4 : 0); ++y) {
+                    for (int dx = 0; dx < w; ++dx) {
+                        bool on;
+                        double cx = (dx - (w - 1) / 2.0) / (w / 2.0);
+                        double cy = (y - (base - x_height / 2.0)) / (x_height / 2.0);
+                        switch (kind) {
+                        case 0: on = cx * cx + cy * cy <= 1.0 && cx * cx + cy * cy >= 0.45; break;
+                        case 1: on = dx < 2 || (y > base - x_height && y < base - x_height + 2); break;
+                        case 2: on = dx < 2 || (cy < -0.6 && dx < w - 1); break;
+                        default: on = dx >= w - 2 || (cx * cx + cy * cy <= 1.0 && cx * cx + cy * cy >= 0.45);
+                        }
+                        if (on && y >= 0 && y < height) ink[static_cast<size_t>(y) * width + x + dx] = 1;
+                    }
+                }
+                x += w + 2;
+            }
+            x += 7;
+        }
+    }
+    // Scanner noise: edges move by a pixel here and there, so rows are alike
+    // but seldom byte-identical.
+    for (int y = 0; y < height; ++y) {
+        for (int x = 1; x < width; ++x) {
+            size_t at = static_cast<size_t>(y) * width + x;
+            if (ink[at] != ink[at - 1] && next() % 3 == 0) ink[at] = ink[at - 1];
+        }
+    }
+    return ink;
 }

@@ -30,7 +30,10 @@ std::vector<uint32_t> bmp_expected_rgb(const TestBitmap& bmp);
 // Pattern generators: deterministic pictures that exercise every colour or
 // index and the row and column ends.
 TestBitmap bmp_pattern(int width, int height, int bit_count);
-std::vector<uint32_t> grey_ramp(int entries);  // (i, i, i)
+std::vector<uint32_t> grey_ramp(int entries);
+// A page of text-like glyphs (rings, stems, bars in lines of words): 1 where
+// ink is, top row first. Consecutive rows are alike, as in scanned text.
+std::vector<uint8_t> text_ink(int width, int height, uint32_t seed);  // (i, i, i)
 std::vector<uint32_t> colour_palette(int entries);
 
 #endif
