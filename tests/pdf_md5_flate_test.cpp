@@ -1,0 +1,110 @@
+// MD5 against the RFC 1321 test suite (whole and fed in pieces), and the
+// Flate adapter: empty input, capacity too small, round trip through zlib's
+// own inflater.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "pdf/security/security.h"
+
+namespace {
+
+std::string md5_hex(const std::string& input, size_t piece) {
+    Md5Context ctx;
+    md5_init(&ctx);
+    for (size_t at = 0; at < input.size(); at += piece)
+        md5_update(&ctx, input.data() + at, std::min(piece, input.size() - at));
+    uint8_t digest[16];
+    md5_final(&ctx, digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : digest) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
+TEST(Md5, Rfc1321Suite) {
+    const std::pair<std::string, std::string> suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
+         "0",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    // Pieces of 1, 3, 63 and 64 bytes cross every block boundary case.
+    for (const auto& [input, expected] : suite)
+        for (size_t piece : {size_t(1), size_t(3), size_t(63), size_t(64), size_t(1000)})
+            EXPECT_EQ(md5_hex(input, piece), expected) << '"' << input << "\" by " << piece;
+}
+
+TEST(Md5, PaddingBoundaries) {
+    // Lengths around 56 and 64 bytes take the one- or two-block padding path.
+    const std::pair<size_t, std::string> known[] = {
+        {55, "ef1772b6dff9a122358552954ad0df65"},
+        {56, "3b0c8ac703f828b04c6c197006d17218"},
+        {64, "014842d480b571495a4a0363793f7367"},
+    };
+    for (const auto& [n, expected] : known)
+        EXPECT_EQ(md5_hex(std::string(n, 'a'), 7), expected) << n;
+}
+
+std::vector<uint8_t> inflate_all(const uint8_t* z, uint32_t n, size_t expected) {
+    std::vector<uint8_t> out(expected + 1);
+    uLongf length = out.size();
+    EXPECT_EQ(uncompress(out.data(), &length, z, n), Z_OK);
+    out.resize(length);
+    return out;
+}
+
+TEST(Flate, EmptyInputIsAValidStream) {
+    uint8_t dst[64];
+    uint32_t size = sizeof dst;
+    ASSERT_EQ(pdfw_filter_flate(nullptr, dst, &size, nullptr, 0), 0);
+    EXPECT_GE(size, 8u);  // header, empty final block, Adler-32 of nothing
+    EXPECT_EQ(dst[size - 1], 1);  // Adler-32 of empty input is 1
+    EXPECT_TRUE(inflate_all(dst, size, 0).empty());
+}
+
+TEST(Flate, CapacityTooSmall) {
+    std::vector<uint8_t> src(4096);
+    uint32_t x = 1;
+    for (uint8_t& b : src) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    std::vector<uint8_t> dst(src.size() + 64);
+    for (uint32_t capacity : {0u, 1u, 100u, uint32_t(src.size() / 2)}) {
+        uint32_t size = capacity;
+        EXPECT_EQ(pdfw_filter_flate(nullptr, dst.data(), &size, src.data(), uint32_t(src.size())),
+                  Z_BUF_ERROR)
+            << capacity;
+    }
+    uint32_t size = 0;
+    EXPECT_EQ(pdfw_filter_flate(nullptr, nullptr, &size, src.data(), 10), Z_BUF_ERROR);
+}
+
+TEST(Flate, RoundTrip) {
+    std::vector<uint8_t> one_colour(300000, 0xFF);
+    std::vector<uint8_t> mixed(70000);
+    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = uint8_t((i % 251) ^ (i >> 9));
+    for (const std::vector<uint8_t>* src : {&one_colour, &mixed}) {
+        std::vector<uint8_t> dst(src->size() + 1024);
+        uint32_t size = uint32_t(dst.size());
+        ASSERT_EQ(pdfw_filter_flate(nullptr, dst.data(), &size, src->data(),
+                                    uint32_t(src->size())),
+                  0);
+        EXPECT_EQ(inflate_all(dst.data(), size, src->size()), *src);
+        if (src == &one_colour) {
+            EXPECT_LT(size, src->size() / 100);
+        }
+    }
+}
+
+}  // namespace
