@@ -114,7 +114,7 @@ TEST_P(ConvertClass, IndependentToolsSeeTheSource) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     args.push_back(src);
     CommandResult run = run_tarvo(args);
-    ASSERT_EQ(result_code(run), 0) << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(file_exists(pdf));
     EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
 
@@ -222,7 +222,7 @@ TEST(ConvertJpeg, PrimaryColoursKeepTheirChannels) {
             for (int x = 0; x < 64; ++x) bmp.pixels.push_back(quadrants[(y / 32) * 2 + x / 32]);
         const std::string src = dir + "/q" + std::to_string(bits) + ".bmp";
         ASSERT_TRUE(bmp_write(src, bmp));
-        ASSERT_EQ(result_code(run_tarvo({src})), 0);
+        ASSERT_EQ(run_tarvo({src}).status, 0);
         std::string sub = dir + "/x" + std::to_string(bits);
         run_command({"mkdir", sub});
         std::vector<Raster> images = pdfimages_png(dir + "/q" + std::to_string(bits) + ".pdf", sub);

@@ -95,7 +95,7 @@ CommandResult run_tarvo(const std::vector<std::string>& args, int umask_value) {
     return run_command(argv, umask_value);
 }
 
-int result_code(const CommandResult& r) { return static_cast<int8_t>(r.status & 0xFF); }
+int exit_status(int result_code) { return result_code & 0xFF; }
 
 bool tool_available(const std::string& name) {
     CommandResult r = run_command({"sh", "-c", "command -v " + name});

@@ -20,7 +20,8 @@ CommandResult run_command(const std::vector<std::string>& argv, int umask_value 
 std::string tarvo_bin();
 // The command with the arguments; the exit status as the signed result code.
 CommandResult run_tarvo(const std::vector<std::string>& args, int umask_value = -1);
-int result_code(const CommandResult& r);  // exit status as a signed byte
+// The exit status a result code leaves: its low byte (-400 exits with 112).
+int exit_status(int result_code);
 
 bool tool_available(const std::string& name);
 

@@ -1,0 +1,291 @@
+// The conversion run through the built command: page geometry as a viewer
+// sees it, page order, document information, result codes with their error
+// line, and the safety of the output file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/bmp_writer.h"
+#include "support/tools.h"
+
+namespace {
+
+class ConvertRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { remove_tree(dir); }
+
+    // A small 24-bit bitmap at the given resolution.
+    std::string bitmap(const std::string& name, int width, int height, int32_t ppm = 3780,
+                       int bits = 24) {
+        TestBitmap bmp = bmp_pattern(width, height, bits);
+        bmp.x_ppm = bmp.y_ppm = ppm;
+        std::string path = dir + "/" + name;
+        EXPECT_TRUE(bmp_write(path, bmp));
+        return path;
+    }
+
+    std::vector<std::string> files() {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name != "." && name != "..") names.push_back(name);
+            }
+            closedir(d);
+        }
+        return names;
+    }
+
+    std::string dir;
+};
+
+// pdfinfo's "Key: value" lines, values trimmed.
+std::map<std::string, std::string> pdf_info(const std::string& pdf) {
+    std::map<std::string, std::string> info;
+    std::istringstream lines(run_command({"pdfinfo", pdf}).out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        size_t value = line.find_first_not_of(' ', colon + 1);
+        info[line.substr(0, colon)] = value == std::string::npos ? "" : line.substr(value);
+    }
+    return info;
+}
+
+std::string show(const std::string& pdf, int object) {
+    return run_command({"qpdf", "--show-object=" + std::to_string(object), pdf}).out;
+}
+
+TEST_F(ConvertRun, A4WithMarginsFitsTheImage) {
+    std::string src = bitmap("photo.bmp", 800, 600);
+    std::string pdf = dir + "/a4.pdf";
+    CommandResult r = run_tarvo({"-debug", "-o=" + pdf, "-ldw=2100", "-ldh=2970", "-lbl=100",
+                                 "-lbt=100", "-lbr=100", "-lbb=100", "-lis=-1", src});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("DBG: pdf set pagesize: 59528 x 84189 sq xusp\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("PDF: pdfw_impage( [2835/21898 56693/62291 53858 40393] xusp)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("DBG: "), std::string::npos) << "debug lines belong on standard error";
+    EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+    EXPECT_NE(show(pdf, 3).find("/MediaBox [ 0 0 595.28 841.89 ]"), std::string::npos)
+        << show(pdf, 3);
+    EXPECT_EQ(stream_data(pdf, 6),
+              "q\n0 0 0 rg\nq\n28.35 28.35 538.58 785.19 re W n\n"
+              "538.58 0 0 403.93 28.35 218.98 cm\n/R4 Do\nQ\nQ\n");
+    EXPECT_EQ(pdf_info(pdf)["Page size"], "595.28 x 841.89 pts (A4)");
+}
+
+TEST_F(ConvertRun, PageIsTheImageAtItsResolution) {
+    // 2480 x 3508 at 300 dpi is A4 to a hundredth of a point.
+    TestBitmap bmp;
+    bmp.width = 2480;
+    bmp.height = 3508;
+    bmp.bit_count = 1;
+    bmp.palette = {0x000000, 0xFFFFFF};
+    bmp.x_ppm = bmp.y_ppm = 11811;
+    bmp.pixels.assign(size_t(2480) * 3508, 1);
+    std::string src = dir + "/a4.bmp";
+    ASSERT_TRUE(bmp_write(src, bmp));
+    ASSERT_EQ(run_tarvo({src}).status, 0);
+    std::string pdf = dir + "/a4.pdf";
+    EXPECT_NE(show(pdf, 7).find("/MediaBox [ 0 0 595.20 841.92 ]"), std::string::npos)
+        << show(pdf, 7);
+    EXPECT_EQ(stream_data(pdf, 6),
+              "q\n0 0 0 rg\nq\n0 0 595.20 841.92 re W n\n595.20 0 0 841.92 0 0 cm\n/R4 Do\nQ\nQ\n");
+    // With margins and no page size, the page grows around the image.
+    ASSERT_EQ(run_tarvo({"-dpi=150", "-lbl=100", "-lbt=200", src}).status, 0);
+    EXPECT_NE(show(pdf, 7).find("/MediaBox [ 0 0 1218.75 1740.53 ]"), std::string::npos)
+        << show(pdf, 7);
+}
+
+TEST_F(ConvertRun, SeveralFilesGivePagesInOrder) {
+    std::vector<std::string> args{"-o=" + dir + "/all.pdf"};
+    const int widths[] = {30, 10, 20};
+    for (int i = 0; i < 3; ++i)
+        args.push_back(bitmap("p" + std::to_string(i) + ".bmp", widths[i], 8 + i, 3780, i ? 8 : 1));
+    ASSERT_EQ(run_tarvo(args).status, 0);
+    std::vector<ListedImage> list = pdfimages_list(dir + "/all.pdf");
+    ASSERT_EQ(list.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list[i].page, i + 1);
+        EXPECT_EQ(list[i].width, widths[i]);
+        EXPECT_EQ(list[i].height, 8 + i);
+    }
+}
+
+TEST_F(ConvertRun, DocumentInformation) {
+    std::string src = bitmap("i.bmp", 8, 8);
+    ASSERT_EQ(run_tarvo({"-it=Quarterly scans", "-is=Tests", src}).status, 0);
+    auto info = pdf_info(dir + "/i.pdf");
+    EXPECT_EQ(info["Title"], "Quarterly scans");
+    EXPECT_EQ(info["Subject"], "Tests");
+    EXPECT_EQ(info.count("Author"), 0u) << "no ia=, no author: " << info["Author"];
+    ASSERT_EQ(run_tarvo({"-ia=Ann Example", src}).status, 0);
+    EXPECT_EQ(pdf_info(dir + "/i.pdf")["Author"], "Ann Example");
+}
+
+TEST_F(ConvertRun, EncryptedImagesDecodeWithThePassword) {
+    TestBitmap bmp = bmp_pattern(23, 11, 24);
+    std::string src = dir + "/s.bmp";
+    ASSERT_TRUE(bmp_write(src, bmp));
+    for (const char* sec : {"-sec=1", "-sec=2"}) {
+        ASSERT_EQ(run_tarvo({sec, "-sus=user", "-sow=owner", "-enc=2", src}).status, 0);
+        std::string pdf = dir + "/s.pdf";
+        EXPECT_EQ(run_command({"qpdf", "--check", "--password=user", pdf}).status, 0) << sec;
+        std::string sub = dir + "/x" + std::string(sec + 5);
+        ASSERT_EQ(run_command({"mkdir", sub}).status, 0);
+        ASSERT_EQ(run_command({"pdfimages", "-upw", "user", "-png", pdf, sub + "/img"}).status, 0);
+        Raster raster;
+        ASSERT_TRUE(read_with_pillow(sub + "/img-000.png", &raster)) << sec;
+        EXPECT_EQ(raster.rgb, bmp_expected_rgb(bmp)) << sec;
+    }
+}
+
+// Result codes a user can provoke, each with its one error line and nothing
+// left behind.
+struct Failure {
+    const char* what;
+    std::vector<std::string> args;  // "@" stands for a good bitmap
+    int code;
+};
+
+class ConvertFailure : public ConvertRun, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(ConvertFailure, ReportsItsCode) {
+    const Failure& f = GetParam();
+    std::string good = bitmap("good.bmp", 8, 8);
+    write_file(dir + "/bad.bmp", "BM this is not a bitmap");
+    TestBitmap sixteen = bmp_pattern(4, 4, 24);
+    std::string bytes;
+    {
+        std::vector<uint8_t> b = bmp_encode(sixteen);
+        b[28] = 16;  // bit count: the file stays loadable, the writer refuses it
+        bytes.assign(b.begin(), b.end());
+    }
+    write_file(dir + "/rgb16.bmp", bytes);
+    std::vector<std::string> args;
+    for (const std::string& a : f.args) {
+        std::string arg = a;
+        size_t at;
+        while ((at = arg.find("DIR")) != std::string::npos) arg.replace(at, 3, dir);
+        args.push_back(arg == "@" ? good : arg);
+    }
+    const std::vector<std::string> before = files();
+    CommandResult r = run_tarvo(args);
+    EXPECT_EQ(r.status, exit_status(f.code)) << f.what << "\n" << r.err;
+    if (f.code < 0) {
+        std::string prefix = "tarvo: error " + std::to_string(f.code) + ": ";
+        EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << f.what << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(files().size(), before.size()) << f.what << ": a file was left behind";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ConvertFailure,
+    ::testing::Values(
+        Failure{"no file", {"-o=DIR/x.pdf"}, -400},
+        Failure{"value out of range", {"-dpi=", "@"}, -406},
+        Failure{"eco with sec", {"-eco=1", "-sec=1", "@"}, -407},
+        Failure{"password character", {"-sus=\xe2\x82\xac", "@"}, -409},
+        Failure{"missing bitmap", {"-o=DIR/x.pdf", "DIR/missing.bmp"}, -502},
+        Failure{"not a bitmap", {"-o=DIR/x.pdf", "DIR/bad.bmp"}, -502},
+        Failure{"bitmap the writer refuses", {"-o=DIR/x.pdf", "DIR/rgb16.bmp"}, -501},
+        Failure{"rotation 45", {"-o=DIR/x.pdf", "-vra=45", "@"}, -506},
+        Failure{"width without height", {"-o=DIR/x.pdf", "-ldw=2100", "@"}, -403},
+        Failure{"margins wider than the page",
+                {"-o=DIR/x.pdf", "-ldw=1000", "-ldh=1000", "-lbl=600", "-lbr=600", "-lis=-3", "@"},
+                -404},
+        Failure{"output folder missing", {"-o=DIR/none/x.pdf", "@"}, -603},
+        Failure{"PDF/A without a profile", {"-o=DIR/x.pdf", "-eco=1", "@"}, -626},
+        Failure{"device that takes no data", {"-o=/dev/full", "@"}, -604},
+        Failure{"version query", {"-exitversion", "@"}, 91}),
+    [](const ::testing::TestParamInfo<Failure>& info) {
+        std::string name;
+        for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
+
+TEST_F(ConvertRun, ExistingOutputSurvivesAFailedRun) {
+    std::string pdf = dir + "/keep.pdf";
+    ASSERT_TRUE(write_file(pdf, "precious"));
+    ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
+    std::string a = bitmap("a.bmp", 8, 8);
+    std::string b = bitmap("b.bmp", 9, 9);
+    const size_t count = files().size();
+    CommandResult r = run_tarvo({"-o=" + pdf, a, b, dir + "/missing.bmp"});
+    EXPECT_EQ(r.status, exit_status(-502));
+    EXPECT_NE(r.err.find("missing.bmp"), std::string::npos) << r.err;
+    std::string kept;
+    ASSERT_TRUE(read_file(pdf, &kept));
+    EXPECT_EQ(kept, "precious");
+    EXPECT_EQ(files().size(), count) << "the temporary file is removed";
+}
+
+TEST_F(ConvertRun, PermissionBits) {
+    std::string src = bitmap("m.bmp", 8, 8);
+    // A new file: 0666 less the umask.
+    ASSERT_EQ(run_tarvo({"-o=" + dir + "/new.pdf", src}, 027).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/new.pdf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // A replaced file keeps its own bits, whatever the umask.
+    std::string old = dir + "/old.pdf";
+    ASSERT_TRUE(write_file(old, "x"));
+    ASSERT_EQ(chmod(old.c_str(), 0604), 0);
+    ASSERT_EQ(run_tarvo({"-o=" + old, src}, 077).status, 0);
+    ASSERT_EQ(stat(old.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(run_command({"qpdf", "--check", old}).status, 0);
+    // Through a symbolic link the link stays and its target is replaced.
+    std::string link = dir + "/link.pdf";
+    ASSERT_EQ(symlink(old.c_str(), link.c_str()), 0);
+    ASSERT_EQ(run_tarvo({"-o=" + link, src}).status, 0);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(ConvertRun, DefaultOutputNames) {
+    const struct {
+        const char* sub;
+        const char* first;
+        const char* out;
+    } cases[] = {
+        {"dir.v2", "dir.v2/scan", "dir.v2/scan.pdf"},
+        {"img", "img/.scan", "img/.scan.pdf"},
+        {"p", "p/p.1.bmp", "p/p.1.pdf"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(mkdir((dir + "/" + c.sub).c_str(), 0755), 0);
+        TestBitmap bmp = bmp_pattern(4, 4, 24);
+        ASSERT_TRUE(bmp_write(dir + "/" + c.first, bmp));
+        ASSERT_EQ(run_tarvo({dir + "/" + c.first}).status, 0) << c.first;
+        EXPECT_TRUE(file_exists(dir + "/" + c.out)) << c.out;
+    }
+}
+
+TEST_F(ConvertRun, DevicesAreWrittenDirectly) {
+    std::string src = bitmap("d.bmp", 8, 8);
+    ASSERT_EQ(run_tarvo({"-o=/dev/null", src}).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+}  // namespace
