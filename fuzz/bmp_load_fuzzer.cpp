@@ -11,7 +11,7 @@ namespace {
 
 // Declared pixel arrays above this are skipped, so no input makes the
 // target allocate gigabytes (the loader's own limit is 2^31 - 1 bytes).
-constexpr uint64_t MAX_PIXEL_BYTES = 64u << 20;
+constexpr uint64_t MAX_PIXEL_BYTES = 1u << 20;
 
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;

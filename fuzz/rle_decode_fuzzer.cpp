@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t MAX_SIDE = 2048;
+constexpr uint32_t MAX_SIDE = 1024;
 
 }  // namespace
 
