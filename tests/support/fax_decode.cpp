@@ -1,19 +1,11 @@
 #include "support/fax_decode.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#ifdef TARVO_HAVE_TIFF
+
+#include <tiffio.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-#ifdef TARVO_HAVE_TIFF
-#include <tiffio.h>
-#endif
 
 namespace {
 
@@ -27,91 +19,6 @@ void to_white_is_1(std::vector<uint8_t>* pixels, int columns) {
         if ((i + 1) % row_bytes == 0) (*pixels)[i] &= tail;
     }
 }
-
-bool on_path(const char* name) {
-    const char* path = std::getenv("PATH");
-    if (!path) return false;
-    std::string all(path);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(':', start);
-        if (end == std::string::npos) end = all.size();
-        std::string file = all.substr(start, end - start) + "/" + name;
-        if (access(file.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// A one-page PDF holding the data as a byte-aligned CCITT image; pdfimages
-// writes it back as PBM (1 = black).
-bool decode_with_poppler(const uint8_t* data, size_t size, int columns, int rows,
-                         std::vector<uint8_t>* pixels) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/faxXXXXXX";
-    if (!mkdtemp(&dir[0])) return false;
-    const std::string pdf = dir + "/fax.pdf", prefix = dir + "/img", pbm = prefix + "-000.pbm";
-
-    std::string body = "%PDF-1.4\n";
-    long offsets[6];
-    auto object = [&](int n, const std::string& text) {
-        offsets[n] = long(body.size());
-        body += std::to_string(n) + " 0 obj\n" + text + "\nendobj\n";
-    };
-    object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-    object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] "
-              "/Contents 5 0 R /Resources << /XObject << /Im 4 0 R >> >> >>");
-    offsets[4] = long(body.size());
-    body += "4 0 obj\n<< /Type /XObject /Subtype /Image /Width " + std::to_string(columns) +
-            " /Height " + std::to_string(rows) +
-            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
-            " /DecodeParms << /K -1 /Columns " + std::to_string(columns) + " /Rows " +
-            std::to_string(rows) + " /EncodedByteAlign true >> /Length " +
-            std::to_string(size) + " >>\nstream\n";
-    body.append(reinterpret_cast<const char*>(data), size);
-    body += "\nendstream\nendobj\n";
-    // pdfimages lists only images the page draws.
-    object(5, "<< /Length 29 >>\nstream\nq 100 0 0 100 0 0 cm /Im Do Q\nendstream");
-    long xref = long(body.size());
-    body += "xref\n0 6\n0000000000 65535 f \n";
-    for (int n = 1; n <= 5; ++n) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010ld 00000 n \n", offsets[n]);
-        body += line;
-    }
-    body += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    { std::ofstream(pdf, std::ios::binary) << body; }
-
-    bool ok = false;
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stderr);
-        execlp("pdfimages", "pdfimages", pdf.c_str(), prefix.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        std::ifstream in(pbm, std::ios::binary);
-        std::string magic;
-        int w = 0, h = 0;
-        in >> magic >> w >> h;
-        in.get();
-        const size_t row_bytes = (size_t(columns) + 7) / 8;
-        if (in && magic == "P4" && w == columns && h == rows) {
-            pixels->assign(row_bytes * size_t(rows), 0);
-            in.read(reinterpret_cast<char*>(pixels->data()), std::streamsize(pixels->size()));
-            ok = bool(in);
-        }
-    }
-    std::remove(pbm.c_str());
-    std::remove(pdf.c_str());
-    rmdir(dir.c_str());
-    if (ok) to_white_is_1(pixels, columns);
-    return ok;
-}
-
-#ifdef TARVO_HAVE_TIFF
 
 struct MemFile {
     std::vector<uint8_t> bytes;
@@ -190,27 +97,22 @@ bool decode_with_libtiff(const uint8_t* data, size_t size, bool g4, bool aligned
     return true;
 }
 
-#endif
-
 }  // namespace
 
-bool fax_decode_available(FaxDecodeMode mode) {
-    if (mode == FAX_DECODE_G4_ALIGNED) return on_path("pdfimages");
-#ifdef TARVO_HAVE_TIFF
-    return true;
-#else
-    return false;
-#endif
-}
+bool fax_decode_available() { return true; }
 
 bool fax_decode(const uint8_t* data, size_t size, FaxDecodeMode mode, int columns, int rows,
                 std::vector<uint8_t>* pixels) {
-    if (mode == FAX_DECODE_G4_ALIGNED) return decode_with_poppler(data, size, columns, rows, pixels);
-#ifdef TARVO_HAVE_TIFF
     const bool aligned = mode == FAX_DECODE_MH_ALIGNED;
     return decode_with_libtiff(data, size, mode == FAX_DECODE_G4, aligned, columns, rows, pixels);
-#else
-    (void)data, (void)size, (void)columns, (void)rows, (void)pixels;
-    return false;
-#endif
 }
+
+#else
+
+bool fax_decode_available() { return false; }
+
+bool fax_decode(const uint8_t*, size_t, FaxDecodeMode, int, int, std::vector<uint8_t>*) {
+    return false;
+}
+
+#endif

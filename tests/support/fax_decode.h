@@ -1,7 +1,6 @@
-// Decodes CCITT fax data with coders written independently of ours: libtiff
-// (the data wrapped as a one-strip bilevel TIFF in memory), and for
-// byte-aligned Group 4, which libtiff does not read, poppler's pdfimages on
-// a one-image PDF.
+// Decodes CCITT fax data with libtiff, a coder written independently of
+// ours, by wrapping it as a one-strip bilevel TIFF in memory. libtiff does
+// not read byte-aligned Group 4.
 #ifndef TARVO_TESTS_FAX_DECODE_H
 #define TARVO_TESTS_FAX_DECODE_H
 
@@ -11,7 +10,6 @@
 
 enum FaxDecodeMode {
     FAX_DECODE_G4,           // T.6
-    FAX_DECODE_G4_ALIGNED,   // T.6, every row starting on a byte boundary (poppler)
     FAX_DECODE_MH,           // T.4 Modified Huffman, no EOLs between rows
     FAX_DECODE_MH_ALIGNED,   // the same with byte-aligned rows
 };
@@ -21,8 +19,7 @@ enum FaxDecodeMode {
 bool fax_decode(const uint8_t* data, size_t size, FaxDecodeMode mode,
                 int columns, int rows, std::vector<uint8_t>* pixels);
 
-// Whether the decoder for this mode is present (libtiff built in, or
-// pdfimages on PATH).
-bool fax_decode_available(FaxDecodeMode mode);
+// False when the tests were built without libtiff.
+bool fax_decode_available();
 
 #endif
