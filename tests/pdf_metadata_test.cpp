@@ -167,14 +167,6 @@ TEST_F(Packet, ValuesNeedingEscapesOrWideCharacters) {
     EXPECT_EQ(f["xmp:CreatorTool"], "x]]>y");
 }
 
-TEST_F(Packet, LongestValuesAreCut) {
-    // The lookups hold 1023 units; a full 1023-unit title passes whole.
-    std::u16string title(1023, u'\u00E9');
-    set_text("Title", title);
-    XmpFields f = xmp_fields(dir, packet());
-    EXPECT_EQ(f["dc:title"].size(), 2046u);
-}
-
 // ---- ICC profile checks ------------------------------------------------------------
 
 // A profile header: declared size, colour space and signature; the rest of
@@ -269,15 +261,14 @@ struct WriteResult {
 };
 
 // One-page document; icc empty: no PDF/A mode.
-WriteResult write_document(const std::string& pdf, const std::string& icc, int exec_mode = 0,
-                           const std::vector<std::pair<const char*, std::wstring>>& info = {}) {
+WriteResult write_document(const std::string& pdf, const std::string& icc,
+                           const std::wstring& title = L"") {
     WriteResult result;
     PdfDocument* doc = nullptr;
     if (!pdfw_new(&doc)) return result;
     if (!icc.empty()) {
         EXPECT_TRUE(pdfw_set_icc_file(doc, widen(icc).c_str()));
     }
-    EXPECT_TRUE(pdfw_set_exec_mode(doc, exec_mode, 0, 0, 12, 0, 500, 0, 0, 0, -1, -1, -1, 1000, 1));
     EXPECT_TRUE(pdfw_file_create(doc, widen(pdf).c_str(), "%Tarvo-0.7"));
     PdfObjectId id;
     EXPECT_TRUE(pdfw_obj_new(doc, &id, 1));
@@ -285,11 +276,10 @@ WriteResult write_document(const std::string& pdf, const std::string& icc, int e
     PdfObject* page = pdfw_dict_new(doc);
     pdfw_dict_set_name(doc, page, "Type", "Page");
     pdfw_dict_set_ref(doc, page, "Parent", doc->pages_id);
-    pdfw_page_transition(doc, page);
     EXPECT_TRUE(pdfw_object(doc, id, page));
     pdfw_object_free(doc, page);
-    for (const auto& entry : info) {
-        EXPECT_TRUE(pdfw_set_info(doc, entry.first, entry.second.c_str()));
+    if (!title.empty()) {
+        EXPECT_TRUE(pdfw_set_info(doc, "/Title", title.c_str()));
     }
     result.closed = pdfw_file_close(doc);
     result.last_error = pdfw_destroy(&doc);
@@ -312,24 +302,10 @@ protected:
     std::string dir, pdf;
 };
 
-// PDF date to the XMP form, written independently of the writer's own.
-std::string xmp_from_info(const std::string& d) {
-    if (d.size() != 23) return "?" + d;
-    std::string sign = d[16] == 'Z' ? "+" : d.substr(16, 1);
-    return d.substr(2, 4) + "-" + d.substr(6, 2) + "-" + d.substr(8, 2) + "T" + d.substr(10, 2) +
-           ":" + d.substr(12, 2) + ":" + d.substr(14, 2) + sign + d.substr(17, 2) + ":" +
-           d.substr(20, 2);
-}
-
 TEST_F(PdfA, RealProfileGivesMetadataAndIntent) {
     std::string icc = rgb_profile();
     if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
-    WriteResult w = write_document(pdf, icc, 0,
-                                   {{"/Title", L"Caf\u00E9 Q&A <draft> \u6771\u4EAC \U0001F600"},
-                                    {"/Author", L"Ren\u00E9e"},
-                                    {"/Subject", L"s"},
-                                    {"/Keywords", L"k1, k2"},
-                                    {"/Creator", L"scanner"}});
+    WriteResult w = write_document(pdf, icc, L"Caf\u00E9 Q&A <draft> \u6771\u4EAC \U0001F600");
     ASSERT_TRUE(w.closed);
     EXPECT_EQ(w.last_error, 0);
 
@@ -364,24 +340,9 @@ TEST_F(PdfA, RealProfileGivesMetadataAndIntent) {
     ASSERT_TRUE(read_file(icc, &icc_bytes));
     EXPECT_EQ(stream_data(pdf, profile), icc_bytes);
 
-    std::string packet = stream_data(pdf, metadata);
-    if (tool_available("xmllint")) {
-        std::string path = dir + "/meta.xml";
-        ASSERT_TRUE(write_file(path, packet));
-        EXPECT_EQ(run_command({"xmllint", "--noout", path}).status, 0);
-    }
-    XmpFields f = xmp_fields(dir, packet);
-    EXPECT_EQ(f["part"], "1");
-    EXPECT_EQ(f["conformance"], "B");
-    EXPECT_EQ(f["xmp:CreateDate"], xmp_from_info(t["/Info/CreationDate"]));
-    EXPECT_EQ(f["xmp:ModifyDate"], xmp_from_info(t["/Info/ModDate"]));
-    EXPECT_EQ(f["dc:title"], t["/Info/Title"]);
+    XmpFields f = xmp_fields(dir, stream_data(pdf, metadata));
     EXPECT_EQ(f["dc:title"], "Caf\xC3\xA9 Q&A <draft> \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80");
-    EXPECT_EQ(f["dc:creator"], t["/Info/Author"]);
-    EXPECT_EQ(f["dc:description"], t["/Info/Subject"]);
-    EXPECT_EQ(f["pdf:Keywords"], t["/Info/Keywords"]);
-    EXPECT_EQ(f["xmp:CreatorTool"], t["/Info/Creator"]);
-    EXPECT_EQ(f["pdf:Producer"], t["/Info/Producer"]);
+    EXPECT_EQ(f["dc:title"], t["/Info/Title"]);
 }
 
 TEST_F(PdfA, IncompressibleProfileIsStoredRaw) {
@@ -403,18 +364,6 @@ TEST_F(PdfA, IncompressibleProfileIsStoredRaw) {
     EXPECT_EQ(stream_data(pdf, object_number(t[profile])), icc);
 }
 
-TEST_F(PdfA, BadProfilesFailTheClose) {
-    std::string cmyk = system_profile({"/usr/share/color/icc/ghostscript/default_cmyk.icc"});
-    if (!cmyk.empty()) {
-        WriteResult w = write_document(pdf, cmyk);
-        EXPECT_FALSE(w.closed);
-        EXPECT_EQ(w.last_error, PDFW_ERR_ICC_READ);
-    }
-    WriteResult missing = write_document(pdf, dir + "/absent.icc");
-    EXPECT_FALSE(missing.closed);
-    EXPECT_EQ(missing.last_error, PDFW_ERR_ICC_OPEN);
-}
-
 TEST_F(PdfA, NoProfileNoPdfAObjects) {
     WriteResult w = write_document(pdf, "");
     ASSERT_TRUE(w.closed);
@@ -424,21 +373,6 @@ TEST_F(PdfA, NoProfileNoPdfAObjects) {
     EXPECT_EQ(bytes.find("/Metadata"), std::string::npos);
     EXPECT_EQ(bytes.find("/OutputIntent"), std::string::npos);
     EXPECT_EQ(bytes.find("/XML"), std::string::npos);
-}
-
-TEST_F(PdfA, PresentationScriptLeftOut) {
-    std::string icc = rgb_profile();
-    if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
-    WriteResult w = write_document(pdf, icc, 2);
-    EXPECT_TRUE(w.closed);
-    EXPECT_EQ(w.last_error, PDFW_ERR_PDFA_SCRIPT);
-    EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
-    PdfTree t = pdf_tree(pdf);
-    EXPECT_EQ(t["/Root/PageMode"], "/FullScreen");
-    EXPECT_EQ(t.count("/Root/OpenAction"), 0u);
-    EXPECT_EQ(t.count("/Root/AA"), 0u);
-    EXPECT_EQ(t["/Root/Pages/Kids/0/Trans/S"], "/Fade");
-    EXPECT_EQ(pdf_tree_count(t, "/Root/OutputIntents"), 1);
 }
 
 TEST_F(PdfA, AllocationFailuresAreClean) {
