@@ -37,9 +37,7 @@ struct Picture {
     uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
-Picture picture_of(DibHandle h) {
-    bmptest::RgbImage img;
-    EXPECT_TRUE(bmptest::dib_read_rgb(h, &img));
+Picture picture_of(const bmptest::RgbImage& img) {
     Picture p;
     p.width = img.width;
     p.height = img.height;
@@ -48,13 +46,10 @@ Picture picture_of(DibHandle h) {
     return p;
 }
 
-Picture picture_of(const bmptest::RgbImage& img) {
-    Picture p;
-    p.width = img.width;
-    p.height = img.height;
-    for (size_t i = 0; i + 2 < img.rgb.size(); i += 3)
-        p.rgb.push_back(uint32_t(img.rgb[i]) << 16 | uint32_t(img.rgb[i + 1]) << 8 | img.rgb[i + 2]);
-    return p;
+Picture picture_of(DibHandle h) {
+    bmptest::RgbImage img;
+    EXPECT_TRUE(bmptest::dib_read_rgb(h, &img));
+    return picture_of(img);
 }
 
 DibInfoHeader header_of(DibHandle h) {
