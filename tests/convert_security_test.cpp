@@ -4,58 +4,32 @@
 // converted without encryption.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cmd/tarvo.h"
 #include "support/bmp_writer.h"
+#include "support/tools.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a program without a shell; returns its exit status, output in *out.
-int run(const std::vector<std::string>& argv, std::string* out) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Standard output and error together: qpdf reports on both.
+int run(const std::vector<std::string>& argv, std::string* output) {
+    CommandResult r = run_command(argv);
+    if (output) *output = r.out + r.err;
+    return r.status;
 }
 
 std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string bytes;
+    read_file(path.string(), &bytes);
+    return bytes;
 }
 
 // Every file pdfimages wrote under dir with the given root, by name suffix.
@@ -71,12 +45,10 @@ std::map<std::string, std::string> extracted(const fs::path& dir, const std::str
 class ConvertSecurity : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* bin = std::getenv("TARVO_BIN");
-        ASSERT_TRUE(bin) << "TARVO_BIN not set";
-        bin_ = bin;
-        std::string templ = (fs::temp_directory_path() / "tarvo-csec-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(&templ[0]));
-        dir_ = templ;
+        bin_ = tarvo_bin();
+        ASSERT_FALSE(bin_.empty()) << "TARVO_BIN not set";
+        dir_ = make_temp_dir();
+        ASSERT_FALSE(dir_.empty());
 
         // One bitmap per image class: black-and-white (CCITT), colour
         // table (indexed), grey and true colour (DCT unless -enc says).
@@ -106,7 +78,7 @@ protected:
         }
     }
     void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
+        if (!HasFailure()) remove_tree(dir_.string());
     }
 
     int convert(const std::string& out, std::vector<std::string> options, std::string* log) {
@@ -215,7 +187,7 @@ TEST_F(ConvertSecurity, DecryptedImagesEqualThoseOfThePlainConversion) {
 TEST_F(ConvertSecurity, PdfaWithEncryptionIsRefusedBeforeAnyFile) {
     std::string log;
     EXPECT_EQ(convert("never.pdf", {"-eco=1", "-icc=profile.icc", "-sec=1"}, &log),
-              TARVO_ERR_PDFA_SECURITY & 0xFF)
+              exit_status(TARVO_ERR_PDFA_SECURITY))
         << log;
     EXPECT_FALSE(fs::exists(dir_ / "never.pdf"));
 }

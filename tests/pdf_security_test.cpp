@@ -3,19 +3,14 @@
 // by-hand decryption of one string and one stream.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "pdf/pdfw_private.h"
 #include "platform/platform.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -37,47 +32,18 @@ std::vector<uint8_t> unhex(const std::string& s) {
 }
 
 std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string bytes;
+    read_file(path, &bytes);
+    return bytes;
 }
 
-// Runs a program without a shell (passwords hold arbitrary bytes); returns
-// its exit status with standard output and error in *output.
+// Standard output and error together: qpdf reports on both.
 int run(const std::vector<std::string>& argv, std::string* output) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CommandResult r = run_command(argv);
+    if (output) *output = r.out + r.err;
+    return r.status;
 }
 
-std::string make_temp_dir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "tarvo-sec-XXXXXX").string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
-}
 
 // ---- RC4 ------------------------------------------------------------------
 
@@ -109,7 +75,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Rc4Vector{kKey40, 0, "b2396305f03dc027ccc3524a0a1118a8"},
                       Rc4Vector{kKey40, 16, "6982944f18fc82d589c403a47a0d0919"},
                       Rc4Vector{kKey128, 0, "9ac7cc9a609d1ef7b2932899cde41b97"},
-                      Rc4Vector{kKey128, 16, "5248c4959014126a6e8a84f11d1a9e1c"}));
+                      Rc4Vector{kKey128, 16, "5248c4959014126a6e8a84f11d1a9e1c"}),
+    [](const ::testing::TestParamInfo<Rc4Vector>& info) {
+        return "Key" + std::to_string(info.param.key.size() * 8) + "Offset" +
+               std::to_string(info.param.offset);
+    });
 
 // ---- Setup on its own ---------------------------------------------------------
 
@@ -118,6 +88,7 @@ struct DocGuard {
     DocGuard() { pdfw_new(&doc); }
     ~DocGuard() {
         if (doc) pdfw_destroy(&doc);
+        EXPECT_EQ(pdfw_mem_all_in_use(), 0);
     }
 };
 
@@ -171,15 +142,15 @@ TEST(SecuritySetup, PasswordsCutAt32BytesAndNullIsEmpty) {
         {"o", "0123456789abcdef0123456789ABCDEF!", "o", "0123456789abcdef0123456789ABCDEF"},
         {nullptr, nullptr, "", ""},
     };
-    for (const Pair& p : pairs) {
-        DocGuard a, b;
+    auto o_and_u = [](const char* owner, const char* user) {
+        DocGuard g;
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(pdfw_set_encryption(a.doc, p.owner_a, p.user_a, 1, -4));
-        ASSERT_TRUE(pdfw_set_encryption(b.doc, p.owner_b, p.user_b, 1, -4));
+        EXPECT_TRUE(pdfw_set_encryption(g.doc, owner, user, 1, -4));
         testing::internal::GetCapturedStdout();
-        EXPECT_EQ(hex(a.doc->security.o, 32), hex(b.doc->security.o, 32));
-        EXPECT_EQ(hex(a.doc->security.u, 32), hex(b.doc->security.u, 32));
-    }
+        return hex(g.doc->security.o, 32) + hex(g.doc->security.u, 32);
+    };
+    for (const Pair& p : pairs)
+        EXPECT_EQ(o_and_u(p.owner_a, p.user_a), o_and_u(p.owner_b, p.user_b));
 }
 
 // Each string starts a fresh RC4 state: the same bytes in the same object
@@ -416,7 +387,7 @@ protected:
         ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override {
-        if (!HasFailure()) std::filesystem::remove_all(dir_);
+        if (!HasFailure()) remove_tree(dir_);
     }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string qpdf(const std::string& password, std::vector<std::string> args, int* status) {
@@ -566,7 +537,7 @@ TEST(SecuritySetup, RefusedOnceTheFileExistsOrTwice) {
         testing::internal::GetCapturedStdout();
     }
     std::free(wpath);
-    std::filesystem::remove_all(dir);
+    remove_tree(dir);
 }
 
 }  // namespace
