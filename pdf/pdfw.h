@@ -261,9 +261,16 @@ bool pdfw_obj_metadata(PdfDocument* doc, PdfObjectId* id);
 bool pdfw_obj_output_intent(PdfDocument* doc, PdfObjectId* id);
 
 // ---- Standard security handler --------------------------------------------
+// RC4 encryption of every later string and stream. Passwords are NUL-ended
+// bytes (null = empty; only the first 32 count); key_size_choice 1 is
+// 128-bit (R 3), anything else 40-bit (R 2). Must come before
+// pdfw_file_create, once: -29 in PDF/A mode, -2 once the file exists or
+// when already set up. Prints the self-check line.
 bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
                          const char* user_password, int key_size_choice,
                          int32_t permissions);
+// RC4 in place with the key of object id (of the object begun last), from
+// a fresh state each call; nothing while encryption is off.
 void pdfw_encrypt_buffer(PdfDocument* doc, PdfObjectId id, uint8_t* buffer,
                          int64_t length);
 void pdfw_encrypt_current(PdfDocument* doc, uint8_t* buffer, int64_t length);
