@@ -3,6 +3,7 @@
 // encoded data by independent tools is covered by the conversion tests.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -173,6 +174,8 @@ TEST_F(ImageTest, TrueColourSamplesAreRgbTopRowFirst) {
 }
 
 TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
+    // Headers are patched after creation; the writer must refuse each before
+    // it reads a pixel or sizes a buffer from them.
     struct Case {
         const char* what;
         int width, height, bits;
@@ -183,16 +186,18 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         {"2-bit", 4, 4, 2, 0},
         {"zero width", 0, 4, 24, 0},
         {"zero height", 4, 0, 24, 0},
+        {"negative width", -4, 4, 24, 0},
+        {"samples beyond 32-bit lengths", 70000, 70000, 24, 0},
+        {"samples beyond 32-bit lengths, top-down", 70000, -70000, 32, 0},
     };
     for (const Case& c : cases) {
-        DibHandle dib = make_dib(c.width == 0 ? 1 : c.width, c.height == 0 ? 1 : c.height, c.bits,
-                                 3780);
+        DibHandle dib = make_dib(4, 4, c.bits, 3780);
         ASSERT_NE(dib, nullptr) << c.what;
         DibInfoHeader* h = nullptr;
         dib_lock_bits(dib, &h);
         if (c.colours_used) h->colours_used = c.colours_used;
-        if (c.width == 0) h->width = 0;
-        if (c.height == 0) h->height = 0;
+        h->width = c.width;
+        h->height = c.height;
         dib_unlock(dib);
         pdfw_set_last_error(doc, 0);
         Written w = write(dib);
@@ -200,6 +205,37 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_BITMAP_FORMAT) << c.what;
         EXPECT_EQ(w.said, "") << c.what;
     }
+}
+
+TEST_F(ImageTest, JpegLargerThanItsBufferIsWrittenWhole) {
+    // Grey noise at quality 100 codes to more than its samples plus the
+    // 1024 bytes of slack, so the encoder hands back a larger buffer.
+    ASSERT_TRUE(pdfw_set_encoding(doc, 1, -1, -1, -1, -1, -1, 100, -1, 0, 0, 1));
+    DibHandle dib = make_dib(128, 128, 8, 3780);
+    std::vector<uint32_t> grey;
+    uint32_t seed = 5;
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            set_pixel(dib, x, y, seed >> 24);
+            grey.push_back(seed >> 24);
+        }
+    Written w = write(dib);
+    ASSERT_TRUE(w.ok);
+    EXPECT_GT(w.data.size(), 128u * 128u + 1024u);
+    EXPECT_TRUE(has(w.dict, "/Length " + std::to_string(w.data.size()) + "\n")) << w.dict;
+    ASSERT_GE(w.data.size(), 4u);
+    EXPECT_EQ(w.data.substr(0, 2), "\xff\xd8");
+    EXPECT_EQ(w.data.substr(w.data.size() - 2), "\xff\xd9");
+    // The whole stream decodes, through an independent decoder.
+    ASSERT_TRUE(write_file(dir + "/noise.jpg", w.data));
+    Raster decoded;
+    ASSERT_TRUE(read_with_pillow(dir + "/noise.jpg", &decoded));
+    ASSERT_EQ(decoded.rgb.size(), grey.size());
+    double error = 0;
+    for (size_t i = 0; i < grey.size(); ++i)
+        error += std::abs(int(decoded.rgb[i] & 0xFF) - int(grey[i]));
+    EXPECT_LT(error / double(grey.size()), 2.0);
 }
 
 TEST_F(ImageTest, EightBitFullTableIsAccepted) {
