@@ -202,6 +202,11 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
 
         if (std::wcscmp(element, L"--") == 0) {
             first_file = i + 1;
+            if (first_file < argc) {
+                const wchar_t* next = argv[first_file] ? argv[first_file] : L"";
+                std::wstring next_cut(next, std::min<size_t>(std::wcslen(next), TARVO_OPTION_CHARS));
+                cmd_debug(s, L"DBG: Tarvo.Command: arg[%d]='%ls'\n", first_file, next_cut.c_str());
+            }
             break;
         }
         if (std::wcscmp(element, L"--help") == 0) {

@@ -310,6 +310,7 @@ TEST(DebugTrace, Lines) {
     std::string cut = "-" + std::string(254, 'p');
     EXPECT_EQ(trace_of({L"-debug", L"--", long_path}, TARVO_OK),
               "DBG: Tarvo.Command: arg[2]='--'\n"
+              "DBG: Tarvo.Command: arg[3]='" + cut + "'\n"
               "DBG: file[ 0] = '" + std::string(long_path.begin(), long_path.end()) + "'\n");
     EXPECT_EQ(trace_of({L"-debug", long_path}, TARVO_ERR_NO_FILE),
               "DBG: Tarvo.Command: arg[2]='" + cut + "'\n"
