@@ -113,8 +113,8 @@ int load_body(Source* src, uint64_t data_len, int dpi_flag, DibHandle* out) {
     const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
     if (colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
 
-    const int64_t pixel_bytes = dib_stride(hdr.width, hdr.bit_count) * magnitude(hdr.height);
-    if (pixel_bytes > INT32_MAX) return DIB_ERR_NO_MEMORY;
+    const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
+    if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
 
     // Uncompressed: exactly the pixel array; bytes the file lacks read as 0.
     // Run-length: everything that follows the colour table.
@@ -366,10 +366,11 @@ int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {
             status = DIB_ERR_UNSUPPORTED;
         } else {
             const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(&hdr));
-            const int64_t pixel_bytes = dib_stride(hdr.width, hdr.bit_count) * magnitude(hdr.height);
+            const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
             length = hdr.size + colour_bytes + static_cast<uint64_t>(pixel_bytes);
             // The file's size fields are 32 bits; the block must hold it all.
-            if (length > size || length > UINT32_MAX - FILE_HEADER_SIZE) status = DIB_ERR_UNSUPPORTED;
+            if (pixel_bytes < 0 || length > size || length > UINT32_MAX - FILE_HEADER_SIZE)
+                status = DIB_ERR_UNSUPPORTED;
             uint8_t fh[FILE_HEADER_SIZE] = {'B', 'M'};
             put_u32(fh + 2, static_cast<uint32_t>(FILE_HEADER_SIZE + length));
             put_u32(fh + 10, static_cast<uint32_t>(FILE_HEADER_SIZE + hdr.size + colour_bytes));

@@ -78,9 +78,9 @@ bool layout_of(const DibInfoHeader* hdr, size_t block_size, Layout* out) {
     l.colour_bytes = 4 * static_cast<int64_t>(dib_palette_entries(hdr));
     l.stride = dib_stride(hdr->width, hdr->bit_count);
     l.rows = magnitude(hdr->height);
-    l.pixel_bytes = l.stride * l.rows;
+    l.pixel_bytes = dib_pixel_bytes(hdr->width, hdr->bit_count, l.rows);
     l.total = l.header_size + l.colour_bytes + l.pixel_bytes;
-    if (l.pixel_bytes > INT32_MAX || l.total > static_cast<int64_t>(block_size)) return false;
+    if (l.pixel_bytes < 0 || l.total > static_cast<int64_t>(block_size)) return false;
     *out = l;
     return true;
 }
@@ -140,9 +140,9 @@ int header_query(int code, const void* subject, void* param) {
     DibInfoHeader hdr;
     std::memcpy(&hdr, subject, sizeof hdr);
     if (code == DIB_OP_HDR_PIXEL_BYTES) {
-        if (hdr.width < 0 || hdr.height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
-        const int64_t bytes = dib_stride(hdr.width, hdr.bit_count) * magnitude(hdr.height);
-        if (bytes > INT32_MAX) return DIB_ERR_UNSUPPORTED;
+        if (hdr.height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
+        const int64_t bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
+        if (bytes < 0) return DIB_ERR_UNSUPPORTED;
         put1(param, static_cast<int32_t>(bytes));
         return DIB_OK;
     }
@@ -180,6 +180,16 @@ int64_t dib_stride(int64_t width, int64_t bit_count) {
     return ((width * bit_count + 7) / 8 + 3) / 4 * 4;
 }
 
+int64_t dib_pixel_bytes(int64_t width, int64_t bit_count, int64_t rows) {
+    // Widths and bit counts come from 32- and 16-bit fields, so the stride
+    // itself cannot wrap; only its product with the rows can.
+    if (width < 0 || bit_count < 0 || rows < 0 || width > INT32_MAX || bit_count > UINT16_MAX)
+        return -1;
+    const int64_t stride = dib_stride(width, bit_count);
+    if (stride > INT32_MAX || (stride > 0 && rows > INT32_MAX / stride)) return -1;
+    return stride * rows;
+}
+
 int dib_palette_entries(const void* header) {
     const uint8_t* p = static_cast<const uint8_t*>(header);
     uint32_t size;
@@ -211,8 +221,8 @@ int dib_create(int32_t width, int32_t height, int bit_count, int32_t x_ppm,
     }
     if (!out) return DIB_ERR_NO_BITMAP;
     if (width < 0 || height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
-    const int64_t pixel_bytes = dib_stride(width, bit_count) * magnitude(height);
-    if (pixel_bytes > INT32_MAX) return DIB_ERR_NO_MEMORY;
+    const int64_t pixel_bytes = dib_pixel_bytes(width, bit_count, magnitude(height));
+    if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
     const size_t colour_bytes = 4 * static_cast<size_t>(entries);
     const size_t total = DIB_HEADER_SIZE + colour_bytes + static_cast<size_t>(pixel_bytes);
 

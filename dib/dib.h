@@ -119,6 +119,9 @@ int dib_palette_entries(const void* header);
 // Row stride in bytes, padded to 4; computed in 64 bits, so callers check it
 // against their limits before allocating.
 int64_t dib_stride(int64_t width, int64_t bit_count);
+// Pixel array bytes, stride x rows, or -1 when a size is negative or the
+// stride or the array would exceed 2^31 - 1 bytes (the library's limit).
+int64_t dib_pixel_bytes(int64_t width, int64_t bit_count, int64_t rows);
 
 // A locked view of a bitmap.
 struct DibView {

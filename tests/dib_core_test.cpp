@@ -119,6 +119,7 @@ TEST(DibCreate, RefusesSizesItCannotHold) {
     EXPECT_EQ(dib_create(1, INT32_MIN, 8, 0, 0, nullptr, &h), DIB_ERR_UNSUPPORTED);
     EXPECT_EQ(dib_create(70000, 70000, 32, 0, 0, nullptr, &h), DIB_ERR_NO_MEMORY);
     EXPECT_EQ(dib_create(INT32_MAX, INT32_MAX, 32, 0, 0, nullptr, &h), DIB_ERR_NO_MEMORY);
+    EXPECT_EQ(dib_create(INT32_MAX, 0, 32, 0, 0, nullptr, &h), DIB_ERR_NO_MEMORY);  // stride alone
     plat_mem_fail_after(1);
     EXPECT_EQ(dib_create(4, 4, 8, 0, 0, nullptr, &h), DIB_ERR_NO_MEMORY);
     plat_mem_fail_after(0);
