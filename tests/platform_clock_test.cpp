@@ -181,18 +181,4 @@ TEST(UserName, EffectiveUserFromThePasswordDatabase) {
     EXPECT_FALSE(plat_user_name(small, std::wcslen(buf)));
 }
 
-bool pinned_user(wchar_t* buf, size_t cap) {
-    if (cap < 7) return false;
-    std::wcscpy(buf, L"tester");
-    return true;
-}
-
-TEST(UserName, HookPinsTheName) {
-    plat_set_user_hook(pinned_user);
-    wchar_t buf[64];
-    ASSERT_TRUE(plat_user_name(buf, 64));
-    EXPECT_STREQ(buf, L"tester");
-    plat_set_user_hook(nullptr);
-}
-
 }  // namespace
