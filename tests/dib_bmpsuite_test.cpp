@@ -5,8 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dib/dib.h"
 #include "support/bmp_fixture.h"
@@ -207,6 +209,32 @@ TEST(BmpSuiteRle, DecodesToUncompressedTwin) {
         dib_command(DIB_OP_FREE, &rle, nullptr);
         dib_command(DIB_OP_FREE, &plain, nullptr);
     }
+}
+
+// ImageMagick writes the padding pixels of odd-width rows as pixels of the
+// run; such rows must keep their place.
+TEST(BmpSuiteRle, ImageMagickRunLengthFilesKeepTheirRows) {
+    if (suite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
+    if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick not installed";
+    const std::string dir = bmptest::bmp_temp_dir();
+    ASSERT_FALSE(dir.empty());
+    for (const char* name : {"g/pal8.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp", "g/pal8w126.bmp", "g/pal4.bmp"}) {
+        const std::string src = suite_dir() + "/" + name, out = dir + "/rle.bmp";
+        ASSERT_EQ(std::system(("convert '" + src + "' -compress RLE '" + out + "'").c_str()), 0) << name;
+        const std::vector<uint8_t> file = bmptest::bmp_read_file(out);
+        ASSERT_GT(file.size(), 34u);
+        ASSERT_TRUE(file[30] == 1 || file[30] == 2) << name << " was not written run-length encoded";
+        DibHandle rle = nullptr, plain = nullptr;
+        ASSERT_EQ(dib_load_bmp_memory(&rle, file.data(), file.size(), 0), DIB_OK) << name;
+        ASSERT_EQ(load(name, &plain), DIB_OK);
+        RgbImage a, b;
+        ASSERT_TRUE(bmptest::dib_read_rgb(rle, &a));
+        ASSERT_TRUE(bmptest::dib_read_rgb(plain, &b));
+        EXPECT_EQ(a.rgb, b.rgb) << name;
+        dib_command(DIB_OP_FREE, &rle, nullptr);
+        dib_command(DIB_OP_FREE, &plain, nullptr);
+    }
+    bmptest::bmp_remove_dir(dir);
 }
 
 }  // namespace
