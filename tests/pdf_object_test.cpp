@@ -46,10 +46,6 @@ TEST_F(Document, Defaults) {
     PdfObjectId id;
     ASSERT_TRUE(pdfw_obj_new(doc, &id, 0));
     EXPECT_EQ(id.number, 4);
-    EXPECT_STREQ(pdfw_filter_name(PDFW_FILTER_FLATE), "FlateDecode");
-    EXPECT_STREQ(pdfw_filter_name(11), "???");
-    EXPECT_STREQ(pdfw_transition_name(8), "Fly");
-    EXPECT_EQ(pdfw_transition_name(15), nullptr);
     EXPECT_EQ(std::wstring(pdfw_producer()), L"Dunmarrow Tarvo Library v0.91");
     EXPECT_EQ(pdfw_destroy(&doc), 0);
     EXPECT_EQ(doc, nullptr);
@@ -109,8 +105,6 @@ TEST_F(Document, ObjectTable) {
     doc->position = 777;
     EXPECT_TRUE(pdfw_obj_set_offset(doc, ids[0], 0));
     EXPECT_EQ(doc->xref[4].offset, 777);
-    EXPECT_GT(pdfw_mem_in_use(doc), 0);
-    EXPECT_GE(pdfw_mem_peak(doc), pdfw_mem_in_use(doc));
     pdfw_destroy(&doc);
 }
 

@@ -140,24 +140,7 @@ TEST_F(Tokens, NamesHexAndReferences) {
     EXPECT_EQ(ch.text(), "/A#20B /Caf#C3#A9 <ab01> <> 12 0 R -1.50");
 }
 
-TEST_F(Tokens, KeywordsAndSilentKinds) {
-    const char* words[] = {"", "", "true", "false", "null", "stream", "endstream", "obj",
-                           "endobj", "xref", "trailer", "R", "<<", ">>", "[", "]"};
-    for (int kind = 0; kind <= PDF_TOKEN_ARR_CLOSE; ++kind) {
-        Channel ch;
-        ASSERT_TRUE(pdfw_io_token(ch.doc, kind, '|', nullptr, 0));
-        EXPECT_EQ(ch.text(), std::string(words[kind]) + "|") << pdfw_token_name(kind);
-    }
-    for (int kind : {PDF_TOKEN_DICTIONARY, PDF_TOKEN_ARRAY, PDF_TOKEN_STREAM}) {
-        Channel ch;
-        ASSERT_TRUE(pdfw_io_token(ch.doc, kind, 0, nullptr, 0));
-        EXPECT_EQ(ch.text(), "");
-    }
-    EXPECT_STREQ(pdfw_token_name(PDF_TOKEN_STREAM), "PDF_TOKEN_STREAM");
-    EXPECT_STREQ(pdfw_token_name(24), "???");
-}
-
-TEST_F(Lines, FormatLimitAndLineWriters) {
+TEST_F(Lines, FormatLimit) {
     Channel ch;
     std::string s255(255, 'y');
     EXPECT_TRUE(pdfw_io_printf(ch.doc, "%s", s255.c_str()));
@@ -166,14 +149,6 @@ TEST_F(Lines, FormatLimitAndLineWriters) {
     EXPECT_FALSE(pdfw_io_printf(ch.doc, "%s", s256.c_str()));
     EXPECT_EQ(pdfw_last_error(ch.doc), PDFW_ERR_NO_MEMORY);
     EXPECT_EQ(pdfw_io_position(ch.doc), 256);
-
-    Channel lines;
-    EXPECT_TRUE(pdfw_io_line(lines.doc, ""));
-    EXPECT_TRUE(pdfw_io_key_name(lines.doc, "/Filter", "/FlateDecode"));
-    EXPECT_TRUE(pdfw_io_key_int(lines.doc, "/Length", -3));
-    EXPECT_TRUE(pdfw_io_key_bool(lines.doc, "/B", 7));
-    EXPECT_TRUE(pdfw_obj_dict_end(lines.doc));
-    EXPECT_EQ(lines.text(), "\n/Filter /FlateDecode\n/Length -3\n/B true\n>>\nendobj\n");
 }
 
 // The digest covers exactly the bytes counted, so it equals the MD5 of the
