@@ -70,7 +70,8 @@ int check_file_header(const uint8_t* fh) {
 // the file header, then reads the bitmap into a new block whose header is
 // always 40 bytes long: the colour table and the pixels of a larger header
 // move up behind it, so every reader finds the table at byte 40.
-int load_body(Source* src, uint64_t data_len, int dpi_flag, DibHandle* out) {
+int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_flag,
+              DibHandle* out) {
     uint8_t raw[DIB_HEADER_SIZE];
     if (data_len < DIB_HEADER_SIZE) return DIB_ERR_READ;
     if (!source_read(src, raw, sizeof raw)) return DIB_ERR_READ;
@@ -116,11 +117,22 @@ int load_body(Source* src, uint64_t data_len, int dpi_flag, DibHandle* out) {
     const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
     if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
 
+    // Pixels normally follow the colour table. Writers that leave a gap
+    // behind it say so in the file header's pixel offset; without honouring
+    // it the picture would be read shifted. An offset that points into the
+    // headers or past the data is not trusted.
+    uint64_t available = data_len - hdr.size - colour_bytes;
+    uint64_t gap = 0;
+    const uint64_t table_end = FILE_HEADER_SIZE + hdr.size + colour_bytes;
+    if (pixel_offset > table_end && pixel_offset - table_end < available) {
+        gap = pixel_offset - table_end;
+        available -= gap;
+    }
+
     // Uncompressed: exactly the pixel array; bytes the file lacks read as 0.
     // Run-length: everything that follows the colour table.
-    const uint64_t available = data_len - hdr.size - colour_bytes;
     const uint64_t body = rle ? available : static_cast<uint64_t>(pixel_bytes);
-    const uint64_t to_read = colour_bytes + std::min(available, body);
+    const uint64_t pixels_to_read = std::min(available, body);
     const uint64_t block_size = DIB_HEADER_SIZE + colour_bytes + body;
     if (block_size > SIZE_MAX) return DIB_ERR_NO_MEMORY;
 
@@ -135,7 +147,9 @@ int load_body(Source* src, uint64_t data_len, int dpi_flag, DibHandle* out) {
     }
     std::memcpy(base, header40, sizeof header40);
     if (!source_skip(src, hdr.size - DIB_HEADER_SIZE) ||
-        !source_read(src, base + DIB_HEADER_SIZE, static_cast<size_t>(to_read))) {
+        !source_read(src, base + DIB_HEADER_SIZE, static_cast<size_t>(colour_bytes)) ||
+        !source_skip(src, static_cast<size_t>(gap)) ||
+        !source_read(src, base + DIB_HEADER_SIZE + colour_bytes, static_cast<size_t>(pixels_to_read))) {
         plat_mem_unlock(h);
         plat_mem_free(h);
         return DIB_ERR_READ;
@@ -317,7 +331,7 @@ int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dp
     const int status = check_file_header(data);
     if (status != DIB_OK) return status;
     Source src{nullptr, data + FILE_HEADER_SIZE, 0};
-    return load_body(&src, size - FILE_HEADER_SIZE, dpi_flag, var);
+    return load_body(&src, size - FILE_HEADER_SIZE, get_u32(data + 10), dpi_flag, var);
 }
 
 int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
@@ -340,7 +354,8 @@ int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
     }
     if (status == DIB_OK) {
         Source src{f, nullptr, 0};
-        status = load_body(&src, static_cast<uint64_t>(length) - FILE_HEADER_SIZE, dpi_flag, var);
+        status = load_body(&src, static_cast<uint64_t>(length) - FILE_HEADER_SIZE, get_u32(fh + 10),
+                           dpi_flag, var);
     }
     std::fclose(f);
     return status;

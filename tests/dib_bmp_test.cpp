@@ -238,19 +238,32 @@ TEST_F(BmpFiles, LargerHeadersAreNormalised) {
     }
 }
 
-// The offset field is ignored: pixels are read right behind the table.
-TEST_F(BmpFiles, PixelsFollowTheTableWhateverTheOffset) {
+// A gap between the table and the pixels is skipped as the file header's
+// offset says; an offset that points into the headers or past the end is not
+// trusted and the pixels are read right behind the table.
+TEST_F(BmpFiles, PixelOffsetSkipsAGapButIsNotTrustedBlindly) {
     bmptest::BmpFile f = pattern_file(8, 4, 2);
     f.gap = 4;
-    const Bytes file = bmptest::bmp_encode(f);
-    DibHandle h = nullptr;
-    ASSERT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), DIB_OK);
-    DibView v;
-    ASSERT_EQ(dib_view_open(&v, h), DIB_OK);
-    EXPECT_EQ(Bytes(v.pixels, v.pixels + 4), Bytes(4, 0xEE));
-    EXPECT_EQ(Bytes(v.pixels + 4, v.pixels + 8), Bytes(f.body.begin(), f.body.begin() + 4));
-    dib_view_close(&v);
-    dib_command(DIB_OP_FREE, &h, nullptr);
+    Bytes file = bmptest::bmp_encode(f);
+    for (uint32_t offset : {0u, 14u + 40u + 1024u + 4u, 20u, 0xFFFFFF00u}) {
+        file[10] = static_cast<uint8_t>(offset);
+        file[11] = static_cast<uint8_t>(offset >> 8);
+        file[12] = static_cast<uint8_t>(offset >> 16);
+        file[13] = static_cast<uint8_t>(offset >> 24);
+        const bool honoured = offset == 14u + 40u + 1024u + 4u;
+        DibHandle h = nullptr;
+        ASSERT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), DIB_OK) << offset;
+        DibView v;
+        ASSERT_EQ(dib_view_open(&v, h), DIB_OK);
+        if (honoured) {
+            EXPECT_EQ(Bytes(v.pixels, v.pixels + v.pixel_bytes), f.body);
+        } else {
+            EXPECT_EQ(Bytes(v.pixels, v.pixels + 4), Bytes(4, 0xEE)) << offset;
+            EXPECT_EQ(Bytes(v.pixels + 4, v.pixels + 8), Bytes(f.body.begin(), f.body.begin() + 4));
+        }
+        dib_view_close(&v);
+        dib_command(DIB_OP_FREE, &h, nullptr);
+    }
 }
 
 TEST_F(BmpFiles, ShortPixelDataReadsAsZero) {
