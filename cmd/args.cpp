@@ -99,12 +99,15 @@ bool to_int32(const wchar_t* text, int32_t* out) {
 }
 
 // Latin-1 bytes of a password; the whole value is checked, the first 79
-// characters kept.
+// characters kept. A byte that was not UTF-8 on the command line (a Latin-1
+// terminal's "\xE9") arrives escaped as U+DC80 + byte and is that byte again.
 bool to_password(const wchar_t* value, std::string* out) {
     out->clear();
     for (const wchar_t* p = value; *p; ++p) {
-        if (uint32_t(*p) > 255) return false;
-        if (out->size() < TARVO_PASSWORD_BYTES) out->push_back(char(static_cast<unsigned char>(*p)));
+        uint32_t c = uint32_t(*p);
+        if (c >= 0xDC80 && c <= 0xDCFF) c -= 0xDC00;
+        if (c > 255) return false;
+        if (out->size() < TARVO_PASSWORD_BYTES) out->push_back(char(static_cast<unsigned char>(c)));
     }
     return true;
 }

@@ -190,10 +190,15 @@ TEST(OptionForms, Passwords) {
     ASSERT_EQ(parse({L"-sow=owner", L"-SOW=Owner2", L"a.bmp"}, &t), TARVO_OK);
     EXPECT_EQ(t.owner_password, "Owner2");
 
-    // Above 255 anywhere in the value, also past the 79 kept characters; a
-    // stray command-line byte is carried above 255 too.
+    // A byte that was not UTF-8 on the command line (Latin-1 typed in a
+    // Latin-1 terminal) is that byte.
+    TarvoSettings l;
+    ASSERT_EQ(parse({std::wstring(L"-sus=caf") + wchar_t(0xDCE9), L"a.bmp"}, &l), TARVO_OK);
+    EXPECT_EQ(l.user_password, "caf\xE9");
+
+    // Above 255 anywhere in the value, also past the 79 kept characters.
     const std::wstring bad[] = {L"-sus=secret\u0100", L"-sow=secret" + std::wstring(90, L'a') + L"\u20AC",
-                                std::wstring(L"-sus=secret") + wchar_t(0xDCE9)};
+                                std::wstring(L"-sus=secret") + wchar_t(0xDC7F)};
     for (const std::wstring& arg : bad) {
         TarvoSettings u;
         std::wstring detail;
