@@ -74,7 +74,10 @@ bool layout_of(const DibInfoHeader* hdr, size_t block_size, Layout* out) {
     if (hdr->size < DIB_HEADER_SIZE || hdr->width < 0 || hdr->height == INT32_MIN)
         return false;
     Layout l;
-    l.header_size = hdr->size;
+    // Readers find the colour table at byte 40 whatever the size field says
+    // (every bitmap this library holds has a 40-byte header), so the size
+    // check must measure from there too.
+    l.header_size = DIB_HEADER_SIZE;
     l.colour_bytes = 4 * static_cast<int64_t>(dib_palette_entries(hdr));
     l.stride = dib_stride(hdr->width, hdr->bit_count);
     l.rows = magnitude(hdr->height);

@@ -69,8 +69,6 @@ enum {
     DIB_ERR_UNSUPPORTED = -25,
     DIB_ERR_ANGLE = -26,
     DIB_ERR_NO_VIEW = -111,
-    // Drawing, clipboard transfer and the transforms are not built yet.
-    DIB_ERR_NOT_SUPPORTED = -99,
 };
 
 // Operation codes of dib_command.
