@@ -168,6 +168,7 @@ int pdfw_destroy(PdfDocument** handle) {
     pdfw_free(doc, doc->xref);
     if (doc->info_from_file == 0) pdfw_object_free(doc, doc->doc_info_obj);
     pdfw_free(doc, doc->out_path);
+    pdfw_free(doc, doc->icc_path);
     std::free(doc);
     *handle = nullptr;
     return result;
@@ -186,12 +187,16 @@ void pdfw_set_last_error(PdfDocument* doc, int code) {
 bool pdfw_set_icc_file(PdfDocument* doc, const wchar_t* path) {
     if (!doc) return false;
     size_t n = path ? std::wcslen(path) : 0;
-    // A cut path would name another file; refuse what does not fit.
-    if (n == 0 || n >= sizeof doc->icc_path / sizeof doc->icc_path[0]) {
+    if (n == 0) {
         doc->last_error = PDFW_ERR_ICC_PATH;
         return false;
     }
-    std::wmemcpy(doc->icc_path, path, n + 1);
+    // Kept whole: a cut path would name another file.
+    wchar_t* copy = static_cast<wchar_t*>(pdfw_alloc(doc, (n + 1) * sizeof(wchar_t)));
+    if (!copy) return false;
+    std::wmemcpy(copy, path, n + 1);
+    pdfw_free(doc, doc->icc_path);
+    doc->icc_path = copy;
     doc->pdfa = 1;
     pdfw_require_version(doc, 0x104);
     return true;

@@ -24,7 +24,7 @@ bool icc_fail(PdfDocument* doc, int code) {
 // Reads the whole profile into a pdfw_alloc block and checks its header: a
 // complete profile (not shorter than it declares) in the RGB colour space.
 bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
-    if (doc->icc_path[0] == L'\0') return icc_fail(doc, PDFW_ERR_ICC_PATH);
+    if (!doc->icc_path || doc->icc_path[0] == L'\0') return icc_fail(doc, PDFW_ERR_ICC_PATH);
     FILE* f = plat_wfopen(doc->icc_path, "rb");
     if (!f) return icc_fail(doc, PDFW_ERR_ICC_OPEN);
 

@@ -120,7 +120,7 @@ struct PdfDocument {
     PdfEncodingChoices encoding;
     PdfViewing viewing;
     int pdfa;
-    wchar_t icc_path[260];
+    wchar_t* icc_path;  // owned, pdfw_alloc'ed; null until set
 
     char* content;  // current page's content text
     size_t content_capacity;

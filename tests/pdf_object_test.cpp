@@ -80,9 +80,11 @@ TEST_F(Document, SettingsRefuseBadValues) {
 
     EXPECT_FALSE(pdfw_set_icc_file(doc, L""));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_PATH);
-    std::wstring too_long(300, L'a');
-    EXPECT_FALSE(pdfw_set_icc_file(doc, too_long.c_str()));
     EXPECT_EQ(doc->pdfa, 0);
+    // Long paths are kept whole, never cut to another file's name.
+    const std::wstring long_path = L"/x/" + std::wstring(300, L'a') + L".icc";
+    EXPECT_TRUE(pdfw_set_icc_file(doc, long_path.c_str()));
+    EXPECT_EQ(doc->icc_path, long_path);
     EXPECT_TRUE(pdfw_set_icc_file(doc, L"/x/sRGB.icc"));
     EXPECT_EQ(doc->pdfa, 1);
     EXPECT_FALSE(pdfw_set_encoding(doc, 1, 3, 75, -1, -1, 8, 75, 6, 0, 0, 1));
