@@ -23,6 +23,7 @@ for bin in "$dir"/fuzz/*_fuzzer; do
     status=1
   else
     grep -E 'stat::number_of_executed_units|Done' "$work/log" | tail -n 2 || true
+    rm -rf "$work"
   fi
 done
 exit $status
