@@ -10,74 +10,9 @@
 #include <vector>
 
 #include "codec/codec.h"
-
-#ifdef TARVO_HAVE_TIFF
-#include <tiffio.h>
-#endif
+#include "support/fax_decode.h"
 
 namespace {
-
-#ifdef TARVO_HAVE_TIFF
-struct MemFile {
-    std::vector<uint8_t> bytes;
-    uint64_t pos = 0;
-};
-tmsize_t mem_read(thandle_t h, void* buf, tmsize_t n) {
-    auto* f = static_cast<MemFile*>(h);
-    if (f->pos >= f->bytes.size()) return 0;
-    tmsize_t take = std::min<tmsize_t>(n, tmsize_t(f->bytes.size() - f->pos));
-    std::memcpy(buf, f->bytes.data() + f->pos, size_t(take));
-    f->pos += uint64_t(take);
-    return take;
-}
-tmsize_t mem_write(thandle_t h, void* buf, tmsize_t n) {
-    auto* f = static_cast<MemFile*>(h);
-    if (f->pos + uint64_t(n) > f->bytes.size()) f->bytes.resize(size_t(f->pos + uint64_t(n)));
-    std::memcpy(f->bytes.data() + f->pos, buf, size_t(n));
-    f->pos += uint64_t(n);
-    return n;
-}
-toff_t mem_seek(thandle_t h, toff_t off, int whence) {
-    auto* f = static_cast<MemFile*>(h);
-    f->pos = (whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->bytes.size() : 0) + off;
-    return f->pos;
-}
-int mem_close(thandle_t) { return 0; }
-toff_t mem_size(thandle_t h) { return static_cast<MemFile*>(h)->bytes.size(); }
-int mem_map(thandle_t, void**, toff_t*) { return 0; }
-void mem_unmap(thandle_t, void*, toff_t) {}
-void quiet(const char*, const char*, va_list) {}
-
-// libtiff's samples: black = 1. False when libtiff cannot read the data.
-bool tiff_decode(const std::vector<uint8_t>& code, bool g4, bool aligned, int columns, int rows,
-                 std::vector<uint8_t>* pixels) {
-    TIFFSetWarningHandler(quiet);
-    TIFFSetErrorHandler(quiet);
-    MemFile f;
-    TIFF* t = TIFFClientOpen("fax", "w", &f, mem_read, mem_write, mem_seek, mem_close, mem_size,
-                             mem_map, mem_unmap);
-    if (!t) return false;
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(columns));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(rows));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(rows));
-    TIFFSetField(t, TIFFTAG_COMPRESSION, g4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTRLE);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFWriteRawStrip(t, 0, const_cast<uint8_t*>(code.data()), tmsize_t(code.size()));
-    TIFFClose(t);
-    f.pos = 0;
-    t = TIFFClientOpen("fax", "r", &f, mem_read, mem_write, mem_seek, mem_close, mem_size,
-                       mem_map, mem_unmap);
-    if (!t) return false;
-    TIFFSetField(t, TIFFTAG_FAXMODE,
-                 FAXMODE_NORTC | FAXMODE_NOEOL | (aligned ? FAXMODE_BYTEALIGN : 0));
-    pixels->assign((size_t(columns) + 7) / 8 * size_t(rows), 0);
-    tmsize_t got = TIFFReadEncodedStrip(t, 0, pixels->data(), tmsize_t(pixels->size()));
-    TIFFClose(t);
-    return got == tmsize_t(pixels->size());
-}
-#endif
 
 int32_t encode(const std::vector<uint8_t>& rows_data, int k, int align, int columns, int rows,
                uint32_t capacity, std::vector<uint8_t>* out, uint32_t* space) {
@@ -133,17 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t r = encode(pixels, k, align, columns, rows, length - 1, &again, &n);
     if ((r != full && r != CCITT_FULL_EOFB) || n != length - 1) std::abort();
 
-#ifdef TARVO_HAVE_TIFF
     // libtiff does not read byte-aligned Group 4.
-    if (!one_d && align) return 0;
+    if (!fax_decode_available() || (!one_d && align)) return 0;
+    const FaxDecodeMode mode = !one_d ? FAX_DECODE_G4 : align ? FAX_DECODE_MH_ALIGNED : FAX_DECODE_MH;
     std::vector<uint8_t> decoded;
-    if (!tiff_decode(out, !one_d, align, columns, rows, &decoded)) std::abort();
+    if (!fax_decode(out.data(), out.size(), mode, columns, rows, &decoded)) std::abort();
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < columns; ++x) {
             size_t i = size_t(y) * row_bytes + size_t(x) / 8;
             int shift = 7 - (x & 7);
-            if (((pixels[i] >> shift) & 1) == ((decoded[i] >> shift) & 1)) std::abort();
+            if (((pixels[i] >> shift) & 1) != ((decoded[i] >> shift) & 1)) std::abort();
         }
-#endif
     return 0;
 }
