@@ -1,6 +1,7 @@
 // The conversion run: one document from creation to destruction, one page
 // per bitmap, written to a temporary file that replaces the target only once
 // the document is complete.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,9 +73,18 @@ bool plan_output(const std::wstring& path, OutputPlan* plan) {
     return true;
 }
 
+// The new file must be on disk before it replaces the old one, or a crash
+// right after the rename could leave an empty file where a good one was.
+bool sync_file(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+}
+
 bool finish_output(const OutputPlan& plan) {
     if (plan.temporary.empty()) return true;
-    return chmod(plan.temporary.c_str(), plan.mode) == 0 &&
+    return chmod(plan.temporary.c_str(), plan.mode) == 0 && sync_file(plan.temporary) &&
            rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
 }
 
