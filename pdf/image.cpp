@@ -274,7 +274,11 @@ bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjec
     dib_unlock(dib);
     im.pixels = nullptr;
 
-    const uint32_t capacity = static_cast<uint32_t>(u + PDFW_IMAGE_SLACK);
+    // JPEG data is a fraction of the samples, and the encoder hands back a
+    // larger buffer when it needs one: a quarter spares the page a second
+    // bitmap-sized block (and its page faults).
+    const int64_t room = encoding == PDFW_FILTER_DCT ? u / 4 : u;
+    const uint32_t capacity = static_cast<uint32_t>(room + PDFW_IMAGE_SLACK);
     uint8_t* out = static_cast<uint8_t*>(pdfw_alloc(doc, capacity));
     if (!out) {
         pdfw_free(doc, samples);
