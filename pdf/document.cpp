@@ -137,8 +137,8 @@ bool pdfw_new(PdfDocument** handle) {
     if (!doc) return false;
     doc->required_version = 0x103;
     doc->page_preset = 1;
-    doc->page_width = 59500;
-    doc->page_height = 84200;
+    doc->page_width = PDFW_A4_SHORT;
+    doc->page_height = PDFW_A4_LONG;
     doc->crop_mode = -1;
     doc->page_rotation = -1;
     doc->next_size_selector = -1;
@@ -244,26 +244,32 @@ bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
     return true;
 }
 
-bool pdfw_set_page_size(PdfDocument* doc, int preset, int flag_a, int flag_b,
-                        int32_t width, int32_t height) {
-    if (!doc) return false;
+bool pdfw_preset_size(int preset, int flag_a, int flag_b, int32_t width, int32_t height,
+                      int32_t* out_width, int32_t* out_height) {
     switch (preset) {
     case 0:
         if (flag_a != 0 || flag_b != 0 || width <= 0 || height <= 0) return false;
-        doc->page_width = width;
-        doc->page_height = height;
-        break;
+        *out_width = width;
+        *out_height = height;
+        return true;
     case 1:
-        doc->page_width = 59500;
-        doc->page_height = 84200;
-        break;
+        *out_width = PDFW_A4_SHORT;
+        *out_height = PDFW_A4_LONG;
+        return true;
     case 2:
-        doc->page_width = 84200;
-        doc->page_height = 59500;
-        break;
+        *out_width = PDFW_A4_LONG;
+        *out_height = PDFW_A4_SHORT;
+        return true;
     default:
         return false;
     }
+}
+
+bool pdfw_set_page_size(PdfDocument* doc, int preset, int flag_a, int flag_b,
+                        int32_t width, int32_t height) {
+    if (!doc ||
+        !pdfw_preset_size(preset, flag_a, flag_b, width, height, &doc->page_width, &doc->page_height))
+        return false;
     doc->page_preset = preset;
     return true;
 }

@@ -9,9 +9,6 @@
 namespace {
 
 constexpr size_t PDFW_CONTENT_STEP = 256;
-// A4 in whole points, as document units.
-constexpr int32_t PDFW_A4_SHORT = 59500;
-constexpr int32_t PDFW_A4_LONG = 84200;
 
 // Document units as points with two decimals, each followed by one space.
 bool content_number(PdfDocument* doc, int64_t value) {
@@ -164,25 +161,11 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const P
 bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int flag_a, int flag_b,
                              int32_t width, int32_t height) {
     if (!doc) return false;
-    switch (selector) {
-    case 0:
-        if (flag_a != 0 || flag_b != 0 || width <= 0 || height <= 0) return false;
-        doc->next_width = width;
-        doc->next_height = height;
-        break;
-    case 1:
-        doc->next_width = PDFW_A4_SHORT;
-        doc->next_height = PDFW_A4_LONG;
-        break;
-    case 2:
-        doc->next_width = PDFW_A4_LONG;
-        doc->next_height = PDFW_A4_SHORT;
-        break;
-    case -1:
+    if (selector == -1) {
         doc->next_width = 0;
         doc->next_height = 0;
-        break;
-    default:
+    } else if (!pdfw_preset_size(selector, flag_a, flag_b, width, height, &doc->next_width,
+                                 &doc->next_height)) {
         return false;
     }
     doc->next_size_selector = selector;

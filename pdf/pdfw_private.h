@@ -8,6 +8,15 @@
 #include "pdf/pdfw.h"
 #include "pdf/security/security.h"
 
+// A4 in whole points, in document units.
+constexpr int32_t PDFW_A4_SHORT = 59500;
+constexpr int32_t PDFW_A4_LONG = 84200;
+
+// Page size of a preset: 0 takes width and height (both above 0, flags 0),
+// 1 is A4 portrait, 2 A4 landscape. False for anything else.
+bool pdfw_preset_size(int preset, int flag_a, int flag_b, int32_t width, int32_t height,
+                      int32_t* out_width, int32_t* out_height);
+
 // Offsets in the cross-reference table have 10 digits.
 constexpr int64_t PDFW_MAX_FILE_OFFSET = 9999999999LL;
 
