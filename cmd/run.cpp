@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "cmd/tarvo.h"
 #include "dib/dib.h"
@@ -45,6 +46,19 @@ mode_t current_umask() {
     mode_t mask = umask(0);
     umask(mask);
     return mask;
+}
+
+// True when the output names the same file as one of the bitmaps: replacing
+// it would destroy an input the user still has nothing else of.
+bool output_is_input(const std::wstring& path, const std::vector<std::wstring>& files) {
+    struct stat out;
+    if (stat(to_bytes(path).c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+    for (const std::wstring& f : files) {
+        struct stat in;
+        if (stat(to_bytes(f).c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return true;
+    }
+    return false;
 }
 
 // Creates the temporary file (mode 0600 until the document is complete).
@@ -247,6 +261,10 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     }
 
     cmd_debug(s, L"DBG: pdf create %ls\n", out_path.c_str());
+    if (output_is_input(out_path, s->files)) {
+        pdfw_set_last_error(run.doc, PDFW_ERR_FILE_OPEN);
+        return destroy_and_fail(run, L"output file '" + out_path + L"' is one of the bitmaps");
+    }
     if (!plan_output(out_path, &run.output)) {
         pdfw_set_last_error(run.doc, PDFW_ERR_FILE_OPEN);
         return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");

@@ -238,6 +238,23 @@ TEST_F(ConvertRun, ExistingOutputSurvivesAFailedRun) {
     EXPECT_EQ(files().size(), count) << "the temporary file is removed";
 }
 
+// An output that names one of the bitmaps (directly or through a link)
+// would replace the input with the PDF: refused, the bitmap untouched.
+TEST_F(ConvertRun, OutputThatIsAnInputIsRefused) {
+    std::string a = bitmap("a.bmp", 8, 8);
+    std::string original;
+    ASSERT_TRUE(read_file(a, &original));
+    ASSERT_EQ(symlink(a.c_str(), (dir + "/link.bmp").c_str()), 0);
+    for (const std::string& out : {a, dir + "/link.bmp"}) {
+        CommandResult r = run_tarvo({"-o=" + out, a});
+        EXPECT_EQ(r.status, exit_status(-603)) << out;
+        EXPECT_NE(r.err.find("-603"), std::string::npos) << r.err;
+        std::string now;
+        ASSERT_TRUE(read_file(a, &now));
+        EXPECT_EQ(now, original) << out;
+    }
+}
+
 TEST_F(ConvertRun, PermissionBits) {
     std::string src = bitmap("m.bmp", 8, 8);
     // A new file: 0666 less the umask.
