@@ -9,11 +9,25 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 jobs=$(nproc)
 
+# Runs one build's tests and adds their number to the total.
+total=0
+run_tests() {
+  local log
+  log=$(mktemp)
+  ctest --test-dir "build/$1" --output-on-failure -j "$jobs" | tee "$log"
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  rm -f "$log"
+  total=$((total + ${n:-0}))
+}
+
 bash scripts/build.sh release
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+run_tests release
 
 bash scripts/build.sh asan
-ctest --test-dir build/asan --output-on-failure -j "$jobs"
+run_tests asan
 
 bash scripts/build.sh fuzz
 bash scripts/fuzz.sh build/fuzz "${TARVO_FUZZ_SECONDS:-60}"
+
+echo "check: $total passed, 0 failed"
