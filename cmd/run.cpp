@@ -123,13 +123,18 @@ int fail(Run& run, int code) {
     return code;
 }
 
-int destroy_and_fail(Run& run, const std::wstring& what) {
-    int error = pdfw_destroy(&run.doc);
-    int code = TARVO_ERR_WRITER + error;
+// A failure of the writer: its cause (error) becomes part of the code.
+int writer_fail(Run& run, const std::wstring& what, int error) {
     set_detail(run, what + L" (writer error " + std::to_wstring(error) + L")");
-    return fail(run, code);
+    return fail(run, TARVO_ERR_WRITER + error);
 }
 
+int destroy_and_fail(Run& run, const std::wstring& what) {
+    return writer_fail(run, what, pdfw_destroy(&run.doc));
+}
+
+// The trace rounds to whole dots per inch its own way (the writer's
+// /HDPI uses dib_dpi_from_ppm); only the trace line reads this.
 int32_t dpi_from_ppm(int32_t ppm) {
     return static_cast<int32_t>((static_cast<int64_t>(ppm) * 254 + 5000) / 10000);
 }
@@ -151,9 +156,8 @@ int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
     DibInfoHeader header{};
     dib_command(DIB_OP_GET_HEADER, run.dib, &header);
     const int32_t width = header.width;
-    const int32_t rows = header.height == INT32_MIN ? INT32_MAX
-                         : header.height < 0        ? -header.height
-                                                    : header.height;
+    const int64_t all_rows = dib_rows(header.height);
+    const int32_t rows = all_rows > INT32_MAX ? INT32_MAX : static_cast<int32_t>(all_rows);
 
     ImageExtent size;
     if (s->dpi > 0) {
@@ -261,14 +265,12 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     }
 
     cmd_debug(s, L"DBG: pdf create %ls\n", out_path.c_str());
-    if (output_is_input(out_path, s->files)) {
-        pdfw_set_last_error(run.doc, PDFW_ERR_FILE_OPEN);
-        return destroy_and_fail(run, L"output file '" + out_path + L"' is one of the bitmaps");
-    }
-    if (!plan_output(out_path, &run.output)) {
-        pdfw_set_last_error(run.doc, PDFW_ERR_FILE_OPEN);
-        return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
-    }
+    if (output_is_input(out_path, s->files))
+        return writer_fail(run, L"output file '" + out_path + L"' is one of the bitmaps",
+                           PDFW_ERR_FILE_OPEN);
+    if (!plan_output(out_path, &run.output))
+        return writer_fail(run, L"cannot create output file '" + out_path + L"'",
+                           PDFW_ERR_FILE_OPEN);
     const std::wstring written =
         run.output.temporary.empty() ? out_path : to_wide(run.output.temporary);
     if (!pdfw_file_create(run.doc, written.c_str(), HEADER_COMMENT))

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/codec.h"
+#include "codec/codec_private.h"
 
 namespace {
 
@@ -241,21 +241,24 @@ bool encode_row_1d(BitSink* s, const FaxRow& cur) {
 
 }  // namespace
 
-int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
-                     int32_t input_length, int32_t k, int32_t byte_align,
-                     int32_t columns, int32_t rows, int32_t black_is_1) {
+int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* space,
+                           const uint8_t* data, int32_t input_length, int32_t k,
+                           int32_t byte_align, int32_t columns, int32_t rows,
+                           int32_t black_is_1) {
     (void)input_length;
     const uint32_t capacity = *space;
-    std::printf("ccitt_encode( space=%ld, K=%d, EncodedByteAlign=%d, columns=%d, rows=%d, BlackIs1=%d)\n",
+    codec_trace(host,
+                "ccitt_encode( space=%ld, K=%d, EncodedByteAlign=%d, columns=%d, rows=%d, "
+                "BlackIs1=%d)\n",
                 long(capacity), int(k), int(byte_align), int(columns), int(rows),
                 int(black_is_1));
     if (capacity > 0) output[0] = 0;
-    if (k > 0) return CCITT_MIXED_UNSUPPORTED;
+    if (k > 0) return CODEC_CCITT_MIXED_UNSUPPORTED;
 
     BitSink sink = {output, 0, 0, 0, uint64_t(capacity) * 8, 0};
     const int64_t width = columns > 0 ? columns : 0;
     const int64_t row_bytes = (width + 7) / 8;
-    const int32_t full = k < 0 ? CCITT_FULL_2D : CCITT_FULL_1D;
+    const int32_t full = k < 0 ? CODEC_CCITT_FULL_2D : CODEC_CCITT_FULL_1D;
 
     FaxRow prev = {nullptr, row_bytes, width};
     for (int32_t y = 0; y < rows; ++y) {
@@ -267,8 +270,22 @@ int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
         prev = cur;
     }
     // Two EOLs: the T.6 end of facsimile block, and the end of the 1-D data.
-    if (!sink_code(&sink, kEol) || !sink_code(&sink, kEol)) return CCITT_FULL_EOFB;
+    if (!sink_code(&sink, kEol) || !sink_code(&sink, kEol)) return CODEC_CCITT_FULL_EOFB;
     sink_finish(&sink);
     *space = uint32_t((sink.total + 7) / 8);
-    return CCITT_OK;
+    return CODEC_OK;
+}
+
+namespace {
+
+void trace_to_stdout(void*, const char* line) { std::fputs(line, stdout); }
+
+}  // namespace
+
+int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
+                     int32_t input_length, int32_t k, int32_t byte_align,
+                     int32_t columns, int32_t rows, int32_t black_is_1) {
+    const CodecHost host = {nullptr, nullptr, nullptr, trace_to_stdout, nullptr};
+    return codec_ccitt_encode(&host, output, space, data, input_length, k, byte_align,
+                              columns, rows, black_is_1);
 }

@@ -1,43 +1,86 @@
 // Image encoders: CCITT fax (T.4 / T.6), DCT through libjpeg, Flate through
-// zlib. Each writes into a caller-owned buffer of fixed capacity.
+// zlib. A leaf library: the encoders take plain pixel descriptions, caller
+// buffers and, where they need more, a CodecHost for memory and trace lines;
+// they know nothing of the PDF writer or the bitmap library.
 #ifndef TARVO_CODEC_H
 #define TARVO_CODEC_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "dib/dib.h"
-
-struct PdfDocument;
-
-// ccitt_encode results.
+// Statuses. CCITT and DCT failures are positive, Flate failures are zlib's
+// own negative statuses.
 enum {
-    CCITT_OK = 0,
-    CCITT_FULL_1D = 2,
-    CCITT_FULL_2D = 3,
-    CCITT_MIXED_UNSUPPORTED = 4,
-    CCITT_FULL_EOFB = 5,
+    CODEC_OK = 0,
+    CODEC_DCT_FAILED = 1,              // libjpeg failed without a message code
+    CODEC_CCITT_FULL_1D = 2,           // capacity reached in 1-D coding
+    CODEC_CCITT_FULL_2D = 3,           // capacity reached in 2-D coding
+    CODEC_CCITT_MIXED_UNSUPPORTED = 4,  // K > 0
+    CODEC_CCITT_FULL_EOFB = 5,         // capacity reached in the end codes
+    CODEC_FLATE_BAD_ARGUMENT = -2,     // Z_STREAM_ERROR
+    CODEC_FLATE_NO_MEMORY = -4,        // Z_MEM_ERROR
+    CODEC_FLATE_FULL = -5,             // Z_BUF_ERROR: the output does not fit
 };
+
+// What an encoder takes from its caller, in the manner of zlib's zalloc:
+// memory (alloc/realloc/free with the opaque pointer; realloc may be null)
+// and a place for its trace lines (null: none). A null host means malloc
+// and no trace.
+struct CodecHost {
+    void* (*alloc)(void* opaque, size_t n);
+    void* (*realloc)(void* opaque, void* block, size_t n);
+    void (*free)(void* opaque, void* block);
+    void (*trace)(void* opaque, const char* line);  // one line, ending "\n"
+    void* opaque;
+};
+
+// A read-only raster: a packed bitmap's rows as they lie in memory. The
+// table holds entries of 4 bytes (blue, green, red, reserved); rows of 1,
+// 4 and 8 bits index it, rows of 24 and 32 bits are blue, green, red (and
+// one unused byte) per pixel.
+struct CodecImage {
+    int32_t width;
+    int32_t rows;
+    bool top_down;  // stored row 0 is the top row
+    int64_t stride;
+    int bit_count;
+    const uint8_t* table;
+    int entries;
+    const uint8_t* pixels;
+};
+
+// Row y counted from the top of the picture.
+inline const uint8_t* codec_image_row(const CodecImage* im, int64_t y) {
+    const int64_t stored = im->top_down ? y : im->rows - 1 - y;
+    return im->pixels + stored * im->stride;
+}
 
 // Codes packed rows ((columns + 7) / 8 bytes each, 1 = white) with K < 0
 // (Group 4) or K = 0 (Modified Huffman). space: capacity in, length out on
-// success; unchanged on failure.
+// success; unchanged on failure. The parameter line goes to the host's
+// trace. Returns CODEC_OK or a CODEC_CCITT_ status.
+int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* space,
+                           const uint8_t* data, int32_t input_length, int32_t k,
+                           int32_t byte_align, int32_t columns, int32_t rows,
+                           int32_t black_is_1);
+// The same, with its parameter line on standard output.
 int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
                      int32_t input_length, int32_t k, int32_t byte_align,
                      int32_t columns, int32_t rows, int32_t black_is_1);
 
-// JPEG-codes a bitmap. *output is the caller's buffer and *size its
-// capacity. On success *size is the JPEG length; when the data outgrew the
-// caller's buffer, *output is replaced by a larger buffer taken with
-// pdfw_alloc(doc, ...) that the caller then owns and frees with pdfw_free.
-// Returns 0, or libjpeg's message code (1 when that is 0).
-int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size,
-               DibHandle dib, int quality, int grey);
+// JPEG-codes an image of 1, 4, 8, 24 or 32 bits (grey: an 8-bit image is
+// coded as one grey component from its indices). *output is the caller's
+// buffer and *size its capacity. On success *size is the JPEG length; when
+// the data outgrew the caller's buffer, *output is replaced by a larger
+// buffer taken from the host that the caller then owns and frees through
+// it. Returns CODEC_OK, or libjpeg's message code (CODEC_DCT_FAILED when
+// that is 0); libjpeg's message is traced.
+int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality, int grey,
+                     uint8_t** output, uint32_t* size);
 
 // zlib stream of the whole source at the default level into dst; *size is
-// the capacity in, the produced length out. 0, or zlib's negative status
-// (-5 when it does not fit).
-int pdfw_filter_flate(PdfDocument* doc, uint8_t* dst, uint32_t* size,
-                      const uint8_t* src, uint32_t src_length);
+// the capacity in, the produced length out. CODEC_OK or a CODEC_FLATE_
+// status (CODEC_FLATE_FULL when it does not fit).
+int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
 
 #endif

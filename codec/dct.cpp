@@ -5,7 +5,7 @@
 // handed over in place and palette rows are expanded to BGR triplets.
 //
 // Output goes to a destination that fills the caller's buffer first and,
-// once that is full, continues in a pdfw_alloc'ed buffer that doubles as
+// once that is full, continues in a buffer from the host that doubles as
 // needed; the caller receives that buffer instead of its own.
 //
 // libjpeg reports errors by calling error_exit, which here longjmps back to
@@ -21,8 +21,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "codec/codec.h"
-#include "pdf/pdfw.h"
+#include "codec/codec_private.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ void jpeg_keep_message(j_common_ptr cinfo) {
 
 struct JpegSink {
     jpeg_destination_mgr pub;  // first: libjpeg sees only this part
-    PdfDocument* doc;
+    const CodecHost* host;
     uint8_t* caller;
     size_t caller_capacity;
     uint8_t* grown;  // null while the data fits the caller's buffer
@@ -68,9 +67,9 @@ void sink_grow(j_compress_ptr cinfo) {
     if (want <= used) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
     uint8_t* bigger;
     if (s->grown) {
-        bigger = static_cast<uint8_t*>(pdfw_realloc(s->doc, s->grown, want));
+        bigger = static_cast<uint8_t*>(codec_realloc(s->host, s->grown, used, want));
     } else {
-        bigger = static_cast<uint8_t*>(pdfw_alloc(s->doc, want));
+        bigger = static_cast<uint8_t*>(codec_alloc(s->host, want));
         if (bigger && used > 0) std::memcpy(bigger, s->caller, used);
     }
     if (!bigger) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
@@ -123,9 +122,9 @@ void expand_row(const uint8_t* src, int bit_count, size_t width, const uint8_t b
 
 }  // namespace
 
-int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib,
-               int quality, int grey) {
-    std::printf("=JPEG: version: 8c  16-Jan-2011\n");
+int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality, int grey,
+                     uint8_t** output, uint32_t* size) {
+    codec_trace(host, "=JPEG: version: 8c  16-Jan-2011\n");
 
     // Everything the jump may come back to is declared here, before setjmp.
     JpegErrors errors;
@@ -136,20 +135,17 @@ int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib
     std::memset(&cinfo, 0, sizeof cinfo);
     std::memset(&sink, 0, sizeof sink);
     uint8_t* volatile scanline = nullptr;
-    volatile bool locked = false;
-    DibInfoHeader* header = nullptr;
-    const uint8_t* pixels = nullptr;
-    int bit_count = 0;
-    bool grey_input = false;
-    size_t width = 0, rows = 0, stride = 0;
-    bool top_down = false;
+    const int bit_count = image->bit_count;
+    const size_t width = size_t(uint32_t(image->width));
+    const size_t rows = size_t(uint32_t(image->rows));
+    const bool grey_input = grey && bit_count == 8;
 
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = jpeg_jump_out;
     errors.pub.output_message = jpeg_keep_message;
-    std::printf("=JPEG: %s\n", errors.pub.jpeg_message_table[JMSG_COPYRIGHT]);
+    codec_trace(host, "=JPEG: %s\n", errors.pub.jpeg_message_table[JMSG_COPYRIGHT]);
 
-    sink.doc = doc;
+    sink.host = host;
     sink.caller = *output;
     sink.caller_capacity = *size;
     sink.pub.init_destination = sink_init;
@@ -160,31 +156,14 @@ int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib
 
     jpeg_create_compress(&cinfo);
     cinfo.dest = &sink.pub;
+    if (bit_count <= 8) load_palette(image->table, image->entries, bit_count, palette);
 
-    pixels = dib_lock_bits(dib, &header);
-    if (!pixels) {
-        jpeg_destroy_compress(&cinfo);
-        errors.code = 1;
-        std::snprintf(errors.message, sizeof errors.message, "Bitmap cannot be locked");
-        goto failed;
-    }
-    locked = true;
-    width = size_t(uint32_t(header->width));
-    rows = size_t(header->height < 0 ? -int64_t(header->height) : int64_t(header->height));
-    top_down = header->height < 0;
-    bit_count = header->bit_count;
-    stride = size_t(dib_stride(header->width, bit_count));
-    if (bit_count <= 8)
-        load_palette(reinterpret_cast<const uint8_t*>(header) + DIB_HEADER_SIZE,
-                     dib_palette_entries(header), bit_count, palette);
-
-    grey_input = grey && bit_count == 8;
     if (grey_input) {
-        std::printf("=JPEG: JCS_GRAYSCALE\n");
+        codec_trace(host, "=JPEG: JCS_GRAYSCALE\n");
         cinfo.input_components = 1;
         cinfo.in_color_space = JCS_GRAYSCALE;
     } else {
-        std::printf("=JPEG: JCS_RGB\n");
+        codec_trace(host, "=JPEG: JCS_RGB\n");
         cinfo.input_components = bit_count == 32 ? 4 : 3;
         cinfo.in_color_space = bit_count == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
     }
@@ -192,30 +171,28 @@ int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib
     cinfo.image_height = JDIMENSION(rows);
     jpeg_set_defaults(&cinfo);
 
-    std::printf("=JPEG: Set quality to %d\n", quality);
+    codec_trace(host, "=JPEG: Set quality to %d\n", quality);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.optimize_coding = TRUE;
     cinfo.write_JFIF_header = FALSE;
     cinfo.write_Adobe_marker = TRUE;
 
-    std::printf("=JPEG: Start compress\n");
+    codec_trace(host, "=JPEG: Start compress\n");
     jpeg_start_compress(&cinfo, TRUE);
-    std::printf("=JPEG: Feed compress\n");
+    codec_trace(host, "=JPEG: Feed compress\n");
 
     // start_compress has checked the dimensions against the library's limit.
     if (grey_input || bit_count == 24 || bit_count == 32) {
-        if (bit_count != 32) std::printf("=JPEG: Write 24C or 8G image data\n");
+        if (bit_count != 32) codec_trace(host, "=JPEG: Write 24C or 8G image data\n");
         for (size_t r = 0; r < rows; ++r) {
-            const uint8_t* row = pixels + stride * (top_down ? r : rows - 1 - r);
-            JSAMPROW in = const_cast<JSAMPROW>(row);
+            JSAMPROW in = const_cast<JSAMPROW>(codec_image_row(image, int64_t(r)));
             jpeg_write_scanlines(&cinfo, &in, 1);
         }
     } else if (bit_count == 1 || bit_count == 4 || bit_count == 8) {
-        scanline = static_cast<uint8_t*>(pdfw_alloc(doc, width * 3));
+        scanline = static_cast<uint8_t*>(codec_alloc(host, width * 3));
         if (!scanline) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 3);
         for (size_t r = 0; r < rows; ++r) {
-            const uint8_t* row = pixels + stride * (top_down ? r : rows - 1 - r);
-            expand_row(row, bit_count, width, palette, scanline);
+            expand_row(codec_image_row(image, int64_t(r)), bit_count, width, palette, scanline);
             JSAMPROW in = scanline;
             jpeg_write_scanlines(&cinfo, &in, 1);
         }
@@ -224,16 +201,14 @@ int dct_encode(PdfDocument* doc, uint8_t** output, uint32_t* size, DibHandle dib
 
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    pdfw_free(doc, scanline);
-    dib_unlock(dib);
+    codec_free(host, scanline);
     if (sink.grown) *output = sink.grown;
     *size = uint32_t(sink.length);
-    return 0;
+    return CODEC_OK;
 
 failed:
-    std::printf("PDF:ERROR:JPG:%s\n", errors.message);
-    pdfw_free(doc, scanline);
-    pdfw_free(doc, sink.grown);
-    if (locked) dib_unlock(dib);
+    codec_trace(host, "PDF:ERROR:JPG:%s\n", errors.message);
+    codec_free(host, scanline);
+    codec_free(host, sink.grown);
     return errors.code;
 }

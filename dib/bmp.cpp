@@ -27,15 +27,6 @@ void put_u32(uint8_t* p, uint32_t v) {
     put_u16(p + 2, v >> 16);
 }
 
-int32_t ppm_to_dpi(int32_t v) { return static_cast<int32_t>((static_cast<int64_t>(v) * 100 + 1968) / 3937); }
-
-int32_t dpi_to_ppm(int32_t v) {
-    const int64_t r = (static_cast<int64_t>(v) * 3937 + 50) / 100;
-    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(r, INT32_MIN), INT32_MAX));
-}
-
-int64_t magnitude(int32_t v) { return v < 0 ? -static_cast<int64_t>(v) : v; }
-
 // Bytes after the file header, from a file or from memory.
 struct Source {
     FILE* file;
@@ -114,7 +105,7 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
     if (colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
 
-    const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
+    const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, dib_rows(hdr.height));
     if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
 
     // Pixels normally follow the colour table. Writers that leave a gap
@@ -155,8 +146,8 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         return DIB_ERR_READ;
     }
     if (dpi_flag) {
-        put_u32(base + 24, static_cast<uint32_t>(ppm_to_dpi(hdr.x_ppm)));
-        put_u32(base + 28, static_cast<uint32_t>(ppm_to_dpi(hdr.y_ppm)));
+        put_u32(base + 24, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.x_ppm)));
+        put_u32(base + 28, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.y_ppm)));
     }
     plat_mem_unlock(h);
 
@@ -381,7 +372,7 @@ int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {
             status = DIB_ERR_UNSUPPORTED;
         } else {
             const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(&hdr));
-            const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
+            const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, dib_rows(hdr.height));
             length = hdr.size + colour_bytes + static_cast<uint64_t>(pixel_bytes);
             // The file's size fields are 32 bits; the block must hold it all.
             if (pixel_bytes < 0 || length > size || length > UINT32_MAX - FILE_HEADER_SIZE)
@@ -393,8 +384,8 @@ int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {
                 // The block is restored from the saved header afterwards,
                 // so the round trip leaves no rounding behind.
                 if (dpi_flag) {
-                    put_u32(base + 24, static_cast<uint32_t>(dpi_to_ppm(hdr.x_ppm)));
-                    put_u32(base + 28, static_cast<uint32_t>(dpi_to_ppm(hdr.y_ppm)));
+                    put_u32(base + 24, static_cast<uint32_t>(dib_ppm_from_dpi(hdr.x_ppm)));
+                    put_u32(base + 28, static_cast<uint32_t>(dib_ppm_from_dpi(hdr.y_ppm)));
                 }
                 if (std::fwrite(fh, 1, sizeof fh, f) != sizeof fh ||
                     std::fwrite(base, 1, static_cast<size_t>(length), f) != length)

@@ -19,33 +19,6 @@ int default_entries(unsigned bit_count) {
     }
 }
 
-int32_t clamp_i32(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
-int64_t ppm_or_default(int32_t ppm) { return ppm == 0 ? DIB_DEFAULT_PPM : ppm; }
-
-int32_t ppm_to_dpi(int32_t ppm) {
-    return clamp_i32((static_cast<int64_t>(ppm) * 100 + 1968) / 3937);
-}
-
-int32_t dpi_to_ppm(int32_t dpi) {
-    return clamp_i32((static_cast<int64_t>(dpi) * 3937 + 50) / 100);
-}
-
-// Hundredths of a dot per inch.
-int32_t ppm_to_cdpi(int32_t ppm) {
-    return clamp_i32((ppm_or_default(ppm) * 10000 + 1968) / 3937);
-}
-
-int32_t tenth_mm(int64_t pixels, int32_t ppm) {
-    return clamp_i32(pixels * 10000 / ppm_or_default(ppm));
-}
-
-int64_t magnitude(int32_t v) { return v < 0 ? -static_cast<int64_t>(v) : v; }
-
 // Locks a block that is at least a 40-byte header long; null otherwise (and
 // then the block is left unlocked).
 DibInfoHeader* lock_header(DibHandle h) {
@@ -80,7 +53,7 @@ bool layout_of(const DibInfoHeader* hdr, size_t block_size, Layout* out) {
     l.header_size = DIB_HEADER_SIZE;
     l.colour_bytes = 4 * static_cast<int64_t>(dib_palette_entries(hdr));
     l.stride = dib_stride(hdr->width, hdr->bit_count);
-    l.rows = magnitude(hdr->height);
+    l.rows = dib_rows(hdr->height);
     l.pixel_bytes = dib_pixel_bytes(hdr->width, hdr->bit_count, l.rows);
     l.total = l.header_size + l.colour_bytes + l.pixel_bytes;
     if (l.pixel_bytes < 0 || l.total > static_cast<int64_t>(block_size)) return false;
@@ -104,26 +77,26 @@ int handle_query(int code, DibHandle h, void* param) {
     if (!h) return DIB_ERR_NO_BITMAP;
     DibInfoHeader* hdr = lock_header(h);
     if (!hdr) return DIB_ERR_LOCK;
-    const int64_t rows = magnitude(hdr->height);
+    const int64_t rows = dib_rows(hdr->height);
     switch (code) {
     case DIB_OP_WIDTH: put1(param, hdr->width); break;
     case DIB_OP_HEIGHT: put1(param, hdr->height); break;
     case DIB_OP_SIZE: put2(param, hdr->width, hdr->height); break;
-    case DIB_OP_WIDTH_TENTH_MM: put1(param, tenth_mm(hdr->width, hdr->x_ppm)); break;
-    case DIB_OP_HEIGHT_TENTH_MM: put1(param, tenth_mm(rows, hdr->y_ppm)); break;
+    case DIB_OP_WIDTH_TENTH_MM: put1(param, dib_tenth_mm(hdr->width, hdr->x_ppm)); break;
+    case DIB_OP_HEIGHT_TENTH_MM: put1(param, dib_tenth_mm(rows, hdr->y_ppm)); break;
     case DIB_OP_SIZE_TENTH_MM:
-        put2(param, tenth_mm(hdr->width, hdr->x_ppm), tenth_mm(rows, hdr->y_ppm));
+        put2(param, dib_tenth_mm(hdr->width, hdr->x_ppm), dib_tenth_mm(rows, hdr->y_ppm));
         break;
-    case DIB_OP_XRES_CDPI: put1(param, ppm_to_cdpi(hdr->x_ppm)); break;
-    case DIB_OP_YRES_CDPI: put1(param, ppm_to_cdpi(hdr->y_ppm)); break;
-    case DIB_OP_RES_CDPI: put2(param, ppm_to_cdpi(hdr->x_ppm), ppm_to_cdpi(hdr->y_ppm)); break;
+    case DIB_OP_XRES_CDPI: put1(param, dib_cdpi_from_ppm(hdr->x_ppm)); break;
+    case DIB_OP_YRES_CDPI: put1(param, dib_cdpi_from_ppm(hdr->y_ppm)); break;
+    case DIB_OP_RES_CDPI: put2(param, dib_cdpi_from_ppm(hdr->x_ppm), dib_cdpi_from_ppm(hdr->y_ppm)); break;
     case DIB_OP_CONVERT_RES:
         if (param) {
-            hdr->x_ppm = dpi_to_ppm(hdr->x_ppm);
-            hdr->y_ppm = dpi_to_ppm(hdr->y_ppm);
+            hdr->x_ppm = dib_ppm_from_dpi(hdr->x_ppm);
+            hdr->y_ppm = dib_ppm_from_dpi(hdr->y_ppm);
         } else {
-            hdr->x_ppm = ppm_to_dpi(hdr->x_ppm);
-            hdr->y_ppm = ppm_to_dpi(hdr->y_ppm);
+            hdr->x_ppm = dib_dpi_from_ppm(hdr->x_ppm);
+            hdr->y_ppm = dib_dpi_from_ppm(hdr->y_ppm);
         }
         break;
     default: break;
@@ -144,19 +117,19 @@ int header_query(int code, const void* subject, void* param) {
     std::memcpy(&hdr, subject, sizeof hdr);
     if (code == DIB_OP_HDR_PIXEL_BYTES) {
         if (hdr.height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
-        const int64_t bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, magnitude(hdr.height));
+        const int64_t bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, dib_rows(hdr.height));
         if (bytes < 0) return DIB_ERR_UNSUPPORTED;
         put1(param, static_cast<int32_t>(bytes));
         return DIB_OK;
     }
     if (code == DIB_OP_HDR_DPI_SIZE_TENTH_MM || code == DIB_OP_HDR_DPI_RES_CDPI) {
-        hdr.x_ppm = dpi_to_ppm(hdr.x_ppm);
-        hdr.y_ppm = dpi_to_ppm(hdr.y_ppm);
+        hdr.x_ppm = dib_ppm_from_dpi(hdr.x_ppm);
+        hdr.y_ppm = dib_ppm_from_dpi(hdr.y_ppm);
     }
     if (code == DIB_OP_HDR_SIZE_TENTH_MM || code == DIB_OP_HDR_DPI_SIZE_TENTH_MM)
-        put2(param, tenth_mm(hdr.width, hdr.x_ppm), tenth_mm(magnitude(hdr.height), hdr.y_ppm));
+        put2(param, dib_tenth_mm(hdr.width, hdr.x_ppm), dib_tenth_mm(dib_rows(hdr.height), hdr.y_ppm));
     else
-        put2(param, ppm_to_cdpi(hdr.x_ppm), ppm_to_cdpi(hdr.y_ppm));
+        put2(param, dib_cdpi_from_ppm(hdr.x_ppm), dib_cdpi_from_ppm(hdr.y_ppm));
     return DIB_OK;
 }
 
@@ -224,7 +197,7 @@ int dib_create(int32_t width, int32_t height, int bit_count, int32_t x_ppm,
     }
     if (!out) return DIB_ERR_NO_BITMAP;
     if (width < 0 || height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
-    const int64_t pixel_bytes = dib_pixel_bytes(width, bit_count, magnitude(height));
+    const int64_t pixel_bytes = dib_pixel_bytes(width, bit_count, dib_rows(height));
     if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
     const size_t colour_bytes = 4 * static_cast<size_t>(entries);
     const size_t total = DIB_HEADER_SIZE + colour_bytes + static_cast<size_t>(pixel_bytes);
@@ -322,10 +295,12 @@ int dib_describe(DibHandle h, int kind, char* text, size_t text_size) {
     if (kind == 0 || kind == 1) {
         const int32_t ppm = kind == 0 ? hdr->x_ppm : hdr->y_ppm;
         std::snprintf(buf, sizeof buf, "%lu",
-                      static_cast<unsigned long>(static_cast<uint32_t>(ppm_to_dpi(ppm))));
+                      static_cast<unsigned long>(static_cast<uint32_t>(dib_dpi_from_ppm(ppm))));
     } else {
-        const int64_t w = hdr->width, rows = magnitude(hdr->height);
-        const int64_t xp = ppm_or_default(hdr->x_ppm), yp = ppm_or_default(hdr->y_ppm);
+        const int64_t w = hdr->width, rows = dib_rows(hdr->height);
+        // A resolution of 0 counts as the default, as in the size queries.
+        const int64_t xp = hdr->x_ppm ? hdr->x_ppm : DIB_DEFAULT_PPM;
+        const int64_t yp = hdr->y_ppm ? hdr->y_ppm : DIB_DEFAULT_PPM;
         std::snprintf(buf, sizeof buf, "%ld.%02ld x %ld.%02ld cm",
                       static_cast<long>(w * 100 / xp), static_cast<long>(w * 10000 / xp % 100),
                       static_cast<long>(rows * 100 / yp), static_cast<long>(rows * 10000 / yp % 100));

@@ -121,6 +121,15 @@ int64_t dib_stride(int64_t width, int64_t bit_count);
 // stride or the array would exceed 2^31 - 1 bytes (the library's limit).
 int64_t dib_pixel_bytes(int64_t width, int64_t bit_count, int64_t rows);
 
+// Units of the header fields, computed in 64 bits and clamped to 32.
+int32_t dib_dpi_from_ppm(int32_t ppm);   // dots per inch, (ppm * 100 + 1968) / 3937
+int32_t dib_ppm_from_dpi(int32_t dpi);   // pixels per metre, (dpi * 3937 + 50) / 100
+int32_t dib_cdpi_from_ppm(int32_t ppm);  // hundredths of a dot per inch; ppm 0 is 3780
+// Extent of a number of pixels in tenths of a millimetre; ppm 0 is 3780.
+int32_t dib_tenth_mm(int64_t pixels, int32_t ppm);
+// Rows of a height whose sign gives the row order.
+int64_t dib_rows(int32_t height);
+
 // A locked view of a bitmap.
 struct DibView {
     int32_t width;

@@ -49,24 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rows == 0) return 0;
     std::vector<uint8_t> pixels(data, data + row_bytes * size_t(rows));
     const int k = one_d ? 0 : -1;
-    const int32_t full = one_d ? CCITT_FULL_1D : CCITT_FULL_2D;
+    const int32_t full = one_d ? CODEC_CCITT_FULL_1D : CODEC_CCITT_FULL_2D;
 
     // 1-D single-pixel runs take 4.5 bits a pixel; nothing takes more.
     const uint32_t ample = uint32_t(pixels.size() * 6 + 64);
     std::vector<uint8_t> out;
     uint32_t length;
-    if (encode(pixels, k, align, columns, rows, ample, &out, &length) != CCITT_OK) std::abort();
+    if (encode(pixels, k, align, columns, rows, ample, &out, &length) != CODEC_OK) std::abort();
     if (length == 0 || length > ample) std::abort();
     out.resize(length);
 
     // One byte more always fits; one byte less never does.
     std::vector<uint8_t> again;
     uint32_t n;
-    if (encode(pixels, k, align, columns, rows, length + 1, &again, &n) != CCITT_OK || n != length ||
+    if (encode(pixels, k, align, columns, rows, length + 1, &again, &n) != CODEC_OK || n != length ||
         !std::equal(out.begin(), out.end(), again.begin()))
         std::abort();
     int32_t r = encode(pixels, k, align, columns, rows, length - 1, &again, &n);
-    if ((r != full && r != CCITT_FULL_EOFB) || n != length - 1) std::abort();
+    if ((r != full && r != CODEC_CCITT_FULL_EOFB) || n != length - 1) std::abort();
 
     // libtiff does not read byte-aligned Group 4.
     if (!fax_decode_available() || (!one_d && align)) return 0;

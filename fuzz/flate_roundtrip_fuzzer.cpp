@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && (data[size - 1] & 1)) capacity = uint32_t(uint64_t(bound) * data[size - 1] / 512);
     std::vector<uint8_t> packed(bound + 1);
     uint32_t packed_size = capacity;
-    int status = pdfw_filter_flate(nullptr, packed.data(), &packed_size, data, length);
+    int status = codec_flate(packed.data(), &packed_size, data, length);
     if (status != Z_OK) {
         // Only a capacity below the bound may fail, and only for lack of room.
         if (capacity >= bound || status != Z_BUF_ERROR) std::abort();

@@ -1,5 +1,6 @@
 // Document context: creation, settings calls, destruction, the counted
 // allocator and the object table.
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -46,6 +47,47 @@ const char* const kTransitionNames[] = {
     "Fly",   "Push",   "Cover", "Uncover", "Fade",     "Comb",    "Random",
 };
 
+struct ErrorText {
+    int code;
+    const char* text;
+};
+const ErrorText kErrorTexts[] = {
+    {PDFW_OK, "no error"},
+    {PDFW_ERR_NO_MEMORY, "out of memory"},
+    {PDFW_ERR_FILE_STATE, "the output file is not in the state the call needs"},
+    {PDFW_ERR_FILE_OPEN, "the output file cannot be created"},
+    {PDFW_ERR_WRITE, "writing the output file failed"},
+    {PDFW_ERR_ARGUMENT, "an argument is missing or out of range"},
+    {PDFW_ERR_DCT, "JPEG coding failed"},
+    {PDFW_ERR_FILTER, "the image writer cannot produce that encoding"},
+    {PDFW_ERR_BITMAP_FORMAT, "bitmap format not supported"},
+    {PDFW_ERR_FLATE, "Flate coding failed"},
+    {PDFW_ERR_LINE_LENGTH, "a line is too long for the line writer"},
+    {PDFW_ERR_STRING_LENGTH, "a string is longer than 2048 bytes"},
+    {PDFW_ERR_VERSION, "unsupported PDF version"},
+    {PDFW_ERR_NULL_DOCUMENT, "no document"},
+    {PDFW_ERR_ICC_PATH, "no ICC profile given"},
+    {PDFW_ERR_ICC_OPEN, "the ICC profile cannot be opened"},
+    {PDFW_ERR_ICC_READ, "the ICC profile is unreadable, incomplete or not RGB"},
+    {PDFW_ERR_PDFA_ENCRYPTION, "PDF/A documents cannot be encrypted"},
+    {PDFW_ERR_PDFA_LZW, "PDF/A documents cannot use LZW"},
+    {PDFW_ERR_PDFA_SCRIPT, "PDF/A documents cannot hold the presentation scripts"},
+};
+
+void trace_to_stdout(void*, const char* line) { std::fputs(line, stdout); }
+
+void* host_alloc(void* opaque, size_t n) {
+    return pdfw_alloc(static_cast<PdfDocument*>(opaque), n);
+}
+void* host_realloc(void* opaque, void* block, size_t n) {
+    return pdfw_realloc(static_cast<PdfDocument*>(opaque), block, n);
+}
+void host_free(void* opaque, void* block) { pdfw_free(static_cast<PdfDocument*>(opaque), block); }
+void host_trace(void* opaque, const char* line) {
+    const PdfDocument* doc = static_cast<const PdfDocument*>(opaque);
+    if (doc->trace) doc->trace(doc->trace_opaque, line);
+}
+
 bool append_entry(PdfDocument* doc, uint32_t generation, char kind, int32_t ordinal) {
     if (doc->xref_count == doc->xref_capacity) {
         int32_t grown = doc->xref_capacity ? doc->xref_capacity * 2 : 64;
@@ -71,6 +113,38 @@ bool id_in_table(const PdfDocument* doc, PdfObjectId id) {
 const char* pdfw_filter_name(int code) {
     if (code < 0 || code > PDFW_FILTER_CRYPT) return "???";
     return kFilterNames[code];
+}
+
+const char* pdfw_strerror(int code) {
+    for (const ErrorText& e : kErrorTexts)
+        if (e.code == code) return e.text;
+    return "unknown error";
+}
+
+bool pdfw_fail(PdfDocument* doc, int code) {
+    if (doc) doc->last_error = code;
+    return false;
+}
+
+void pdfw_trace(const PdfDocument* doc, const char* format, ...) {
+    PdfTraceFn fn = doc ? doc->trace : trace_to_stdout;
+    if (!fn) return;
+    char line[1024];
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    // A line that names a long text is not cut.
+    char* big = n >= int(sizeof line) ? static_cast<char*>(std::malloc(size_t(n) + 1)) : nullptr;
+    if (big) std::vsnprintf(big, size_t(n) + 1, format, again);
+    va_end(again);
+    if (n >= 0) fn(doc ? doc->trace_opaque : nullptr, big ? big : line);
+    std::free(big);
+}
+
+CodecHost pdfw_codec_host(PdfDocument* doc) {
+    return CodecHost{host_alloc, host_realloc, host_free, host_trace, doc};
 }
 
 const char* pdfw_transition_name(int style) {
@@ -143,7 +217,8 @@ bool pdfw_new(PdfDocument** handle) {
     doc->page_rotation = -1;
     doc->next_size_selector = -1;
     md5_init(&doc->digest);
-    doc->encoding = PdfEncodingChoices{1, 8, 75, 0, 0, 8, 75, 6, 0, 0, 1};
+    doc->encoding = PdfEncodingChoices{1, 8, 75, 0, 0, 8, 75, 6, {0, 0}, 1};
+    doc->trace = trace_to_stdout;
 
     bool ok = append_entry(doc, 65535, 'f', 0);
     PdfObjectId* reserved[] = {&doc->root_id, &doc->info_id, &doc->pages_id};
@@ -178,8 +253,11 @@ int pdfw_last_error(const PdfDocument* doc) {
     return doc ? doc->last_error : PDFW_ERR_NULL_DOCUMENT;
 }
 
-void pdfw_set_last_error(PdfDocument* doc, int code) {
-    if (doc) doc->last_error = code;
+bool pdfw_set_trace(PdfDocument* doc, PdfTraceFn fn, void* opaque) {
+    if (!doc) return false;
+    doc->trace = fn;
+    doc->trace_opaque = opaque;
+    return true;
 }
 
 // ---- Settings -----------------------------------------------------------------
@@ -202,33 +280,51 @@ bool pdfw_set_icc_file(PdfDocument* doc, const wchar_t* path) {
     return true;
 }
 
+bool pdfw_set_viewing(PdfDocument* doc, const PdfViewing* viewing) {
+    if (!doc) return false;
+    if (!viewing) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    doc->viewing = *viewing;
+    return true;
+}
+
 bool pdfw_set_exec_mode(PdfDocument* doc, int exec_mode, int auto_advance, int page_time,
                         int transition_style, int transition_direction,
                         int transition_time, int loop, uint32_t background,
                         uint32_t viewer_flags, int page_mode, int page_layout,
                         int zoom_mode, int zoom_value, int start_page) {
+    const PdfViewing v{exec_mode,       auto_advance, page_time,  transition_style,
+                       transition_direction, transition_time, loop, background,
+                       viewer_flags,    page_mode,    page_layout, zoom_mode,
+                       zoom_value,      start_page};
+    return pdfw_set_viewing(doc, &v);
+}
+
+bool pdfw_get_encodings(PdfDocument* doc, PdfEncodingChoices* out) {
     if (!doc) return false;
-    doc->viewing = PdfViewing{exec_mode,       auto_advance, page_time,  transition_style,
-                              transition_direction, transition_time, loop, background,
-                              viewer_flags,    page_mode,    page_layout, zoom_mode,
-                              zoom_value,      start_page};
+    if (!out) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    *out = doc->encoding;
+    return true;
+}
+
+bool pdfw_set_encodings(PdfDocument* doc, const PdfEncodingChoices* e) {
+    if (!doc) return false;
+    if (!e) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    if (doc->pdfa && (e->truecolour == PDFW_FILTER_LZW || e->palette == PDFW_FILTER_LZW ||
+                      e->grey == PDFW_FILTER_LZW || e->bilevel == PDFW_FILTER_LZW))
+        return pdfw_fail(doc, PDFW_ERR_PDFA_LZW);
+    doc->encoding = *e;
     return true;
 }
 
 bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
                        int truecolour_quality, int palette, int palette_quality, int grey,
-                       int grey_quality, int bilevel, int further1, int further2,
+                       int grey_quality, int bilevel, int reserved_a, int reserved_b,
                        int compare_ccitt_flate) {
     if (!doc) return false;
-    if (doc->pdfa && (truecolour == PDFW_FILTER_LZW || palette == PDFW_FILTER_LZW ||
-                      grey == PDFW_FILTER_LZW || bilevel == PDFW_FILTER_LZW)) {
-        doc->last_error = PDFW_ERR_PDFA_LZW;
-        return false;
-    }
-    PdfEncodingChoices& e = doc->encoding;
+    PdfEncodingChoices e = doc->encoding;
     e.compression_on = compression_on;
-    e.further1 = further1;
-    e.further2 = further2;
+    e.reserved[0] = reserved_a;
+    e.reserved[1] = reserved_b;
     e.compare_ccitt_flate = compare_ccitt_flate;
     // -1 keeps the current choice.
     auto keep_or_set = [](int& field, int value) {
@@ -241,14 +337,15 @@ bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
     keep_or_set(e.grey, grey);
     keep_or_set(e.grey_quality, grey_quality);
     keep_or_set(e.bilevel, bilevel);
-    return true;
+    // The PDF/A check sees the values given, as a -1 keeps a checked one.
+    return pdfw_set_encodings(doc, &e);
 }
 
-bool pdfw_preset_size(int preset, int flag_a, int flag_b, int32_t width, int32_t height,
-                      int32_t* out_width, int32_t* out_height) {
+bool pdfw_preset_size(int preset, int reserved_a, int reserved_b, int32_t width,
+                      int32_t height, int32_t* out_width, int32_t* out_height) {
     switch (preset) {
     case 0:
-        if (flag_a != 0 || flag_b != 0 || width <= 0 || height <= 0) return false;
+        if (reserved_a != 0 || reserved_b != 0 || width <= 0 || height <= 0) return false;
         *out_width = width;
         *out_height = height;
         return true;
@@ -265,18 +362,20 @@ bool pdfw_preset_size(int preset, int flag_a, int flag_b, int32_t width, int32_t
     }
 }
 
-bool pdfw_set_page_size(PdfDocument* doc, int preset, int flag_a, int flag_b,
+bool pdfw_set_page_size(PdfDocument* doc, int preset, int reserved_a, int reserved_b,
                         int32_t width, int32_t height) {
-    if (!doc ||
-        !pdfw_preset_size(preset, flag_a, flag_b, width, height, &doc->page_width, &doc->page_height))
-        return false;
+    if (!doc) return false;
+    if (!pdfw_preset_size(preset, reserved_a, reserved_b, width, height, &doc->page_width,
+                          &doc->page_height))
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     doc->page_preset = preset;
     return true;
 }
 
 bool pdfw_set_rotation(PdfDocument* doc, int degrees) {
     if (!doc) return false;
-    if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) return false;
+    if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270)
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     doc->rotation = degrees;
     return true;
 }
@@ -295,7 +394,8 @@ const wchar_t* pdfw_producer() {
 // ---- Object table ---------------------------------------------------------------
 
 bool pdfw_obj_new(PdfDocument* doc, PdfObjectId* id, int32_t page_ordinal) {
-    if (!doc || !id) return false;
+    if (!doc) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     int32_t number = doc->xref_count;
     if (!append_entry(doc, 0, 'n', page_ordinal)) return false;
     id->number = number;
@@ -306,13 +406,15 @@ bool pdfw_obj_new(PdfDocument* doc, PdfObjectId* id, int32_t page_ordinal) {
 int32_t pdfw_obj_count(const PdfDocument* doc) { return doc ? doc->xref_count : 0; }
 
 bool pdfw_obj_set_page(PdfDocument* doc, PdfObjectId id, int32_t ordinal) {
-    if (!doc || !id_in_table(doc, id)) return false;
+    if (!doc) return false;
+    if (!id_in_table(doc, id)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     doc->xref[id.number].page_ordinal = ordinal;
     return true;
 }
 
 bool pdfw_obj_set_offset(PdfDocument* doc, PdfObjectId id, int64_t offset) {
-    if (!doc || !id_in_table(doc, id)) return false;
+    if (!doc) return false;
+    if (!id_in_table(doc, id)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     doc->xref[id.number].offset = offset ? offset : doc->position;
     return true;
 }

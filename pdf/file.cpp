@@ -60,7 +60,7 @@ bool write_info(PdfDocument* doc) {
     char date[24];
     bool have_date = pdfw_info_date(date, sizeof date);
     if (!doc->doc_info_obj) {
-        std::printf("PDF: ERROR: pdfw_obj_info: Missing pdf or pdf->doc_info_obj\n");
+        pdfw_trace(doc, "PDF: ERROR: pdfw_obj_info: Missing pdf or pdf->doc_info_obj\n");
         return false;
     }
     if (!pdfw_set_info(doc, "/Producer", pdfw_producer())) return false;
@@ -68,7 +68,7 @@ bool write_info(PdfDocument* doc) {
     if (have_date && !(pdfw_set_info_bytes(doc, "/CreationDate", date) &&
                        pdfw_set_info_bytes(doc, "/ModDate", date)))
         return false;
-    std::printf("PDF: pdfw_obj_info: pdfw_object\n");
+    pdfw_trace(doc, "PDF: pdfw_obj_info: pdfw_object\n");
     return pdfw_object(doc, doc->info_id, doc->doc_info_obj);
 }
 
@@ -157,7 +157,7 @@ bool finish_file(PdfDocument* doc) {
     errno = 0;
     bool ok = std::fflush(doc->out) == 0;
     if (!ok)
-        std::printf("PDF: Error: pdfw_io_flush() at 0x%" PRIX64 " errno=%d\n",
+        pdfw_trace(doc, "PDF: Error: pdfw_io_flush() at 0x%" PRIX64 " errno=%d\n",
                     uint64_t(doc->position), errno);
     ok = std::fclose(doc->out) == 0 && ok;
     doc->out = nullptr;
@@ -295,7 +295,7 @@ bool pdfw_file_close(PdfDocument* doc) {
     }
     doc->stage = PDFW_STAGE_CLOSE;
     if (doc->security.dict_present) {
-        std::printf("PDF: pdfw_file_close: pdfw_obj_encrypt()\n");
+        pdfw_trace(doc, "PDF: pdfw_file_close: pdfw_obj_encrypt()\n");
         doc->stage = PDFW_STAGE_ENCRYPT;
         if (!write_encrypt(doc)) return false;
     }
@@ -313,12 +313,12 @@ bool pdfw_file_close(PdfDocument* doc) {
         {"PDF: pdfw_file_close: pdfw_footer()\n", PDFW_STAGE_FOOTER, write_footer},
     };
     for (const Step& step : kSteps) {
-        std::fputs(step.line, stdout);
+        pdfw_trace(doc, "%s", step.line);
         doc->stage = step.stage;
         if (!step.run(doc)) return false;
     }
     doc->stage = PDFW_STAGE_CLOSE;
     if (!finish_file(doc)) return false;
-    std::printf("PDF: closed\n");
+    pdfw_trace(doc, "PDF: closed\n");
     return true;
 }

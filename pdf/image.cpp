@@ -1,10 +1,9 @@
-// Image XObjects: classification of a bitmap, choice of encoding, sample
-// preparation, the encoders and the image dictionary.
+// Image XObjects, in four steps: classify the bitmap and choose its
+// encoding, prepare the samples in PDF order, encode them (with the
+// CCITT-against-Flate trial for bilevel images) and emit the stream object.
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
-#include "codec/codec.h"
 #include "pdf/pdfw_private.h"
 
 namespace {
@@ -20,43 +19,47 @@ enum ImageClass {
 constexpr int64_t PDFW_IMAGE_SLACK = 1024;
 constexpr int64_t PDFW_IMAGE_MAX_BYTES = UINT32_MAX - PDFW_IMAGE_SLACK;
 
-struct ImageInfo {
-    int32_t width;
-    int32_t height;  // signed: negative means stored top-down
-    int32_t rows;    // |height|
-    int bit_count;
-    int32_t hdpi;
-    int32_t vdpi;
+// What classification decides about one bitmap.
+struct ImagePlan {
+    CodecImage pixels;  // valid while the bitmap's view is open
     ImageClass cls;
     int grey;
     int invert;
     int entries;
-    const uint8_t* table;  // blue, green, red, reserved per entry
-    const uint8_t* pixels;
-    int64_t stride;
+    uint8_t table[4 * 256];  // copied: the object is written after the unlock
+    int32_t hdpi;
+    int32_t vdpi;
+    int encoding;
+    int quality;
+    int64_t row_bytes;  // of the prepared samples
+    int64_t u;          // bytes of the prepared samples (for DCT, of its input)
+};
+
+// Encoded stream data: a pdfw_alloc block of which p bytes count.
+struct Encoded {
+    uint8_t* data;
+    int64_t p;
+    int encoding;  // the final one: CCITT may give way to Flate
 };
 
 bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
     return entry[0] == b && entry[1] == g && entry[2] == r;
 }
 
-int32_t ppm_to_dpi(int32_t ppm) {
-    return static_cast<int32_t>((static_cast<int64_t>(ppm) * 100 + 1968) / 3937);
-}
-
 // Classes by bit count and table. Only an 8-bit identity ramp is grey: a
 // 4-bit ramp (i, i, i) holds sixteen near-black greys that 4-bit DeviceGray
 // would stretch over the full range, so it keeps its indexed table.
-bool classify(ImageInfo* im) {
+bool classify_table(ImagePlan* im) {
+    const uint8_t* t = im->pixels.table;
     im->grey = 0;
     im->invert = 0;
-    switch (im->bit_count) {
+    switch (im->pixels.bit_count) {
     case 1:
         if (im->entries < 2) return false;
-        if (same_rgb(im->table, 0, 0, 0) && same_rgb(im->table + 4, 255, 255, 255)) {
+        if (same_rgb(t, 0, 0, 0) && same_rgb(t + 4, 255, 255, 255)) {
             im->cls = IMAGE_BILEVEL;
             im->grey = 1;
-        } else if (same_rgb(im->table, 255, 255, 255) && same_rgb(im->table + 4, 0, 0, 0)) {
+        } else if (same_rgb(t, 255, 255, 255) && same_rgb(t + 4, 0, 0, 0)) {
             im->cls = IMAGE_BILEVEL;
             im->grey = 1;
             im->invert = 1;
@@ -67,12 +70,12 @@ bool classify(ImageInfo* im) {
         return true;
     case 4:
     case 8: {
-        int full = 1 << im->bit_count;
+        const int full = 1 << im->pixels.bit_count;
         if (im->entries != full) return false;
-        bool ramp = im->bit_count == 8;
+        bool ramp = im->pixels.bit_count == 8;
         for (int i = 0; ramp && i < full; ++i) {
-            uint8_t v = static_cast<uint8_t>(i);
-            ramp = same_rgb(im->table + 4 * i, v, v, v);
+            const uint8_t v = static_cast<uint8_t>(i);
+            ramp = same_rgb(t + 4 * i, v, v, v);
         }
         im->cls = ramp ? IMAGE_GREY : IMAGE_PALETTE;
         im->grey = ramp ? 1 : 0;
@@ -87,74 +90,180 @@ bool classify(ImageInfo* im) {
     }
 }
 
-int choose_encoding(const PdfEncodingChoices& enc, const ImageInfo& im) {
-    if (!enc.compression_on) return PDFW_FILTER_NONE;
-    switch (im.cls) {
-    case IMAGE_TRUECOLOUR: return enc.truecolour;
-    case IMAGE_GREY: return enc.grey;
-    case IMAGE_BILEVEL: return enc.bilevel;
-    case IMAGE_PALETTE: return enc.palette;
+void choose_encoding(const PdfEncodingChoices& enc, ImagePlan* im) {
+    im->encoding = PDFW_FILTER_NONE;
+    if (enc.compression_on) {
+        switch (im->cls) {
+        case IMAGE_TRUECOLOUR: im->encoding = enc.truecolour; break;
+        case IMAGE_GREY: im->encoding = enc.grey; break;
+        case IMAGE_BILEVEL: im->encoding = enc.bilevel; break;
+        case IMAGE_PALETTE: im->encoding = enc.palette; break;
+        }
     }
-    return PDFW_FILTER_NONE;
+    im->quality = im->grey ? enc.grey_quality
+                  : im->pixels.bit_count < 24 ? enc.palette_quality
+                                              : enc.truecolour_quality;
 }
 
-int64_t prepared_row_bytes(const ImageInfo& im) {
-    if (im.bit_count >= 24) return 3 * static_cast<int64_t>(im.width);
-    return (static_cast<int64_t>(im.width) * im.bit_count + 7) / 8;
+bool encoding_supported(int encoding) {
+    return encoding == PDFW_FILTER_NONE || encoding == PDFW_FILTER_FLATE ||
+           encoding == PDFW_FILTER_CCITT || encoding == PDFW_FILTER_DCT;
 }
 
-// Rows top to bottom, pixels left to right, RGB for true colour, row
-// padding dropped; bilevel images with a white-first table are complemented
-// so that a 0 bit is always the painted (black) one.
-void prepare_samples(const ImageInfo& im, uint8_t* out, int64_t row_bytes) {
-    for (int32_t y = 0; y < im.rows; ++y) {
-        int64_t stored = im.height > 0 ? im.rows - 1 - y : y;
-        const uint8_t* src = im.pixels + stored * im.stride;
-        uint8_t* dst = out + static_cast<int64_t>(y) * row_bytes;
-        if (im.bit_count >= 24) {
-            int step = im.bit_count / 8;
-            for (int32_t x = 0; x < im.width; ++x, src += step, dst += 3) {
+// Step 1: what the bitmap is, how it is encoded and how large its samples
+// are. Refusals: -18 for a bitmap the writer does not take, -17 for an
+// encoding it cannot produce.
+bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* im) {
+    std::memset(im, 0, sizeof *im);
+    im->pixels = pdfw_codec_image(&view);
+    im->entries = im->pixels.entries;
+    const DibInfoHeader* h = view.header;
+    im->hdpi = res_is_dpi ? h->x_ppm : dib_dpi_from_ppm(h->x_ppm);
+    im->vdpi = res_is_dpi ? h->y_ppm : dib_dpi_from_ppm(h->y_ppm);
+    // A zero size is refused as a format the writer does not handle, before
+    // any size is derived from it.
+    if (im->pixels.width <= 0 || im->pixels.rows == 0 || !classify_table(im))
+        return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    if (im->cls == IMAGE_PALETTE)
+        std::memcpy(im->table, im->pixels.table, 4 * static_cast<size_t>(im->entries));
+    choose_encoding(doc->encoding, im);
+    if (!encoding_supported(im->encoding)) return pdfw_fail(doc, PDFW_ERR_FILTER);
+
+    const int64_t width = im->pixels.width;
+    im->row_bytes = im->pixels.bit_count >= 24 ? 3 * width
+                                               : (width * im->pixels.bit_count + 7) / 8;
+    im->u = im->encoding == PDFW_FILTER_DCT ? im->pixels.rows * width * (im->grey ? 1 : 3)
+                                            : im->pixels.rows * im->row_bytes;
+    if (im->u > PDFW_IMAGE_MAX_BYTES) return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    return true;
+}
+
+// Step 2: rows top to bottom, pixels left to right, RGB for true colour,
+// row padding dropped; bilevel images with a white-first table are
+// complemented so that a 0 bit is always the painted (black) one.
+uint8_t* prepare_samples(PdfDocument* doc, const ImagePlan& im) {
+    uint8_t* out = static_cast<uint8_t*>(pdfw_alloc(doc, static_cast<size_t>(im.u)));
+    if (!out) return nullptr;
+    const int bit_count = im.pixels.bit_count;
+    for (int32_t y = 0; y < im.pixels.rows; ++y) {
+        const uint8_t* src = codec_image_row(&im.pixels, y);
+        uint8_t* dst = out + static_cast<int64_t>(y) * im.row_bytes;
+        if (bit_count >= 24) {
+            const int step = bit_count / 8;
+            for (int32_t x = 0; x < im.pixels.width; ++x, src += step, dst += 3) {
                 dst[0] = src[2];
                 dst[1] = src[1];
                 dst[2] = src[0];
             }
         } else if (im.invert) {
-            for (int64_t i = 0; i < row_bytes; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
+            for (int64_t i = 0; i < im.row_bytes; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
         } else {
-            std::memcpy(dst, src, static_cast<size_t>(row_bytes));
+            std::memcpy(dst, src, static_cast<size_t>(im.row_bytes));
         }
     }
+    return out;
 }
 
-// The CCITT encoder through the writer's calling convention.
-int pdfw_filter_ccitt(PdfDocument*, uint8_t* out, uint32_t* size, const uint8_t* samples,
-                      uint32_t length, int32_t columns, int32_t rows) {
-    return ccitt_encode(out, size, samples, static_cast<int32_t>(length), -1, 0, columns,
-                        rows, 0);
+bool encode_flate(PdfDocument* doc, uint8_t* out, uint32_t* size, const uint8_t* samples,
+                  uint32_t u) {
+    const int rc = pdfw_filter_flate(doc, out, size, samples, u);
+    if (rc == CODEC_OK) return true;
+    pdfw_trace(doc, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
+    return pdfw_fail(doc, PDFW_ERR_FLATE);
 }
 
-bool write_flate(PdfDocument* doc, uint8_t* out, uint32_t* size, const uint8_t* samples,
-                 uint32_t u) {
-    int rc = pdfw_filter_flate(doc, out, size, samples, u);
-    if (rc != 0) std::printf("PDF: ERROR pdfw_filter_flate = %d\n", rc);
-    return rc == 0;
+// G4 unless Flate comes out smaller (the trial runs first, and its size caps
+// the G4 run); equal sizes keep G4. *start is when the G4 run began.
+bool encode_bilevel(PdfDocument* doc, const ImagePlan& im, uint8_t* out, uint32_t capacity,
+                    const uint8_t* samples, uint32_t* size, int* encoding, uint32_t* start) {
+    const uint32_t u = static_cast<uint32_t>(im.u);
+    int64_t flate_size = 0;
+    bool compared = false;
+    *size = capacity;
+    if (doc->encoding.compare_ccitt_flate) {
+        uint32_t trial = capacity;
+        if (pdfw_filter_flate(doc, out, &trial, samples, u) == CODEC_OK) {
+            flate_size = trial;
+            *size = trial;  // CCITT may not come out larger than Flate
+            compared = true;
+        }
+    }
+    *start = plat_tick_count();
+    const int rc = pdfw_filter_ccitt(doc, out, size, samples, u, im.pixels.width, im.pixels.rows);
+    if (rc != CODEC_OK) pdfw_trace(doc, "PDF: ERROR ccitt_encode = %d\n", rc);
+    if (rc == CODEC_OK && !(compared && flate_size < *size)) return true;
+    pdfw_trace(doc, "PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(*size),
+               static_cast<int>(flate_size));
+    *size = capacity;
+    *encoding = PDFW_FILTER_FLATE;
+    return encode_flate(doc, out, size, samples, u);
 }
 
-void print_statistics(int encoding, uint32_t elapsed, uint64_t u, uint64_t p) {
-    std::printf("PDF: pdfw_impage_image: encoding: %s, %ldms %ld%% (u=%lu p=%ld)\n",
-                pdfw_filter_name(encoding), static_cast<long>(elapsed),
-                static_cast<long>(p * 100 / u), static_cast<unsigned long>(u),
-                static_cast<long>(p));
+// JPEG data is a fraction of the samples, and the encoder hands back a
+// larger buffer when it needs one: a quarter spares the page a second
+// bitmap-sized block (and its page faults).
+bool encode_dct(PdfDocument* doc, const ImagePlan& im, uint8_t** out, uint32_t* size) {
+    const CodecHost host = pdfw_codec_host(doc);
+    uint8_t* jpeg = *out;
+    const int rc = codec_dct_encode(&host, &im.pixels, im.quality, im.grey, &jpeg, size);
+    if (jpeg != *out) {
+        // The data outgrew our buffer and came back in a larger one.
+        pdfw_free(doc, *out);
+        *out = jpeg;
+    }
+    if (rc == CODEC_OK) return true;
+    pdfw_trace(doc, "PDF: ERROR dct_encode = %d\n", rc);
+    return pdfw_fail(doc, PDFW_ERR_DCT);
 }
 
-bool write_colour_space(PdfDocument* doc, const ImageInfo& im, int encoding) {
+void trace_statistics(PdfDocument* doc, int encoding, uint32_t elapsed, uint64_t u, uint64_t p) {
+    pdfw_trace(doc, "PDF: pdfw_impage_image: encoding: %s, %ldms %ld%% (u=%lu p=%ld)\n",
+               pdfw_filter_name(encoding), static_cast<long>(elapsed),
+               static_cast<long>(p * 100 / u), static_cast<unsigned long>(u),
+               static_cast<long>(p));
+}
+
+// Step 3: runs the chosen encoder and traces the statistics line. Takes
+// the samples (null for DCT, which reads the bitmap); *out owns the data.
+bool encode_image(PdfDocument* doc, const ImagePlan& im, uint8_t* samples, Encoded* out) {
+    out->encoding = im.encoding;
+    uint32_t start = plat_tick_count();
+    if (im.encoding == PDFW_FILTER_NONE) {
+        out->data = samples;
+        out->p = im.u;
+        trace_statistics(doc, out->encoding, plat_tick_count() - start, im.u, out->p);
+        return true;
+    }
+    const int64_t room = im.encoding == PDFW_FILTER_DCT ? im.u / 4 : im.u;
+    const uint32_t capacity = static_cast<uint32_t>(room + PDFW_IMAGE_SLACK);
+    uint8_t* buffer = static_cast<uint8_t*>(pdfw_alloc(doc, capacity));
+    if (!buffer) {
+        pdfw_free(doc, samples);
+        return false;
+    }
+    uint32_t size = capacity;
+    bool ok;
+    if (im.encoding == PDFW_FILTER_FLATE)
+        ok = encode_flate(doc, buffer, &size, samples, static_cast<uint32_t>(im.u));
+    else if (im.encoding == PDFW_FILTER_CCITT)
+        ok = encode_bilevel(doc, im, buffer, capacity, samples, &size, &out->encoding, &start);
+    else
+        ok = encode_dct(doc, im, &buffer, &size);
+    pdfw_free(doc, samples);
+    out->data = buffer;
+    out->p = size;
+    trace_statistics(doc, out->encoding, plat_tick_count() - start, im.u, out->p);
+    return ok;
+}
+
+bool colour_space_entry(PdfStream* s, const ImagePlan& im, int encoding) {
     switch (im.cls) {
-    case IMAGE_BILEVEL: return pdfw_io_key_bool(doc, "/ImageMask", 1);
-    case IMAGE_GREY: return pdfw_io_key_name(doc, "/ColorSpace", "/DeviceGray");
-    case IMAGE_TRUECOLOUR: return pdfw_io_key_name(doc, "/ColorSpace", "/DeviceRGB");
+    case IMAGE_BILEVEL: return pdfw_stream_entry(s, "/ImageMask true");
+    case IMAGE_GREY: return pdfw_stream_entry(s, "/ColorSpace /DeviceGray");
+    case IMAGE_TRUECOLOUR: return pdfw_stream_entry(s, "/ColorSpace /DeviceRGB");
     case IMAGE_PALETTE: break;
     }
-    if (encoding == PDFW_FILTER_DCT) return pdfw_io_key_name(doc, "/ColorSpace", "/DeviceRGB");
+    if (encoding == PDFW_FILTER_DCT) return pdfw_stream_entry(s, "/ColorSpace /DeviceRGB");
     char head[64];
     std::snprintf(head, sizeof head, "/ColorSpace [/Indexed /DeviceRGB %d ", im.entries - 1);
     uint8_t rgb[3 * 256];
@@ -163,205 +272,70 @@ bool write_colour_space(PdfDocument* doc, const ImageInfo& im, int encoding) {
         rgb[3 * i + 1] = im.table[4 * i + 1];
         rgb[3 * i + 2] = im.table[4 * i];
     }
-    return pdfw_io_cstring(doc, head) &&
-           pdfw_io_token(doc, PDF_TOKEN_HEXSTRING, 0, rgb, 3 * im.entries) &&
-           pdfw_io_line(doc, "]");
+    return pdfw_stream_entry_hex(s, head, rgb, 3 * im.entries, "]");
 }
 
-int bits_per_component(const ImageInfo& im, int encoding) {
+int bits_per_component(const ImagePlan& im, int encoding) {
     if (im.cls == IMAGE_BILEVEL) return 1;
     if (im.cls == IMAGE_TRUECOLOUR) return 8;
     if (im.cls == IMAGE_PALETTE && encoding == PDFW_FILTER_DCT) return 8;
-    return im.bit_count;
+    return im.pixels.bit_count;
 }
 
-bool write_filter(PdfDocument* doc, const ImageInfo& im, int encoding) {
+bool filter_entries(PdfStream* s, const ImagePlan& im, int encoding) {
     switch (encoding) {
-    case PDFW_FILTER_NONE: return true;
-    case PDFW_FILTER_FLATE: return pdfw_io_key_name(doc, "/Filter", "/FlateDecode");
+    case PDFW_FILTER_FLATE: return pdfw_stream_entry(s, "/Filter /FlateDecode");
     case PDFW_FILTER_CCITT:
-        return pdfw_io_key_name(doc, "/Filter", "/CCF") && pdfw_io_line(doc, "/DecodeParms") &&
-               pdfw_io_line(doc, "<<") && pdfw_io_key_int(doc, "/Columns", im.width) &&
-               pdfw_io_key_int(doc, "/K", -1) && pdfw_io_line(doc, ">>");
-    case PDFW_FILTER_DCT: return pdfw_io_key_name(doc, "/Filter", "/DCTDecode");
-    default: return false;
+        return pdfw_stream_entry(s, "/Filter /CCF") && pdfw_stream_entry(s, "/DecodeParms") &&
+               pdfw_stream_entry(s, "<<") &&
+               pdfw_stream_entry(s, "/Columns %ld", static_cast<long>(im.pixels.width)) &&
+               pdfw_stream_entry(s, "/K -1") && pdfw_stream_entry(s, ">>");
+    case PDFW_FILTER_DCT: return pdfw_stream_entry(s, "/Filter /DCTDecode");
+    default: return true;
     }
 }
 
-bool write_image_object(PdfDocument* doc, const ImageInfo& im, int encoding, uint8_t* data,
-                        int64_t length, PdfObjectId* id) {
-    if (!pdfw_obj_new(doc, id, 0) || !pdfw_obj_begin(doc, *id)) return false;
-    bool ok = pdfw_io_line(doc, "<<") && pdfw_io_key_name(doc, "/Subtype", "/Image") &&
-              write_colour_space(doc, im, encoding) &&
-              pdfw_io_key_int(doc, "/BitsPerComponent", bits_per_component(im, encoding)) &&
-              pdfw_io_key_int(doc, "/Width", im.width) &&
-              pdfw_io_key_int(doc, "/Height", im.rows);
-    if (ok && im.hdpi > 0) ok = pdfw_io_key_int(doc, "/HDPI", im.hdpi);
-    if (ok && im.vdpi != 0) ok = pdfw_io_key_int(doc, "/VDPI", im.vdpi);
-    return ok && write_filter(doc, im, encoding) &&
-           pdfw_io_key_int(doc, "/Length", static_cast<long>(length)) &&
-           pdfw_io_line(doc, ">>") && pdfw_io_line(doc, "stream") &&
-           pdfw_stream_data(doc, data, length, *id) && pdfw_io_line(doc, "\nendstream") &&
-           pdfw_obj_end(doc);
+// Step 4: the image dictionary and its stream; takes the encoded data.
+bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId* id) {
+    if (!pdfw_obj_new(doc, id, 0)) {
+        pdfw_free(doc, enc->data);
+        return false;
+    }
+    PdfStream s;
+    pdfw_stream_begin(doc, &s, *id, 0, 0);
+    pdfw_stream_entry(&s, "/Subtype /Image");
+    colour_space_entry(&s, im, enc->encoding);
+    pdfw_stream_entry(&s, "/BitsPerComponent %d", bits_per_component(im, enc->encoding));
+    pdfw_stream_entry(&s, "/Width %ld", static_cast<long>(im.pixels.width));
+    pdfw_stream_entry(&s, "/Height %ld", static_cast<long>(im.pixels.rows));
+    if (im.hdpi > 0) pdfw_stream_entry(&s, "/HDPI %ld", static_cast<long>(im.hdpi));
+    if (im.vdpi != 0) pdfw_stream_entry(&s, "/VDPI %ld", static_cast<long>(im.vdpi));
+    filter_entries(&s, im, enc->encoding);
+    pdfw_stream_adopt(&s, enc->data, enc->p);
+    enc->data = nullptr;
+    return pdfw_stream_end(&s);
 }
 
 }  // namespace
 
-bool pdfw_stream_data(PdfDocument* doc, uint8_t* bytes, int64_t length, PdfObjectId id) {
-    if (!doc) return false;
-    pdfw_encrypt_buffer(doc, id, bytes, length);
-    return pdfw_io_data(doc, bytes, length);
-}
-
 bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjectId* id) {
-    if (!doc || !id) return false;
-    DibInfoHeader* header = nullptr;
-    uint8_t* pixels = dib_lock_bits(dib, &header);
-    if (!pixels || !header) {
-        dib_unlock(dib);
-        pdfw_set_last_error(doc, PDFW_ERR_BITMAP_FORMAT);
-        return false;
-    }
-
-    ImageInfo im{};
-    im.width = header->width;
-    im.height = header->height;
-    im.bit_count = header->bit_count;
-    im.hdpi = res_is_dpi ? header->x_ppm : ppm_to_dpi(header->x_ppm);
-    im.vdpi = res_is_dpi ? header->y_ppm : ppm_to_dpi(header->y_ppm);
-    im.entries = dib_palette_entries(header);
-    im.pixels = pixels;
-    // The table ends where the pixels begin, whatever the header's length.
-    im.table = pixels - 4 * static_cast<int64_t>(im.entries);
-    im.stride = dib_stride(im.width, im.bit_count);
-
-    // A zero or negative size (and INT32_MIN rows) is refused as a format the
-    // writer does not handle, before any size is derived from it.
-    if (im.width <= 0 || im.height == 0 || im.height == INT32_MIN || !classify(&im)) {
-        dib_unlock(dib);
-        pdfw_set_last_error(doc, PDFW_ERR_BITMAP_FORMAT);
-        return false;
-    }
-    im.rows = im.height < 0 ? -im.height : im.height;
-
-    int encoding = choose_encoding(doc->encoding, im);
-    int64_t row_bytes = prepared_row_bytes(im);
-    int64_t u = encoding == PDFW_FILTER_DCT
-                    ? static_cast<int64_t>(im.rows) * im.width * (im.grey ? 1 : 3)
-                    : static_cast<int64_t>(im.rows) * row_bytes;
-    if (u > PDFW_IMAGE_MAX_BYTES) {
-        dib_unlock(dib);
-        pdfw_set_last_error(doc, PDFW_ERR_BITMAP_FORMAT);
-        return false;
-    }
-
-    // The colour table is needed after the bitmap is unlocked.
-    uint8_t table_copy[4 * 256];
-    if (im.cls == IMAGE_PALETTE) {
-        std::memcpy(table_copy, im.table, 4 * static_cast<size_t>(im.entries));
-        im.table = table_copy;
-    }
-
+    if (!doc) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    DibView view;
+    if (dib_view_open(&view, dib) != DIB_OK) return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    ImagePlan im;
+    bool ok = classify(doc, view, res_is_dpi, &im);
+    // JPEG reads the bitmap itself; every other encoder takes samples.
+    const bool reads_bitmap = im.encoding == PDFW_FILTER_DCT;
     uint8_t* samples = nullptr;
-    if (encoding != PDFW_FILTER_DCT) {
-        samples = static_cast<uint8_t*>(pdfw_alloc(doc, static_cast<size_t>(u)));
-        if (!samples) {
-            dib_unlock(dib);
-            return false;
-        }
-        prepare_samples(im, samples, row_bytes);
-    }
-    dib_unlock(dib);
-    im.pixels = nullptr;
-
-    // JPEG data is a fraction of the samples, and the encoder hands back a
-    // larger buffer when it needs one: a quarter spares the page a second
-    // bitmap-sized block (and its page faults).
-    const int64_t room = encoding == PDFW_FILTER_DCT ? u / 4 : u;
-    const uint32_t capacity = static_cast<uint32_t>(room + PDFW_IMAGE_SLACK);
-    uint8_t* out = static_cast<uint8_t*>(pdfw_alloc(doc, capacity));
-    if (!out) {
-        pdfw_free(doc, samples);
-        return false;
-    }
-
-    const uint32_t u32 = static_cast<uint32_t>(u);
-    uint32_t size = capacity;
-    uint32_t start = plat_tick_count();
-    uint8_t* data = out;
-    int64_t p = 0;
-    bool ok = true;
-
-    switch (encoding) {
-    case PDFW_FILTER_NONE:
-        data = samples;
-        p = u;
-        break;
-    case PDFW_FILTER_FLATE:
-        ok = write_flate(doc, out, &size, samples, u32);
-        p = size;
-        break;
-    case PDFW_FILTER_CCITT: {
-        int64_t flate_size = 0;
-        bool compared = false;
-        if (doc->encoding.compare_ccitt_flate) {
-            uint32_t trial = capacity;
-            if (pdfw_filter_flate(doc, out, &trial, samples, u32) == 0) {
-                flate_size = trial;
-                size = trial;  // CCITT may not come out larger than Flate
-                compared = true;
-            }
-        }
-        start = plat_tick_count();
-        int rc = pdfw_filter_ccitt(doc, out, &size, samples, u32, im.width, im.rows);
-        if (rc != 0) std::printf("PDF: ERROR ccitt_encode = %d\n", rc);
-        if (rc != 0 || (compared && flate_size < size)) {
-            std::printf("PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(size),
-                        static_cast<int>(flate_size));
-            size = capacity;
-            encoding = PDFW_FILTER_FLATE;
-            ok = write_flate(doc, out, &size, samples, u32);
-        }
-        p = size;
-        break;
-    }
-    case PDFW_FILTER_DCT: {
-        int quality = im.grey ? doc->encoding.grey_quality
-                      : im.bit_count < 24 ? doc->encoding.palette_quality
-                                          : doc->encoding.truecolour_quality;
-        uint8_t* jpeg = out;
-        int rc = dct_encode(doc, &jpeg, &size, dib, quality, im.grey);
-        if (jpeg != out) {
-            // The encoder outgrew our buffer and handed back a larger one.
-            pdfw_free(doc, out);
-            out = jpeg;
-        }
-        data = out;
-        if (rc != 0) {
-            std::printf("PDF: ERROR dct_encode = %d\n", rc);
-            pdfw_set_last_error(doc, PDFW_ERR_DCT);
-            ok = false;
-        }
-        p = size;
-        break;
-    }
-    default:
-        p = size;
-        break;
-    }
-
+    if (ok && !reads_bitmap) ok = (samples = prepare_samples(doc, im)) != nullptr;
+    if (!reads_bitmap) dib_view_close(&view);
+    Encoded enc{};
+    if (ok) ok = encode_image(doc, im, samples, &enc);
+    dib_view_close(&view);
     if (!ok) {
-        print_statistics(encoding, plat_tick_count() - start, static_cast<uint64_t>(u),
-                         static_cast<uint64_t>(p));
-        pdfw_free(doc, out);
-        pdfw_free(doc, samples);
+        pdfw_free(doc, enc.data);
         return false;
     }
-    print_statistics(encoding, plat_tick_count() - start, static_cast<uint64_t>(u),
-                     static_cast<uint64_t>(p));
-
-    ok = write_image_object(doc, im, encoding, data, p, id);
-    pdfw_free(doc, out);
-    pdfw_free(doc, samples);
-    return ok;
+    return emit_image(doc, im, &enc, id);
 }

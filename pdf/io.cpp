@@ -41,7 +41,7 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
     // The cross-reference table holds 10-digit offsets; a file beyond them
     // could not be indexed.
     if (length > PDFW_MAX_FILE_OFFSET - doc->position) {
-        std::printf("PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
+        pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                     ") would pass the file size limit of %" PRId64 " bytes\n",
                     length, uint64_t(doc->position), PDFW_MAX_FILE_OFFSET);
         doc->last_error = PDFW_ERR_WRITE;
@@ -52,11 +52,11 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
     if (accepted < size_t(length)) {
         int err = errno;
         if (text)
-            std::printf("PDF: Error: pdfw_io_cstring( '%s' %" PRId64 ") at 0x%" PRIX64
+            pdfw_trace(doc, "PDF: Error: pdfw_io_cstring( '%s' %" PRId64 ") at 0x%" PRIX64
                         " %zu errno=%d\n",
                         text, length, uint64_t(doc->position), accepted, err);
         else
-            std::printf("PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
+            pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                         ") %zu errno=%d\n",
                         length, uint64_t(doc->position), accepted, err);
         doc->last_error = PDFW_ERR_WRITE;
@@ -147,10 +147,7 @@ bool pdfw_io_printf(PdfDocument* doc, const char* format, ...) {
     va_start(args, format);
     int n = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    if (n < 0 || n >= int(sizeof line)) {
-        doc->last_error = PDFW_ERR_NO_MEMORY;
-        return false;
-    }
+    if (n < 0 || n >= int(sizeof line)) return pdfw_fail(doc, PDFW_ERR_LINE_LENGTH);
     return pdfw_io_line(doc, line);
 }
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/codec.h"
 #include "pdf/pdfw_private.h"
 #include "platform/platform.h"
 
@@ -16,17 +15,12 @@ uint32_t read_be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-bool icc_fail(PdfDocument* doc, int code) {
-    doc->last_error = code;
-    return false;
-}
-
 // Reads the whole profile into a pdfw_alloc block and checks its header: a
 // complete profile (not shorter than it declares) in the RGB colour space.
 bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
-    if (!doc->icc_path || doc->icc_path[0] == L'\0') return icc_fail(doc, PDFW_ERR_ICC_PATH);
+    if (!doc->icc_path || doc->icc_path[0] == L'\0') return pdfw_fail(doc, PDFW_ERR_ICC_PATH);
     FILE* f = plat_wfopen(doc->icc_path, "rb");
-    if (!f) return icc_fail(doc, PDFW_ERR_ICC_OPEN);
+    if (!f) return pdfw_fail(doc, PDFW_ERR_ICC_OPEN);
 
     long size = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
@@ -39,7 +33,7 @@ bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
               std::memcmp(header + 16, "RGB ", 4) == 0 && std::fseek(f, 0, SEEK_SET) == 0;
     if (!ok) {
         std::fclose(f);
-        return icc_fail(doc, PDFW_ERR_ICC_READ);
+        return pdfw_fail(doc, PDFW_ERR_ICC_READ);
     }
     uint8_t* data = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(size)));
     if (!data) {
@@ -50,16 +44,11 @@ bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
     std::fclose(f);
     if (!ok) {
         pdfw_free(doc, data);
-        return icc_fail(doc, PDFW_ERR_ICC_READ);
+        return pdfw_fail(doc, PDFW_ERR_ICC_READ);
     }
     *bytes = data;
     *length = uint32_t(size);
     return true;
-}
-
-bool write_stream_body(PdfDocument* doc, PdfObjectId id, uint8_t* bytes, int64_t length) {
-    return pdfw_io_line(doc, "stream") && pdfw_stream_data(doc, bytes, length, id) &&
-           pdfw_io_line(doc, "\nendstream") && pdfw_obj_end(doc);
 }
 
 // The profile as a stream object, Flate-compressed when that fits in the
@@ -68,26 +57,16 @@ bool write_profile(PdfDocument* doc, PdfObjectId* id) {
     uint8_t* raw = nullptr;
     uint32_t length = 0;
     if (!icc_read(doc, &raw, &length)) return false;
-
-    uint8_t* packed = static_cast<uint8_t*>(pdfw_alloc(doc, length));
-    if (!packed) {
+    if (!pdfw_obj_new(doc, id, 0)) {
         pdfw_free(doc, raw);
         return false;
     }
-    uint32_t packed_length = length;
-    bool compressed = pdfw_filter_flate(doc, packed, &packed_length, raw, length) == 0;
-    uint8_t* data = compressed ? packed : raw;
-    uint32_t data_length = compressed ? packed_length : length;
-    pdfw_free(doc, compressed ? raw : packed);
-
-    bool ok = pdfw_obj_new(doc, id, 0) && pdfw_obj_begin(doc, *id) && pdfw_io_line(doc, "<<") &&
-              pdfw_io_key_int(doc, "/N", 3) &&
-              pdfw_io_key_name(doc, "/Range", "[0 1 0 1 0 1]") &&
-              (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode")) &&
-              pdfw_io_key_int(doc, "/Length", long(data_length)) && pdfw_io_line(doc, ">>") &&
-              write_stream_body(doc, *id, data, data_length);
-    pdfw_free(doc, data);
-    return ok;
+    PdfStream s;
+    pdfw_stream_begin(doc, &s, *id, PDFW_STREAM_FLATE, 0);
+    pdfw_stream_entry(&s, "/N 3");
+    pdfw_stream_entry(&s, "/Range [0 1 0 1 0 1]");
+    pdfw_stream_adopt(&s, raw, length);
+    return pdfw_stream_end(&s);
 }
 
 }  // namespace
@@ -102,22 +81,23 @@ bool pdfw_icc_check(PdfDocument* doc) {
 }
 
 bool pdfw_obj_metadata(PdfDocument* doc, PdfObjectId* id) {
-    if (!doc || !id) return false;
+    if (!doc) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     if (!pdfw_obj_new(doc, id, 0)) return false;
     int32_t length = 0;
     char* packet = pdfw_xmp_packet(doc, doc->doc_info_obj, &length);
     if (!packet) return false;
-    bool ok = pdfw_obj_begin(doc, *id) && pdfw_io_line(doc, "<<") &&
-              pdfw_io_key_name(doc, "/Type", "/Metadata") &&
-              pdfw_io_key_name(doc, "/Subtype", "/XML") &&
-              pdfw_io_key_int(doc, "/Length", long(length)) && pdfw_io_line(doc, ">>") &&
-              write_stream_body(doc, *id, reinterpret_cast<uint8_t*>(packet), length);
-    pdfw_free(doc, packet);
-    return ok;
+    PdfStream s;
+    pdfw_stream_begin(doc, &s, *id, 0, 0);
+    pdfw_stream_entry(&s, "/Type /Metadata");
+    pdfw_stream_entry(&s, "/Subtype /XML");
+    pdfw_stream_adopt(&s, reinterpret_cast<uint8_t*>(packet), length);
+    return pdfw_stream_end(&s);
 }
 
 bool pdfw_obj_output_intent(PdfDocument* doc, PdfObjectId* id) {
-    if (!doc || !id) return false;
+    if (!doc) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     PdfObjectId profile;
     if (!write_profile(doc, &profile)) return false;
     if (!pdfw_obj_new(doc, id, 0)) return false;

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/codec.h"
 #include "pdf/pdfw_private.h"
 
 namespace {
@@ -393,40 +392,8 @@ bool pdfw_object_sub(PdfDocument* doc, PdfObject* value) {
                              nullptr, 0);
     }
     default:
-        std::printf("PDF: Error: pdfw_object_sub can't handle %s\n",
+        pdfw_trace(doc, "PDF: Error: pdfw_object_sub can't handle %s\n",
                     pdfw_token_name(value->kind));
         return false;
     }
-}
-
-bool pdfw_obj_stream(PdfDocument* doc, uint8_t* data, int32_t length, PdfObjectId* id) {
-    if (!doc || length < 0 || (length > 0 && !data)) return false;
-    PdfObjectId own;
-    if (!pdfw_obj_new(doc, &own, 0)) return false;
-    if (id) *id = own;
-    if (!pdfw_obj_begin(doc, own)) return false;
-    // The bytes are encrypted in place before writing; a buffer of our own
-    // keeps the caller's data unchanged either way.
-    uint8_t* buffer = static_cast<uint8_t*>(pdfw_alloc(doc, length > 0 ? size_t(length) : 1));
-    if (!buffer) return false;
-    uint32_t written = uint32_t(length);
-    bool compressed = false;
-    // Compression pays only when it saves more than 21 bytes.
-    if (length > 21) {
-        uint32_t capacity = uint32_t(length - 21);
-        if (pdfw_filter_flate(doc, buffer, &capacity, data, uint32_t(length)) == 0) {
-            compressed = true;
-            written = capacity;
-        }
-    }
-    if (!compressed && length > 0) std::memcpy(buffer, data, size_t(length));
-    bool ok = pdfw_io_line(doc, "<<") && pdfw_io_printf(doc, "/Length %ld", long(written)) &&
-              (!compressed || pdfw_io_line(doc, "/Filter /FlateDecode")) &&
-              pdfw_io_line(doc, ">>") && pdfw_io_line(doc, "stream");
-    if (ok) {
-        pdfw_encrypt_buffer(doc, own, buffer, written);
-        ok = pdfw_io_data(doc, buffer, written) && pdfw_io_line(doc, "\nendstream");
-    }
-    pdfw_free(doc, buffer);
-    return ok && pdfw_obj_end(doc);
 }

@@ -100,18 +100,12 @@ bool pdfw_content_printf(PdfDocument* doc, const char* format, ...) {
     va_start(args, format);
     int n = std::vsnprintf(piece, sizeof piece, format, args);
     va_end(args);
-    if (n < 0 || n >= static_cast<int>(sizeof piece)) {
-        pdfw_set_last_error(doc, PDFW_ERR_NO_MEMORY);
-        return false;
-    }
+    if (n < 0 || n >= static_cast<int>(sizeof piece)) return pdfw_fail(doc, PDFW_ERR_LINE_LENGTH);
     size_t used = doc->content ? std::strlen(doc->content) : 0;
     if (used + static_cast<size_t>(n) + 1 > doc->content_capacity) {
         size_t grown = doc->content_capacity + PDFW_CONTENT_STEP;
         char* block = static_cast<char*>(pdfw_realloc(doc, doc->content, grown));
-        if (!block) {
-            pdfw_set_last_error(doc, PDFW_ERR_NO_MEMORY);
-            return false;
-        }
+        if (!block) return false;
         if (!doc->content) block[0] = 0;
         doc->content = block;
         doc->content_capacity = grown;
@@ -122,16 +116,13 @@ bool pdfw_content_printf(PdfDocument* doc, const char* format, ...) {
 
 bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const PageRect* clip) {
     if (image) {
-        std::printf("PDF: pdfw_impage( [%d/%d %lld/%lld %d %d] xusp)\n", image->x, image->y,
-                    static_cast<long long>(image->x) + image->w,
-                    static_cast<long long>(image->y) + image->h, image->w, image->h);
+        pdfw_trace(doc, "PDF: pdfw_impage( [%d/%d %lld/%lld %d %d] xusp)\n", image->x, image->y,
+                   static_cast<long long>(image->x) + image->w,
+                   static_cast<long long>(image->y) + image->h, image->w, image->h);
     }
     if (!doc) return false;
     doc->stage = PDFW_STAGE_PAGE;
-    if (!doc->out) {
-        pdfw_set_last_error(doc, PDFW_ERR_FILE_STATE);
-        return false;
-    }
+    if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     const PageRect rect = image ? *image : PageRect{0, 0, doc->page_width, doc->page_height};
 
     content_reset(doc);
@@ -158,15 +149,15 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const P
     return true;
 }
 
-bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int flag_a, int flag_b,
+bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int reserved_a, int reserved_b,
                              int32_t width, int32_t height) {
     if (!doc) return false;
     if (selector == -1) {
         doc->next_width = 0;
         doc->next_height = 0;
-    } else if (!pdfw_preset_size(selector, flag_a, flag_b, width, height, &doc->next_width,
-                                 &doc->next_height)) {
-        return false;
+    } else if (!pdfw_preset_size(selector, reserved_a, reserved_b, width, height,
+                                 &doc->next_width, &doc->next_height)) {
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     }
     doc->next_size_selector = selector;
     return true;
@@ -174,8 +165,9 @@ bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int flag_a, int fla
 
 bool pdf_page_set_rotate(PdfDocument* doc, int angle) {
     if (!doc) return false;
-    if (angle != 0 && angle != 90 && angle != 180 && angle != 270 && angle != -1) return false;
-    std::printf("PDF: pdf_page_set_rotate( %d)\n", angle);
+    if (angle != 0 && angle != 90 && angle != 180 && angle != 270 && angle != -1)
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    pdfw_trace(doc, "PDF: pdf_page_set_rotate( %d)\n", angle);
     doc->page_rotation = angle;
     return true;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "dib/dib.h"
 #include "support/fax_decode.h"
 
 namespace {
@@ -143,7 +144,7 @@ Encoded encode(const Bilevel& b, int k, int align, uint32_t capacity) {
     e.result = ccitt_encode(buf.data(), &e.space, b.bits.data(), int32_t(b.bits.size()), k, align,
                             b.columns, b.rows, 0);
     testing::internal::GetCapturedStdout();
-    if (e.result == CCITT_OK) e.bytes.assign(buf.begin(), buf.begin() + e.space);
+    if (e.result == CODEC_OK) e.bytes.assign(buf.begin(), buf.begin() + e.space);
     return e;
 }
 
@@ -221,7 +222,7 @@ TEST_P(CcittRoundTrip, LibtiffDecodesEveryPixel) {
     if (b.rows == 0) GTEST_SKIP() << "BMP suite not found";
 
     Encoded e = encode(b, m.k, m.align, ample(b));
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     std::vector<uint8_t> decoded;
     ASSERT_TRUE(fax_decode(e.bytes.data(), e.bytes.size(), m.decode, b.columns, b.rows, &decoded));
     for (int y = 0; y < b.rows; ++y)
@@ -244,14 +245,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CcittCodes, AllWhiteRowsAreOneV0BitEach) {
     Encoded e = encode(blank(100, 8, true), -1, 0, 64);
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     EXPECT_EQ(e.bytes, from_bits(std::string("11111111") + kEofb));
 }
 
 TEST(CcittCodes, BlackStartUsesHorizontalWithWhiteZero) {
     // H, white 0, black 16; then a0 reaches the row end.
     Encoded e = encode(blank(16, 1, false), -1, 0, 64);
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     EXPECT_EQ(e.bytes, from_bits(std::string("001 00110101 0000010111") + kEofb));
 }
 
@@ -265,7 +266,7 @@ TEST(CcittCodes, ModesAgainstReferenceLine) {
     for (int x = 3; x < 9; ++x) b.set(x, 1, false);
     for (int x = 20; x < 22; ++x) b.set(x, 2, false);
     Encoded e = encode(b, -1, 0, 64);
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     EXPECT_EQ(e.bytes, from_bits(std::string("001 1011 011 1") + " 010 011 1" +
                                  " 0001 001 01000 11 1" + kEofb));
 }
@@ -294,20 +295,20 @@ TEST(CcittCodes, RunLengthSplitsInOneDimensionalMode) {
         Bilevel b = blank(2 * rc.run, 1, true);
         for (int x = rc.run; x < 2 * rc.run; ++x) b.set(x, 0, false);
         Encoded e = encode(b, 0, 0, 4096);
-        ASSERT_EQ(e.result, CCITT_OK) << rc.run;
+        ASSERT_EQ(e.result, CODEC_OK) << rc.run;
         EXPECT_EQ(e.bytes, from_bits(std::string(rc.white) + rc.black + kEofb)) << rc.run;
     }
 }
 
 TEST(CcittCodes, ByteAlignStartsEveryRowAndTheEofbOnAByte) {
     Encoded e = encode(blank(50, 3, true), -1, 1, 64);
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     EXPECT_EQ(e.bytes, from_bits(std::string("10000000 10000000 10000000") + kEofb));
 }
 
 TEST(CcittCodes, OneDimensionalWithoutRowsIsTwoEols) {
     Encoded e = encode(blank(8, 0, true), 0, 0, 16);
-    ASSERT_EQ(e.result, CCITT_OK);
+    ASSERT_EQ(e.result, CODEC_OK);
     EXPECT_EQ(e.bytes, from_bits(kEofb));
 }
 
@@ -318,7 +319,7 @@ TEST(CcittCodes, LogLineAndMixedModeRefused) {
     testing::internal::CaptureStdout();
     int32_t r = ccitt_encode(out, &space, b.bits.data(), 1, 1, 0, 8, 1, 1);
     std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(r, CCITT_MIXED_UNSUPPORTED);
+    EXPECT_EQ(r, CODEC_CCITT_MIXED_UNSUPPORTED);
     EXPECT_EQ(log, "ccitt_encode( space=4, K=1, EncodedByteAlign=0, columns=8, rows=1, BlackIs1=1)\n");
     EXPECT_EQ(space, 4u);
     EXPECT_EQ(out[1], 0xAA);
@@ -336,7 +337,7 @@ TEST(CcittCapacity, OneByte) {
         testing::internal::CaptureStdout();
         int32_t r = ccitt_encode(out, &space, b.bits.data(), 0, -1, 0, 40, rows, 0);
         testing::internal::GetCapturedStdout();
-        EXPECT_EQ(r, rows == 8 ? CCITT_FULL_2D : CCITT_FULL_EOFB);
+        EXPECT_EQ(r, rows == 8 ? CODEC_CCITT_FULL_2D : CODEC_CCITT_FULL_EOFB);
         EXPECT_EQ(space, 1u);
         EXPECT_EQ(out[1], 0xAA);
     }
@@ -360,7 +361,7 @@ int32_t reference_write(const std::vector<uint8_t>& stream, uint32_t cap, int32_
         if ((stream[i / 8] >> (7 - i % 8)) & 1) (*out)[at] |= mask;
         mask >>= 1;
         if (mask == 0) {
-            if (avail < 2) return i < eofb ? rows_fail : CCITT_FULL_EOFB;
+            if (avail < 2) return i < eofb ? rows_fail : CODEC_CCITT_FULL_EOFB;
             ++at;
             --avail;
             mask = 0x80;
@@ -368,7 +369,7 @@ int32_t reference_write(const std::vector<uint8_t>& stream, uint32_t cap, int32_
         }
     }
     *length = cap - avail + (mask != 0x80);
-    return CCITT_OK;
+    return CODEC_OK;
 }
 
 TEST(CcittCapacity, EveryCapacityMatchesTheBitWriter) {
@@ -377,8 +378,8 @@ TEST(CcittCapacity, EveryCapacityMatchesTheBitWriter) {
     for (const Bilevel& b : images)
         for (const ModeCase& m : kModes) {
             Encoded full = encode(b, m.k, m.align, ample(b));
-            ASSERT_EQ(full.result, CCITT_OK);
-            const int32_t rows_fail = m.k < 0 ? CCITT_FULL_2D : CCITT_FULL_1D;
+            ASSERT_EQ(full.result, CODEC_OK);
+            const int32_t rows_fail = m.k < 0 ? CODEC_CCITT_FULL_2D : CODEC_CCITT_FULL_1D;
             for (uint32_t cap = 0; cap <= full.space + 1; ++cap) {
                 std::vector<uint8_t> ref;
                 uint32_t ref_length = 0;
@@ -393,7 +394,7 @@ TEST(CcittCapacity, EveryCapacityMatchesTheBitWriter) {
                 testing::internal::GetCapturedStdout();
                 ASSERT_EQ(got, want) << m.name << " cap " << cap;
                 for (uint32_t i = cap; i < cap + 8; ++i) ASSERT_EQ(buf[i], 0xA5) << i;
-                if (want == CCITT_OK) {
+                if (want == CODEC_OK) {
                     ASSERT_EQ(space, ref_length);
                     ASSERT_TRUE(std::equal(ref.begin(), ref.begin() + ref_length, buf.begin()));
                 } else {

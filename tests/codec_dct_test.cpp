@@ -14,7 +14,7 @@
 #include <jerror.h>
 
 #include "codec/codec.h"
-#include "pdf/pdfw.h"
+#include <cstdlib>
 
 namespace {
 
@@ -68,27 +68,64 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-struct Doc {
-    PdfDocument* doc = nullptr;
-    int64_t baseline = 0;
-    Doc() {
-        pdfw_new(&doc);
-        baseline = pdfw_mem_in_use(doc);
+// The encoder's host: counted memory whose Nth request can fail, and the
+// trace lines gathered.
+struct Host {
+    CodecHost host{};
+    int64_t in_use = 0;
+    unsigned fail_at = 0;  // 0: never
+    unsigned requests = 0;
+    std::string log;
+    Host() {
+        host.opaque = this;
+        host.alloc = [](void* o, size_t n) -> void* {
+            Host* h = static_cast<Host*>(o);
+            if (++h->requests == h->fail_at) return nullptr;
+            auto* block = static_cast<size_t*>(std::malloc(n + sizeof(size_t)));
+            if (!block) return nullptr;
+            *block = n;
+            h->in_use += int64_t(n);
+            return block + 1;
+        };
+        host.free = [](void* o, void* p) {
+            if (!p) return;
+            auto* block = static_cast<size_t*>(p) - 1;
+            static_cast<Host*>(o)->in_use -= int64_t(*block);
+            std::free(block);
+        };
+        host.trace = [](void* o, const char* line) { static_cast<Host*>(o)->log += line; };
     }
-    ~Doc() { pdfw_destroy(&doc); }
 };
 
-// A bitmap painted by a function of the image position (top row is y = 0):
-// paint returns the palette index for depths up to 8, else 0xRRGGBB.
+// An image in memory as the encoders read it: rows padded to 4 bytes,
+// bottom-up unless top_down, a table of 4-byte entries.
+struct Image {
+    std::vector<uint8_t> table;
+    std::vector<uint8_t> pixels;
+    CodecImage view{};
+};
+
+// Painted by a function of the picture position (top row is y = 0): paint
+// returns the palette index for depths up to 8, else 0xRRGGBB. Without a
+// table, depths up to 8 get the grey ramp.
 template <typename Paint>
-DibHandle make_bitmap(int width, int height, int bits, bool top_down, const uint8_t* table,
-                      Paint paint) {
-    DibHandle h = nullptr;
-    if (dib_create(width, top_down ? -height : height, bits, 0, 0, table, &h) != DIB_OK) return nullptr;
-    uint8_t* px = dib_lock_bits(h, nullptr);
-    const size_t stride = size_t(dib_stride(width, bits));
+Image make_image(int width, int height, int bits, bool top_down, const uint8_t* table,
+                 Paint paint) {
+    Image im;
+    const int entries = bits <= 8 ? 1 << bits : 0;
+    im.table.assign(size_t(entries) * 4, 0);
+    for (int i = 0; i < entries; ++i) {
+        uint8_t* e = &im.table[size_t(i) * 4];
+        if (table) {
+            std::memcpy(e, table + 4 * i, 4);
+        } else {
+            e[0] = e[1] = e[2] = uint8_t(i * 255 / (entries - 1));
+        }
+    }
+    const size_t stride = (size_t(width) * size_t(bits) + 31) / 32 * 4;
+    im.pixels.assign(stride * size_t(height), 0);
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = px + stride * size_t(top_down ? y : height - 1 - y);
+        uint8_t* row = &im.pixels[stride * size_t(top_down ? y : height - 1 - y)];
         for (int x = 0; x < width; ++x) {
             uint32_t v = paint(x, y);
             if (bits == 1) {
@@ -97,15 +134,16 @@ DibHandle make_bitmap(int width, int height, int bits, bool top_down, const uint
                 row[x / 2] |= uint8_t(x % 2 ? v : v << 4);
             } else if (bits == 8) {
                 row[x] = uint8_t(v);
-            } else {
+            } else if (bits >= 24) {
                 uint8_t* p = row + size_t(x) * size_t(bits / 8);
                 p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16);
                 if (bits == 32) p[3] = 0x5A;  // unused byte; must not leak into colour
             }
         }
     }
-    dib_unlock(h);
-    return h;
+    im.view = CodecImage{width, height, top_down, int64_t(stride), bits,
+                         im.table.data(), entries, im.pixels.data()};
+    return im;
 }
 
 struct Encoding {
@@ -114,19 +152,26 @@ struct Encoding {
     std::string log;
 };
 
-// Encodes with a caller buffer of `capacity` bytes, sized exactly so that
-// the sanitizer sees any access past it.
-Encoding encode(PdfDocument* doc, DibHandle h, int quality, int grey, uint32_t capacity) {
+// Encodes into a caller buffer of `capacity` bytes, sized exactly so that
+// the sanitizer sees any access past it. Nothing may stay allocated.
+Encoding encode(const Image& im, int quality, int grey, uint32_t capacity,
+                unsigned fail_at = 0) {
     Encoding r;
-    uint8_t* mine = static_cast<uint8_t*>(pdfw_alloc(doc, capacity));
-    uint8_t* out = mine;
+    Host h;
+    h.fail_at = fail_at;
+    std::vector<uint8_t> mine(capacity);
+    uint8_t* out = mine.data();
     uint32_t size = capacity;
-    testing::internal::CaptureStdout();
-    r.result = dct_encode(doc, &out, &size, h, quality, grey);
-    r.log = testing::internal::GetCapturedStdout();
-    if (r.result == 0) r.jpeg.assign(out, out + size);
-    if (out != mine) pdfw_free(doc, out);
-    pdfw_free(doc, mine);
+    r.result = codec_dct_encode(&h.host, &im.view, quality, grey, &out, &size);
+    r.log = h.log;
+    if (r.result == 0) {
+        r.jpeg.assign(out, out + size);
+    } else {
+        EXPECT_EQ(out, mine.data()) << "a failure hands back the caller's buffer";
+        EXPECT_EQ(size, capacity);
+    }
+    if (out != mine.data()) h.host.free(h.host.opaque, out);
+    EXPECT_EQ(h.in_use, 0);
     return r;
 }
 
@@ -156,13 +201,10 @@ TEST_P(DctColour, RedStaysRedAndRowOrderDoesNotMatter) {
         return top ? 0xFF0000 : 0x0000FF;
     };
     std::vector<uint8_t> table = red_blue_table(bits <= 8 ? 1 << bits : 2);
-    Doc d;
     std::vector<uint8_t> first;
     for (bool top_down : {false, true}) {
-        DibHandle dib = make_bitmap(w, h, bits, top_down, bits <= 8 ? table.data() : nullptr, paint);
-        ASSERT_NE(dib, nullptr);
-        Encoding r = encode(d.doc, dib, 75, 0, ample(w, h));
-        plat_mem_free(dib);
+        Image im = make_image(w, h, bits, top_down, bits <= 8 ? table.data() : nullptr, paint);
+        Encoding r = encode(im, 75, 0, ample(w, h));
         ASSERT_EQ(r.result, 0) << r.log;
         if (top_down) {
             EXPECT_EQ(r.jpeg, first) << "row orders differ";
@@ -182,7 +224,6 @@ TEST_P(DctColour, RedStaysRedAndRowOrderDoesNotMatter) {
             EXPECT_LT(p[1], 40) << "row " << y;
         }
     }
-    EXPECT_EQ(pdfw_mem_in_use(d.doc), d.baseline);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, DctColour, testing::Values(1, 4, 8, 24, 32),
@@ -197,10 +238,7 @@ TEST(DctQuality, SmoothImageAtQuality75) {
     auto rgb = [](int x, int y) -> uint32_t {
         return uint32_t((x * 255 / 159) << 16 | (y * 255 / 119) << 8 | ((x + y) * 255 / 278));
     };
-    Doc d;
-    DibHandle dib = make_bitmap(w, h, 24, false, nullptr, rgb);
-    Encoding r = encode(d.doc, dib, 75, 0, ample(w, h));
-    plat_mem_free(dib);
+    Encoding r = encode(make_image(w, h, 24, false, nullptr, rgb), 75, 0, ample(w, h));
     ASSERT_EQ(r.result, 0);
     Decoded img;
     ASSERT_TRUE(decode(r.jpeg.data(), r.jpeg.size(), &img));
@@ -221,11 +259,9 @@ TEST(DctQuality, SmoothImageAtQuality75) {
 TEST(DctQuality, GreyFlagGivesOneComponent) {
     const int w = 64, h = 48;
     auto ramp = [](int x, int y) -> uint32_t { return uint32_t((x * 3 + y) & 0xFF); };
-    Doc d;
-    DibHandle dib = make_bitmap(w, h, 8, false, nullptr, ramp);  // default table: grey ramp
-    Encoding grey = encode(d.doc, dib, 75, 1, ample(w, h));
-    Encoding colour = encode(d.doc, dib, 75, 0, ample(w, h));
-    plat_mem_free(dib);
+    Image im = make_image(w, h, 8, false, nullptr, ramp);  // grey ramp table
+    Encoding grey = encode(im, 75, 1, ample(w, h));
+    Encoding colour = encode(im, 75, 0, ample(w, h));
     ASSERT_EQ(grey.result, 0);
     ASSERT_EQ(colour.result, 0);
     EXPECT_NE(grey.log.find("=JPEG: JCS_GRAYSCALE\n"), std::string::npos);
@@ -240,11 +276,9 @@ TEST(DctQuality, GreyFlagGivesOneComponent) {
     EXPECT_GT(psnr(g.samples, want), 30.0);
 }
 
-TEST(DctQuality, LogLinesAndQualityZero) {
-    Doc d;
-    DibHandle dib = make_bitmap(8, 8, 24, false, nullptr, [](int, int) { return 0x102030u; });
-    Encoding r = encode(d.doc, dib, 0, 0, 4096);
-    plat_mem_free(dib);
+TEST(DctQuality, TraceLinesAndQualityZero) {
+    Image im = make_image(8, 8, 24, false, nullptr, [](int, int) { return 0x102030u; });
+    Encoding r = encode(im, 0, 0, 4096);
     ASSERT_EQ(r.result, 0);
     jpeg_error_mgr err;
     jpeg_std_error(&err);
@@ -259,12 +293,10 @@ TEST(DctQuality, LogLinesAndQualityZero) {
 TEST(DctBuffer, TinyCallerBufferHandsBackTheWholeJpeg) {
     const int w = 200, h = 150;
     auto noisy = [](int x, int y) -> uint32_t { return uint32_t((x * 7919 + y * 104729) * 2654435761u) >> 8; };
-    Doc d;
-    DibHandle dib = make_bitmap(w, h, 24, true, nullptr, noisy);
-    Encoding big = encode(d.doc, dib, 90, 0, ample(w, h));
-    Encoding tiny = encode(d.doc, dib, 90, 0, 16);
-    Encoding none = encode(d.doc, dib, 90, 0, 0);
-    plat_mem_free(dib);
+    Image im = make_image(w, h, 24, true, nullptr, noisy);
+    Encoding big = encode(im, 90, 0, ample(w, h));
+    Encoding tiny = encode(im, 90, 0, 16);
+    Encoding none = encode(im, 90, 0, 0);
     ASSERT_EQ(big.result, 0);
     ASSERT_EQ(tiny.result, 0);
     ASSERT_EQ(none.result, 0);
@@ -273,70 +305,32 @@ TEST(DctBuffer, TinyCallerBufferHandsBackTheWholeJpeg) {
     EXPECT_EQ(none.jpeg, big.jpeg);
     Decoded img;
     EXPECT_TRUE(decode(tiny.jpeg.data(), tiny.jpeg.size(), &img));
-    EXPECT_EQ(pdfw_mem_in_use(d.doc), d.baseline);
 }
 
+// The Nth request of the host fails: the call fails cleanly, hands back
+// the caller's buffer and keeps nothing (checked in encode).
 TEST(DctBuffer, AllocationFailuresFailCleanly) {
     const int w = 120, h = 90;
     std::vector<uint8_t> table = red_blue_table(16);
-    Doc d;
-    DibHandle dib = make_bitmap(w, h, 4, false, table.data(),
-                                [](int x, int y) { return uint32_t((x ^ y) & 1); });
+    Image im = make_image(w, h, 4, false, table.data(),
+                          [](int x, int y) { return uint32_t((x ^ y) & 1); });
     int failures = 0;
     for (unsigned n = 1; n < 40; ++n) {
-        uint8_t buf[16];
-        uint8_t* out = buf;
-        uint32_t size = sizeof buf;
-        pdfw_alloc_fail_after(n);
-        testing::internal::CaptureStdout();
-        int rc = dct_encode(d.doc, &out, &size, dib, 75, 0);
-        testing::internal::GetCapturedStdout();
-        pdfw_alloc_fail_after(0);
-        if (rc == 0) {
-            if (out != buf) pdfw_free(d.doc, out);
-            break;
-        }
+        Encoding r = encode(im, 75, 0, 16, n);
+        if (r.result == 0) break;
         ++failures;
-        EXPECT_EQ(out, buf);
-        EXPECT_EQ(size, sizeof buf);
-        EXPECT_EQ(plat_mem_lock_count(dib), 0u);
-        EXPECT_EQ(pdfw_mem_in_use(d.doc), d.baseline) << n;
     }
     EXPECT_GE(failures, 2);  // the scanline and at least one larger buffer
-    plat_mem_free(dib);
 }
 
 // ---- Error path ---------------------------------------------------------------
 
-TEST(DctErrors, SixteenBitFailsWithTooFewScanlinesAndUnlocks) {
-    const int w = 10, h = 4;
-    const size_t stride = size_t(dib_stride(w, 16));
-    DibHandle dib = plat_mem_alloc(PLAT_MEM_MOVEABLE | PLAT_MEM_ZEROINIT, 40 + stride * h);
-    ASSERT_NE(dib, nullptr);
-    DibInfoHeader hdr{};
-    hdr.size = 40;
-    hdr.width = w;
-    hdr.height = h;
-    hdr.planes = 1;
-    hdr.bit_count = 16;
-    hdr.image_size = uint32_t(stride * h);
-    std::memcpy(plat_mem_lock(dib), &hdr, sizeof hdr);
-    plat_mem_unlock(dib);
-
-    Doc d;
-    uint8_t buf[64];
-    uint8_t* out = buf;
-    uint32_t size = sizeof buf;
-    testing::internal::CaptureStdout();
-    int rc = dct_encode(d.doc, &out, &size, dib, 75, 0);
-    std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(rc, JERR_TOO_LITTLE_DATA);
-    EXPECT_NE(log.find("PDF:ERROR:JPG:Application transferred too few scanlines\n"), std::string::npos);
-    EXPECT_EQ(plat_mem_lock_count(dib), 0u);
-    EXPECT_EQ(out, buf);
-    EXPECT_EQ(size, sizeof buf);
-    EXPECT_EQ(pdfw_mem_in_use(d.doc), d.baseline);
-    plat_mem_free(dib);
+TEST(DctErrors, SixteenBitFailsWithTooFewScanlines) {
+    Image im = make_image(10, 4, 16, false, nullptr, [](int, int) { return 0u; });
+    Encoding r = encode(im, 75, 0, 64);
+    EXPECT_EQ(r.result, JERR_TOO_LITTLE_DATA);
+    EXPECT_NE(r.log.find("PDF:ERROR:JPG:Application transferred too few scanlines\n"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         h->width = c.width;
         h->height = c.height;
         dib_unlock(dib);
-        pdfw_set_last_error(doc, 0);
+        doc->last_error = 0;
         Written w = write(dib);
         EXPECT_FALSE(w.ok) << c.what;
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_BITMAP_FORMAT) << c.what;
@@ -256,7 +256,7 @@ TEST_F(ImageTest, AllocationFailuresFailCleanly) {
     for (int bits : {1, 8, 24}) {
         for (unsigned n = 1;; ++n) {
             DibHandle dib = make_dib(40, 30, bits, 3780);
-            pdfw_set_last_error(doc, 0);
+            doc->last_error = 0;
             pdfw_alloc_fail_after(n);
             Written w = write(dib);  // checks that no memory is kept
             pdfw_alloc_fail_after(0);

@@ -96,7 +96,7 @@ TEST_F(PageTest, ContentPieceLimitAndGrowth) {
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(pdfw_content_printf(doc, "%s", piece.c_str()));
     EXPECT_EQ(std::string(doc->content).size(), 5 * piece.size());
     EXPECT_FALSE(pdfw_content_printf(doc, "%s", (piece + "y").c_str()));
-    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY);
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_LINE_LENGTH);
 }
 
 // Memory held apart from the object table, which grows with every number.
@@ -113,7 +113,7 @@ TEST_F(PageTest, FailuresLeaveNoMemoryBehind) {
         pdfw_alloc_fail_after(0);
         if (ok) break;
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY) << "failing request " << n;
-        pdfw_set_last_error(doc, 0);
+        doc->last_error = 0;
     }
     dib_command(DIB_OP_FREE, &dib, nullptr);
     // The content buffer stays allocated after a failure and is released by

@@ -202,7 +202,7 @@ const uint8_t kPalette[12] = {0x00, 0x00, 0x00, 0xFF, 0x20, 0x10,
 const char kTitle[] = "Keys (and) \\ back\nslash\r";
 
 // One page with a Flate content stream, an indexed image XObject (hex
-// colour table, raw data through pdfw_stream_data) and info strings.
+// colour table, raw data through the stream writer) and info strings.
 bool write_document(const std::string& path, const Security* sec, Written* w) {
     plat_set_time_hook(fixed_clock);
     plat_set_user_hook(fixed_user);
@@ -216,18 +216,22 @@ bool write_document(const std::string& path, const Security* sec, Written* w) {
     std::free(wpath);
 
     PdfObjectId page{};
-    ok = ok && pdfw_obj_new(doc, &w->image, 0) && pdfw_obj_begin(doc, w->image) &&
-         pdfw_io_line(doc, "<<") && pdfw_io_line(doc, "/Type /XObject") &&
-         pdfw_io_line(doc, "/Subtype /Image") && pdfw_io_line(doc, "/Width 16") &&
-         pdfw_io_line(doc, "/Height 8") && pdfw_io_line(doc, "/BitsPerComponent 8") &&
-         pdfw_io_cstring(doc, "/ColorSpace [/Indexed /DeviceRGB 3 ") &&
-         pdfw_io_token(doc, PDF_TOKEN_HEXSTRING, ' ', kPalette, sizeof kPalette) &&
-         pdfw_io_line(doc, "]") && pdfw_io_line(doc, "/Length 128") &&
-         pdfw_io_line(doc, ">>") && pdfw_io_line(doc, "stream");
     uint8_t pixels[128];
     for (int i = 0; i < 128; ++i) pixels[i] = uint8_t((i / 16 + i % 16 / 3) % 4);
-    ok = ok && pdfw_stream_data(doc, pixels, sizeof pixels, w->image) &&
-         pdfw_io_line(doc, "\nendstream") && pdfw_obj_end(doc);
+    ok = ok && pdfw_obj_new(doc, &w->image, 0);
+    if (ok) {
+        PdfStream s;
+        pdfw_stream_begin(doc, &s, w->image, 0, 0);
+        pdfw_stream_entry(&s, "/Type /XObject");
+        pdfw_stream_entry(&s, "/Subtype /Image");
+        pdfw_stream_entry(&s, "/Width 16");
+        pdfw_stream_entry(&s, "/Height 8");
+        pdfw_stream_entry(&s, "/BitsPerComponent 8");
+        pdfw_stream_entry_hex(&s, "/ColorSpace [/Indexed /DeviceRGB 3 ", kPalette,
+                              sizeof kPalette, "]");
+        pdfw_stream_write(&s, pixels, sizeof pixels);
+        ok = pdfw_stream_end(&s);
+    }
 
     std::string content;
     for (int i = 0; i < 20; ++i) content += "0 0 1 rg 10 10 m 200 " + std::to_string(i) + " l S\n";

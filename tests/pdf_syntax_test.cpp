@@ -147,7 +147,7 @@ TEST_F(Lines, FormatLimit) {
     EXPECT_EQ(pdfw_io_position(ch.doc), 256);
     std::string s256(256, 'z');
     EXPECT_FALSE(pdfw_io_printf(ch.doc, "%s", s256.c_str()));
-    EXPECT_EQ(pdfw_last_error(ch.doc), PDFW_ERR_NO_MEMORY);
+    EXPECT_EQ(pdfw_last_error(ch.doc), PDFW_ERR_LINE_LENGTH);
     EXPECT_EQ(pdfw_io_position(ch.doc), 256);
 }
 

@@ -166,7 +166,7 @@ bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
 
     bool owner_ok = owner_password_valid(owner_password, user_password, sec);
     bool user_ok = user_password_valid(user_password, sec);
-    std::printf("PDF security: Owner password is %s, User password is %s\n",
+    pdfw_trace(doc, "PDF security: Owner password is %s, User password is %s\n",
                 owner_ok ? "valid" : "wrong", user_ok ? "valid" : "wrong");
     return owner_ok && user_ok;
 }
