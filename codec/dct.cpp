@@ -120,6 +120,59 @@ void expand_row(const uint8_t* src, int bit_count, size_t width, const uint8_t b
     }
 }
 
+// Colour space, size and quality. The library may jump out of here.
+void configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* image,
+               bool grey_input, int quality) {
+    if (grey_input) {
+        codec_trace(host, "=JPEG: JCS_GRAYSCALE\n");
+        cinfo->input_components = 1;
+        cinfo->in_color_space = JCS_GRAYSCALE;
+    } else {
+        codec_trace(host, "=JPEG: JCS_RGB\n");
+        cinfo->input_components = image->bit_count == 32 ? 4 : 3;
+        cinfo->in_color_space = image->bit_count == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    }
+    cinfo->image_width = JDIMENSION(uint32_t(image->width));
+    cinfo->image_height = JDIMENSION(uint32_t(image->rows));
+    jpeg_set_defaults(cinfo);
+
+    codec_trace(host, "=JPEG: Set quality to %d\n", quality);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    cinfo->optimize_coding = TRUE;
+    cinfo->write_JFIF_header = FALSE;
+    cinfo->write_Adobe_marker = TRUE;
+}
+
+// Hands every row over, top row first: 8-bit grey, 24- and 32-bit rows in
+// place, palette rows expanded through a scanline whose address goes to
+// *scanline at once, so the caller frees it even after a jump.
+void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* image,
+               bool grey_input, uint8_t* volatile* scanline) {
+    const int bit_count = image->bit_count;
+    const size_t width = size_t(uint32_t(image->width));
+    const size_t rows = size_t(uint32_t(image->rows));
+    // start_compress has checked the dimensions against the library's limit.
+    if (grey_input || bit_count == 24 || bit_count == 32) {
+        if (bit_count != 32) codec_trace(host, "=JPEG: Write 24C or 8G image data\n");
+        for (size_t r = 0; r < rows; ++r) {
+            JSAMPROW in = const_cast<JSAMPROW>(codec_image_row(image, int64_t(r)));
+            jpeg_write_scanlines(cinfo, &in, 1);
+        }
+    } else if (bit_count == 1 || bit_count == 4 || bit_count == 8) {
+        uint8_t palette[256][3];
+        load_palette(image->table, image->entries, bit_count, palette);
+        uint8_t* line = static_cast<uint8_t*>(codec_alloc(host, width * 3));
+        *scanline = line;
+        if (!line) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 3);
+        for (size_t r = 0; r < rows; ++r) {
+            expand_row(codec_image_row(image, int64_t(r)), bit_count, width, palette, line);
+            JSAMPROW in = line;
+            jpeg_write_scanlines(cinfo, &in, 1);
+        }
+    }
+    // Any other depth hands over no rows, and finishing reports too few.
+}
+
 }  // namespace
 
 int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality, int grey,
@@ -130,15 +183,11 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
     JpegErrors errors;
     jpeg_compress_struct cinfo;
     JpegSink sink;
-    uint8_t palette[256][3];
     std::memset(&errors, 0, sizeof errors);
     std::memset(&cinfo, 0, sizeof cinfo);
     std::memset(&sink, 0, sizeof sink);
     uint8_t* volatile scanline = nullptr;
-    const int bit_count = image->bit_count;
-    const size_t width = size_t(uint32_t(image->width));
-    const size_t rows = size_t(uint32_t(image->rows));
-    const bool grey_input = grey && bit_count == 8;
+    const bool grey_input = grey && image->bit_count == 8;
 
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = jpeg_jump_out;
@@ -156,49 +205,11 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
 
     jpeg_create_compress(&cinfo);
     cinfo.dest = &sink.pub;
-    if (bit_count <= 8) load_palette(image->table, image->entries, bit_count, palette);
-
-    if (grey_input) {
-        codec_trace(host, "=JPEG: JCS_GRAYSCALE\n");
-        cinfo.input_components = 1;
-        cinfo.in_color_space = JCS_GRAYSCALE;
-    } else {
-        codec_trace(host, "=JPEG: JCS_RGB\n");
-        cinfo.input_components = bit_count == 32 ? 4 : 3;
-        cinfo.in_color_space = bit_count == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
-    }
-    cinfo.image_width = JDIMENSION(width);
-    cinfo.image_height = JDIMENSION(rows);
-    jpeg_set_defaults(&cinfo);
-
-    codec_trace(host, "=JPEG: Set quality to %d\n", quality);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.optimize_coding = TRUE;
-    cinfo.write_JFIF_header = FALSE;
-    cinfo.write_Adobe_marker = TRUE;
-
+    configure(&cinfo, host, image, grey_input, quality);
     codec_trace(host, "=JPEG: Start compress\n");
     jpeg_start_compress(&cinfo, TRUE);
     codec_trace(host, "=JPEG: Feed compress\n");
-
-    // start_compress has checked the dimensions against the library's limit.
-    if (grey_input || bit_count == 24 || bit_count == 32) {
-        if (bit_count != 32) codec_trace(host, "=JPEG: Write 24C or 8G image data\n");
-        for (size_t r = 0; r < rows; ++r) {
-            JSAMPROW in = const_cast<JSAMPROW>(codec_image_row(image, int64_t(r)));
-            jpeg_write_scanlines(&cinfo, &in, 1);
-        }
-    } else if (bit_count == 1 || bit_count == 4 || bit_count == 8) {
-        scanline = static_cast<uint8_t*>(codec_alloc(host, width * 3));
-        if (!scanline) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 3);
-        for (size_t r = 0; r < rows; ++r) {
-            expand_row(codec_image_row(image, int64_t(r)), bit_count, width, palette, scanline);
-            JSAMPROW in = scanline;
-            jpeg_write_scanlines(&cinfo, &in, 1);
-        }
-    }
-    // Any other depth hands over no rows, and finishing reports too few.
-
+    feed_rows(&cinfo, host, image, grey_input, &scanline);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     codec_free(host, scanline);

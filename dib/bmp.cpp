@@ -57,16 +57,7 @@ int check_file_header(const uint8_t* fh) {
     return DIB_OK;
 }
 
-// Validates the information header against the data_len bytes that follow
-// the file header, then reads the bitmap into a new block whose header is
-// always 40 bytes long: the colour table and the pixels of a larger header
-// move up behind it, so every reader finds the table at byte 40.
-int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_flag,
-              DibHandle* out) {
-    uint8_t raw[DIB_HEADER_SIZE];
-    if (data_len < DIB_HEADER_SIZE) return DIB_ERR_READ;
-    if (!source_read(src, raw, sizeof raw)) return DIB_ERR_READ;
-
+DibInfoHeader parse_info_header(const uint8_t* raw) {
     DibInfoHeader hdr;
     hdr.size = get_u32(raw);
     hdr.width = static_cast<int32_t>(get_u32(raw + 4));
@@ -79,11 +70,15 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     hdr.y_ppm = static_cast<int32_t>(get_u32(raw + 28));
     hdr.colours_used = get_u32(raw + 32);
     hdr.colours_important = get_u32(raw + 36);
+    return hdr;
+}
 
+// What the loader takes: the header kinds, compressions and depths it
+// reads, against the data_len bytes that follow the file header.
+int check_info_header(const DibInfoHeader& hdr, uint64_t data_len) {
     // Core (OS/2) headers keep their fields and 3-byte colours elsewhere.
     if (hdr.size < DIB_HEADER_SIZE) return DIB_ERR_UNSUPPORTED;
     if (hdr.size > data_len) return DIB_ERR_READ;
-
     const bool rle = hdr.compression == DIB_COMPRESSION_RLE8 || hdr.compression == DIB_COMPRESSION_RLE4;
     if (hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count != 8) return DIB_ERR_UNSUPPORTED;
     if (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count != 4) return DIB_ERR_UNSUPPORTED;
@@ -98,13 +93,23 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     // Run-length data is always bottom-up; a top-down header has no meaning
     // for it.
     if (rle && hdr.height < 0) return DIB_ERR_UNSUPPORTED;
+    return DIB_OK;
+}
 
-    uint8_t header40[DIB_HEADER_SIZE];
-    std::memcpy(header40, raw, sizeof raw);
-    put_u32(header40, DIB_HEADER_SIZE);
-    const uint64_t colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
-    if (colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
+// Where the parts of the file go in the new block.
+struct BodyPlan {
+    uint64_t colour_bytes;
+    uint64_t gap;             // bytes skipped between table and pixels
+    uint64_t pixels_to_read;  // the rest of the body reads as 0
+    uint64_t block_size;
+    bool short_data;
+};
 
+int plan_body(const DibInfoHeader& hdr, const uint8_t* header40, uint64_t data_len,
+              uint32_t pixel_offset, BodyPlan* plan) {
+    const bool rle = hdr.compression != DIB_COMPRESSION_NONE;
+    plan->colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
+    if (plan->colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
     const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, dib_rows(hdr.height));
     if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
 
@@ -112,24 +117,44 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     // behind it say so in the file header's pixel offset; without honouring
     // it the picture would be read shifted. An offset that points into the
     // headers or past the data is not trusted.
-    uint64_t available = data_len - hdr.size - colour_bytes;
-    uint64_t gap = 0;
-    const uint64_t table_end = FILE_HEADER_SIZE + hdr.size + colour_bytes;
+    uint64_t available = data_len - hdr.size - plan->colour_bytes;
+    plan->gap = 0;
+    const uint64_t table_end = FILE_HEADER_SIZE + hdr.size + plan->colour_bytes;
     if (pixel_offset > table_end && pixel_offset - table_end < available) {
-        gap = pixel_offset - table_end;
-        available -= gap;
+        plan->gap = pixel_offset - table_end;
+        available -= plan->gap;
     }
-
     // Uncompressed: exactly the pixel array; bytes the file lacks read as 0.
     // Run-length: everything that follows the colour table.
     const uint64_t body = rle ? available : static_cast<uint64_t>(pixel_bytes);
-    const uint64_t pixels_to_read = std::min(available, body);
-    const uint64_t block_size = DIB_HEADER_SIZE + colour_bytes + body;
-    if (block_size > SIZE_MAX) return DIB_ERR_NO_MEMORY;
+    plan->pixels_to_read = std::min(available, body);
+    plan->block_size = DIB_HEADER_SIZE + plan->colour_bytes + body;
+    plan->short_data = available < body;
+    if (plan->block_size > SIZE_MAX) return DIB_ERR_NO_MEMORY;
+    return DIB_OK;
+}
 
-    const bool short_data = available < body;
-    DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (short_data ? PLAT_MEM_ZEROINIT : 0),
-                                 static_cast<size_t>(block_size));
+// Validates the information header against the data_len bytes that follow
+// the file header, then reads the bitmap into a new block whose header is
+// always 40 bytes long: the colour table and the pixels of a larger header
+// move up behind it, so every reader finds the table at byte 40.
+int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_flag,
+              DibHandle* out) {
+    uint8_t raw[DIB_HEADER_SIZE];
+    if (data_len < DIB_HEADER_SIZE) return DIB_ERR_READ;
+    if (!source_read(src, raw, sizeof raw)) return DIB_ERR_READ;
+    const DibInfoHeader hdr = parse_info_header(raw);
+    int status = check_info_header(hdr, data_len);
+    if (status != DIB_OK) return status;
+    uint8_t header40[DIB_HEADER_SIZE];
+    std::memcpy(header40, raw, sizeof raw);
+    put_u32(header40, DIB_HEADER_SIZE);
+    BodyPlan plan;
+    status = plan_body(hdr, header40, data_len, pixel_offset, &plan);
+    if (status != DIB_OK) return status;
+
+    DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (plan.short_data ? PLAT_MEM_ZEROINIT : 0),
+                                 static_cast<size_t>(plan.block_size));
     if (!h) return DIB_ERR_NO_MEMORY;
     uint8_t* base = static_cast<uint8_t*>(plat_mem_lock(h));
     if (!base) {
@@ -137,10 +162,11 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         return DIB_ERR_LOCK;
     }
     std::memcpy(base, header40, sizeof header40);
+    uint8_t* table = base + DIB_HEADER_SIZE;
     if (!source_skip(src, hdr.size - DIB_HEADER_SIZE) ||
-        !source_read(src, base + DIB_HEADER_SIZE, static_cast<size_t>(colour_bytes)) ||
-        !source_skip(src, static_cast<size_t>(gap)) ||
-        !source_read(src, base + DIB_HEADER_SIZE + colour_bytes, static_cast<size_t>(pixels_to_read))) {
+        !source_read(src, table, static_cast<size_t>(plan.colour_bytes)) ||
+        !source_skip(src, static_cast<size_t>(plan.gap)) ||
+        !source_read(src, table + plan.colour_bytes, static_cast<size_t>(plan.pixels_to_read))) {
         plat_mem_unlock(h);
         plat_mem_free(h);
         return DIB_ERR_READ;
@@ -150,13 +176,9 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         put_u32(base + 28, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.y_ppm)));
     }
     plat_mem_unlock(h);
-
-    if (rle) {
-        const int status = dib_decode_rle(&h);
-        if (status != DIB_OK) {
-            plat_mem_free(h);
-            return status;
-        }
+    if (hdr.compression != DIB_COMPRESSION_NONE && (status = dib_decode_rle(&h)) != DIB_OK) {
+        plat_mem_free(h);
+        return status;
     }
     *out = h;
     return DIB_OK;
@@ -253,6 +275,19 @@ void rle_decode(const uint8_t* data, size_t n, const RleTarget& t) {
 
 }  // namespace
 
+namespace {
+
+int check_rle_header(const DibInfoHeader& hdr, uint64_t colour_bytes, size_t block_size) {
+    if (hdr.size < DIB_HEADER_SIZE || hdr.width < 0 || hdr.height < 0) return DIB_ERR_UNSUPPORTED;
+    if (!((hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count == 8) ||
+          (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count == 4)))
+        return DIB_ERR_UNSUPPORTED;
+    if (hdr.size + colour_bytes > block_size) return DIB_ERR_READ;
+    return DIB_OK;
+}
+
+}  // namespace
+
 int dib_decode_rle(DibHandle* var) {
     if (!var || !*var) return DIB_ERR_NO_BITMAP;
     DibHandle src = *var;
@@ -265,15 +300,8 @@ int dib_decode_rle(DibHandle* var) {
         return DIB_ERR_READ;
     }
     std::memcpy(&hdr, base, sizeof hdr);
-
-    int status = DIB_OK;
-    if (hdr.size < DIB_HEADER_SIZE || hdr.width < 0 || hdr.height < 0)
-        status = DIB_ERR_UNSUPPORTED;
-    else if (!((hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count == 8) ||
-               (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count == 4)))
-        status = DIB_ERR_UNSUPPORTED;
     const uint64_t src_colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(&hdr));
-    if (status == DIB_OK && hdr.size + src_colour_bytes > size) status = DIB_ERR_READ;
+    int status = check_rle_header(hdr, src_colour_bytes, size);
     if (status != DIB_OK) {
         plat_mem_unlock(src);
         return status;
