@@ -132,10 +132,7 @@ bool open_action_destination(PdfDocument* doc, PdfObject* catalog) {
 
 bool presentation_actions(PdfDocument* doc, PdfObject* catalog) {
     // PDF/A-1 forbids JavaScript actions.
-    if (doc->pdfa) {
-        doc->last_error = PDFW_ERR_PDFA_SCRIPT;
-        return false;
-    }
+    if (doc->pdfa) return pdfw_fail(doc, PDFW_ERR_PDFA_SCRIPT);
     const PdfViewing& v = doc->viewing;
     char red[16], green[16], blue[16];
     format_channel(v.background & 0xFF, red, sizeof red);
@@ -170,7 +167,8 @@ bool add_fly(PdfDocument* doc, PdfObject* trans, const char* motion, int p) {
 }  // namespace
 
 bool pdfw_catalog_page_mode(PdfDocument* doc, PdfObject* catalog) {
-    if (!doc || !catalog) return false;
+    if (!doc) return false;
+    if (!catalog) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     const PdfViewing& v = doc->viewing;
     if (v.exec_mode == EXEC_FULL_SCREEN || v.exec_mode == EXEC_PRESENTATION)
         return pdfw_dict_set_name(doc, catalog, "PageMode", "FullScreen");
@@ -180,7 +178,8 @@ bool pdfw_catalog_page_mode(PdfDocument* doc, PdfObject* catalog) {
 }
 
 bool pdfw_catalog_page_layout(PdfDocument* doc, PdfObject* catalog) {
-    if (!doc || !catalog) return false;
+    if (!doc) return false;
+    if (!catalog) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     const PdfViewing& v = doc->viewing;
     if (v.exec_mode == EXEC_NORMAL && (v.viewer_flags & FLAG_PAGE_LAYOUT) &&
         v.page_layout >= 0 && v.page_layout <= 5)
@@ -189,7 +188,8 @@ bool pdfw_catalog_page_layout(PdfDocument* doc, PdfObject* catalog) {
 }
 
 bool pdfw_catalog_open_action(PdfDocument* doc, PdfObject* catalog) {
-    if (!doc || !catalog) return false;
+    if (!doc) return false;
+    if (!catalog) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     switch (doc->viewing.exec_mode) {
     case EXEC_NORMAL:
         return open_action_destination(doc, catalog);
@@ -201,7 +201,8 @@ bool pdfw_catalog_open_action(PdfDocument* doc, PdfObject* catalog) {
 }
 
 bool pdfw_catalog_viewer_prefs(PdfDocument* doc, PdfObject* catalog) {
-    if (!doc || !catalog) return false;
+    if (!doc) return false;
+    if (!catalog) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     const PdfViewing& v = doc->viewing;
     if (v.exec_mode != EXEC_NORMAL) return true;
     uint32_t given = 0;
@@ -219,7 +220,8 @@ bool pdfw_catalog_viewer_prefs(PdfDocument* doc, PdfObject* catalog) {
 }
 
 bool pdfw_page_transition(PdfDocument* doc, PdfObject* page) {
-    if (!doc || !page) return false;
+    if (!doc) return false;
+    if (!page) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     const PdfViewing& v = doc->viewing;
     if (v.exec_mode != EXEC_PRESENTATION) return true;
 

@@ -265,10 +265,7 @@ bool pdfw_set_trace(PdfDocument* doc, PdfTraceFn fn, void* opaque) {
 bool pdfw_set_icc_file(PdfDocument* doc, const wchar_t* path) {
     if (!doc) return false;
     size_t n = path ? std::wcslen(path) : 0;
-    if (n == 0) {
-        doc->last_error = PDFW_ERR_ICC_PATH;
-        return false;
-    }
+    if (n == 0) return pdfw_fail(doc, PDFW_ERR_ICC_PATH);
     // Kept whole: a cut path would name another file.
     wchar_t* copy = static_cast<wchar_t*>(pdfw_alloc(doc, (n + 1) * sizeof(wchar_t)));
     if (!copy) return false;

@@ -61,7 +61,7 @@ bool write_info(PdfDocument* doc) {
     bool have_date = pdfw_info_date(date, sizeof date);
     if (!doc->doc_info_obj) {
         pdfw_trace(doc, "PDF: ERROR: pdfw_obj_info: Missing pdf or pdf->doc_info_obj\n");
-        return false;
+        return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     }
     if (!pdfw_set_info(doc, "/Producer", pdfw_producer())) return false;
     // A clock out of range leaves the dates out rather than writing a bad one.
@@ -169,15 +169,9 @@ bool finish_file(PdfDocument* doc) {
 
 bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment) {
     if (!doc) return false;
-    if (doc->out) {
-        doc->last_error = PDFW_ERR_FILE_STATE;
-        return false;
-    }
+    if (doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     doc->stage = PDFW_STAGE_CREATE;
-    if (!path || !*path) {
-        doc->last_error = PDFW_ERR_FILE_OPEN;
-        return false;
-    }
+    if (!path || !*path) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
     size_t n = std::wcslen(path);
     wchar_t* copy = static_cast<wchar_t*>(pdfw_alloc(doc, (n + 1) * sizeof(wchar_t)));
     if (!copy) return false;
@@ -186,10 +180,7 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
     doc->out_path = copy;
 
     doc->out = plat_wfopen(path, "w+b");
-    if (!doc->out) {
-        doc->last_error = PDFW_ERR_FILE_OPEN;
-        return false;
-    }
+    if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
     const char* version = nullptr;
     switch (doc->required_version) {
     case 0x103: version = "%PDF-1.3"; break;
@@ -226,15 +217,14 @@ bool pdfw_page_kids(PdfDocument* doc) {
 }
 
 bool pdfw_set_info(PdfDocument* doc, const char* key, const wchar_t* value) {
-    if (!doc || !doc->doc_info_obj || !key) return false;
+    if (!doc) return false;
+    if (!doc->doc_info_obj) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
+    if (!key) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     const char* name = key_without_slash(key);
     if (!value || !*value) return pdfw_dict_set_text(doc, doc->doc_info_obj, name, nullptr, 0);
     size_t n = std::wcslen(value);
     // A text string holds at most 2048 bytes; longer text cannot fit.
-    if (n > 2048) {
-        doc->last_error = PDFW_ERR_STRING_LENGTH;
-        return false;
-    }
+    if (n > 2048) return pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
     uint16_t* units = static_cast<uint16_t*>(pdfw_alloc(doc, 2 * n * sizeof(uint16_t)));
     if (!units) return false;
     int32_t count = 0;
@@ -255,12 +245,11 @@ bool pdfw_set_info(PdfDocument* doc, const char* key, const wchar_t* value) {
 }
 
 bool pdfw_set_info_bytes(PdfDocument* doc, const char* key, const char* text) {
-    if (!doc || !doc->doc_info_obj || !key) return false;
+    if (!doc) return false;
+    if (!doc->doc_info_obj) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
+    if (!key) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     size_t n = text ? std::strlen(text) : 0;
-    if (n > size_t(INT32_MAX) / 2) {
-        doc->last_error = PDFW_ERR_STRING_LENGTH;
-        return false;
-    }
+    if (n > size_t(INT32_MAX) / 2) return pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
     return pdfw_dict_set_bytes(doc, doc->doc_info_obj, key_without_slash(key), text,
                                int32_t(n));
 }
@@ -289,10 +278,7 @@ bool pdfw_info_date(char* buffer, size_t size) {
 
 bool pdfw_file_close(PdfDocument* doc) {
     if (!doc) return false;
-    if (!doc->out) {
-        doc->last_error = PDFW_ERR_FILE_STATE;
-        return false;
-    }
+    if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     doc->stage = PDFW_STAGE_CLOSE;
     if (doc->security.dict_present) {
         pdfw_trace(doc, "PDF: pdfw_file_close: pdfw_obj_encrypt()\n");

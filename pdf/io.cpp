@@ -34,10 +34,7 @@ const char* const kKeywords[] = {
 bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const char* text) {
     if (!doc) return false;
     if (length <= 0) return true;
-    if (!doc->out) {
-        doc->last_error = PDFW_ERR_FILE_STATE;
-        return false;
-    }
+    if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     // The cross-reference table holds 10-digit offsets; a file beyond them
     // could not be indexed.
     if (length > PDFW_MAX_FILE_OFFSET - doc->position) {
@@ -90,7 +87,7 @@ bool write_name(PdfDocument* doc, const char* name) {
 
 bool write_hexstring(PdfDocument* doc, const void* bytes, int32_t length) {
     static const char kHex[] = "0123456789abcdef";
-    if (length < 0 || (length > 0 && !bytes)) return false;
+    if (length < 0 || (length > 0 && !bytes)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     size_t text_length = 2 * size_t(length) + 2;
     uint8_t* copy = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(length) + text_length));
     if (!copy) return false;
@@ -110,7 +107,7 @@ bool write_hexstring(PdfDocument* doc, const void* bytes, int32_t length) {
 }
 
 bool write_ref(PdfDocument* doc, const PdfObjectId* id) {
-    if (!id) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     char text[40];
     std::snprintf(text, sizeof text, "%ld %u R", long(id->number), unsigned(id->generation));
     return pdfw_io_cstring(doc, text);
@@ -126,12 +123,13 @@ const char* pdfw_token_name(int kind) {
 int64_t pdfw_io_position(const PdfDocument* doc) { return doc ? doc->position : 0; }
 
 bool pdfw_io_data(PdfDocument* doc, const void* bytes, int64_t length) {
-    if (length > 0 && !bytes) return false;
+    if (length > 0 && !bytes) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return channel_write(doc, bytes, length, nullptr);
 }
 
 bool pdfw_io_cstring(PdfDocument* doc, const char* text) {
-    if (!doc || !text) return false;
+    if (!doc) return false;
+    if (!text) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return channel_write(doc, text, int64_t(std::strlen(text)), text);
 }
 
@@ -141,7 +139,8 @@ bool pdfw_io_line(PdfDocument* doc, const char* text) {
 }
 
 bool pdfw_io_printf(PdfDocument* doc, const char* format, ...) {
-    if (!doc || !format) return false;
+    if (!doc) return false;
+    if (!format) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     char line[256];
     va_list args;
     va_start(args, format);
@@ -163,7 +162,7 @@ bool pdfw_io_token(PdfDocument* doc, int kind, char separator, const void* paylo
     case PDF_TOKEN_STREAM:
         break;
     case PDF_TOKEN_NUMBER:
-        ok = payload && pdfw_io_cstring(doc, static_cast<const char*>(payload));
+        ok = pdfw_io_cstring(doc, static_cast<const char*>(payload));
         break;
     case PDF_TOKEN_LITSTRING:
         ok = pdfw_io_litstring(doc, payload, length);
@@ -172,13 +171,14 @@ bool pdfw_io_token(PdfDocument* doc, int kind, char separator, const void* paylo
         ok = write_hexstring(doc, payload, length);
         break;
     case PDF_TOKEN_NAME:
-        ok = payload && write_name(doc, static_cast<const char*>(payload));
+        ok = payload ? write_name(doc, static_cast<const char*>(payload))
+                     : pdfw_fail(doc, PDFW_ERR_ARGUMENT);
         break;
     case PDF_TOKEN_INDIRECT:
         ok = write_ref(doc, static_cast<const PdfObjectId*>(payload));
         break;
     default:
-        if (kind < 0 || kind > PDF_TOKEN_STREAM) return false;
+        if (kind < 0 || kind > PDF_TOKEN_STREAM) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
         ok = pdfw_io_cstring(doc, kKeywords[kind]);
         break;
     }
@@ -187,11 +187,9 @@ bool pdfw_io_token(PdfDocument* doc, int kind, char separator, const void* paylo
 }
 
 bool pdfw_io_litstring(PdfDocument* doc, const void* bytes, int32_t length) {
-    if (!doc || length < 0 || (length > 0 && !bytes)) return false;
-    if (length > kMaxString) {
-        doc->last_error = PDFW_ERR_STRING_LENGTH;
-        return false;
-    }
+    if (!doc) return false;
+    if (length < 0 || (length > 0 && !bytes)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    if (length > kMaxString) return pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
     // Encryption works on a copy so the caller's bytes stay intact.
     uint8_t work[kMaxString];
     if (length > 0) std::memcpy(work, bytes, size_t(length));

@@ -12,7 +12,10 @@ constexpr size_t kMaxSegment = 127;
 
 // One block holds the node and its payload, which follows it.
 PdfObject* make_node(PdfDocument* doc, int kind, const void* payload, int32_t length) {
-    if (length < 0) return nullptr;
+    if (length < 0) {
+        pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+        return nullptr;
+    }
     void* block = pdfw_alloc(doc, sizeof(PdfObject) + size_t(length) + 1);
     if (!block) return nullptr;
     PdfObject* node = static_cast<PdfObject*>(block);
@@ -29,7 +32,10 @@ PdfObject* make_node(PdfDocument* doc, int kind, const void* payload, int32_t le
 
 PdfObject* make_text_node(PdfDocument* doc, int kind, const char* text) {
     size_t n = std::strlen(text);
-    if (n > size_t(INT32_MAX) - 1 - sizeof(PdfObject)) return nullptr;
+    if (n > size_t(INT32_MAX) - 1 - sizeof(PdfObject)) {
+        pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
+        return nullptr;
+    }
     return make_node(doc, kind, text, int32_t(n));
 }
 
@@ -62,7 +68,8 @@ bool is_string(const PdfObject* node) {
 }
 
 bool remove_key(PdfDocument* doc, PdfObject* dict, const char* key) {
-    if (!doc || !is_dict(dict) || !key) return false;
+    if (!doc) return false;
+    if (!is_dict(dict) || !key) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     PdfObject** link = find_key(dict, key);
     if (!link) return true;
     PdfObject* key_node = *link;
@@ -77,7 +84,7 @@ bool array_add(PdfDocument* doc, PdfObject* array, PdfObject* node) {
     if (!node) return false;
     if (!is_array(array)) {
         pdfw_object_free(doc, node);
-        return false;
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     }
     append_child(array, node);
     return true;
@@ -103,7 +110,7 @@ bool pdfw_dict_set(PdfDocument* doc, PdfObject* dict, const char* key, PdfObject
     if (!value) return false;
     if (!doc || !is_dict(dict) || !key) {
         pdfw_object_free(doc, value);
-        return false;
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     }
     if (PdfObject** link = find_key(dict, key)) {
         PdfObject* old = (*link)->next;
@@ -146,7 +153,8 @@ bool pdfw_dict_set_string(PdfDocument* doc, PdfObject* dict, const char* key,
 bool pdfw_dict_set_bytes(PdfDocument* doc, PdfObject* dict, const char* key,
                          const void* bytes, int32_t length) {
     if (!bytes || length == 0) return remove_key(doc, dict, key);
-    if (!doc || length < 0) return false;
+    if (!doc) return false;
+    if (length < 0) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return pdfw_dict_set(doc, dict, key, make_node(doc, PDF_TOKEN_LITSTRING, bytes, length));
 }
 
@@ -167,7 +175,7 @@ bool pdfw_dict_set_format(PdfDocument* doc, PdfObject* dict, const char* key,
     for (const char* p = templ; *p; ++p) {
         if (p[0] == '%' && p[1] == 's') {
             // A placeholder without an argument would read past the list.
-            if (used >= nargs || !args) return false;
+            if (used >= nargs || !args) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
             length += int64_t(args[used] ? std::strlen(args[used]) : 0);
             ++used;
             ++p;
@@ -179,7 +187,7 @@ bool pdfw_dict_set_format(PdfDocument* doc, PdfObject* dict, const char* key,
             }
         }
     }
-    if (length > INT32_MAX / 2) return false;
+    if (length > INT32_MAX / 2) return pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
     PdfObject* node = make_node(doc, PDF_TOKEN_LITSTRING, nullptr, int32_t(length));
     if (!node) return false;
     char* out = node->text;
@@ -230,7 +238,8 @@ PdfObject* pdfw_dict_set_dict(PdfDocument* doc, PdfObject* dict, const char* key
 }
 
 bool pdfw_array_add_name(PdfDocument* doc, PdfObject* array, const char* name) {
-    if (!doc || !name) return false;
+    if (!doc) return false;
+    if (!name) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return array_add(doc, array, make_text_node(doc, PDF_TOKEN_NAME, name));
 }
 
@@ -258,12 +267,17 @@ bool pdfw_array_add_ref(PdfDocument* doc, PdfObject* array, PdfObjectId id) {
 
 bool pdfw_array_add_bytes(PdfDocument* doc, PdfObject* array, const void* bytes,
                           int32_t length) {
-    if (!doc || !bytes || length < 0) return false;
+    if (!doc) return false;
+    if (!bytes || length < 0) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return array_add(doc, array, make_node(doc, PDF_TOKEN_LITSTRING, bytes, length));
 }
 
 PdfObject* pdfw_text_string(PdfDocument* doc, const uint16_t* units, int32_t count) {
-    if (!doc || count < 0 || (count > 0 && !units)) return nullptr;
+    if (!doc) return nullptr;
+    if (count < 0 || (count > 0 && !units)) {
+        pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+        return nullptr;
+    }
     bool ascii = true;
     for (int32_t i = 0; i < count && ascii; ++i) ascii = units[i] <= 0x7F;
     int64_t size = ascii ? count : 2 * int64_t(count) + 2;
@@ -361,12 +375,14 @@ bool pdfw_obj_begin(PdfDocument* doc, PdfObjectId id) {
 bool pdfw_obj_end(PdfDocument* doc) { return pdfw_io_line(doc, "endobj"); }
 
 bool pdfw_object(PdfDocument* doc, PdfObjectId id, PdfObject* value) {
-    if (!doc || !value) return false;
+    if (!doc) return false;
+    if (!value) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     return pdfw_obj_begin(doc, id) && pdfw_object_sub(doc, value) && pdfw_obj_end(doc);
 }
 
 bool pdfw_object_sub(PdfDocument* doc, PdfObject* value) {
-    if (!doc || !value) return false;
+    if (!doc) return false;
+    if (!value) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     switch (value->kind) {
     case PDF_TOKEN_TRUE:
     case PDF_TOKEN_FALSE:
@@ -393,7 +409,7 @@ bool pdfw_object_sub(PdfDocument* doc, PdfObject* value) {
     }
     default:
         pdfw_trace(doc, "PDF: Error: pdfw_object_sub can't handle %s\n",
-                    pdfw_token_name(value->kind));
-        return false;
+                   pdfw_token_name(value->kind));
+        return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     }
 }

@@ -206,7 +206,11 @@ size_t pdfw_xmp_text(const uint16_t* units, int32_t count, char* out) {
 }
 
 char* pdfw_xmp_packet(PdfDocument* doc, PdfObject* info, int32_t* length) {
-    if (!doc || !length) return nullptr;
+    if (!doc) return nullptr;
+    if (!length) {
+        pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+        return nullptr;
+    }
     // Counted first, so the packet is made in one block of its exact size.
     size_t size = fill_template(doc, info, nullptr);
     char* packet = static_cast<char*>(pdfw_alloc(doc, size));

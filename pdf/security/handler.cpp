@@ -133,16 +133,10 @@ bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
                          const char* user_password, int key_size_choice,
                          int32_t permissions) {
     if (!doc) return false;
-    if (doc->pdfa) {
-        doc->last_error = PDFW_ERR_PDFA_ENCRYPTION;
-        return false;
-    }
+    if (doc->pdfa) return pdfw_fail(doc, PDFW_ERR_PDFA_ENCRYPTION);
     // Objects already in the file would stay in clear text under an
     // encryption dictionary, and the digest can be finalised only once.
-    if (doc->out || doc->position > 0 || doc->security.dict_present) {
-        doc->last_error = PDFW_ERR_FILE_STATE;
-        return false;
-    }
+    if (doc->out || doc->position > 0 || doc->security.dict_present) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     PdfObjectId dict_id;
     if (!pdfw_obj_new(doc, &dict_id, 0)) return false;
 
