@@ -83,10 +83,8 @@ bool write_page(PdfDocument* doc, PdfObjectId resources, PdfObjectId contents) {
         PdfObject* list = pdfw_dict_set_array(doc, page, "Contents");
         ok = list && pdfw_array_add_ref(doc, list, contents);
     }
-    if (ok) {
-        pdfw_page_transition(doc, page);
-        ok = pdfw_object(doc, id, page);
-    }
+    // A page that lost its transition for want of memory is not complete.
+    ok = ok && pdfw_page_transition(doc, page) && pdfw_object(doc, id, page);
     pdfw_object_free(doc, page);
     return ok;
 }

@@ -207,6 +207,43 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
     }
 }
 
+TEST_F(ImageTest, EncodingsItCannotProduceAreRefusedBeforeAnyOutput) {
+    const size_t before = written().size();
+    const int kFilters[] = {PDFW_FILTER_ASCIIHEX, PDFW_FILTER_ASCII85, PDFW_FILTER_LZW,
+                            PDFW_FILTER_RUNLENGTH, PDFW_FILTER_JBIG2, PDFW_FILTER_JPX,
+                            PDFW_FILTER_CRYPT, 11, -2};
+    for (int filter : kFilters) {
+        ASSERT_TRUE(pdfw_set_encoding(doc, 1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 1));
+        doc->encoding.truecolour = filter;
+        doc->last_error = 0;
+        Written w = write(make_dib(8, 8, 24, 3780));
+        EXPECT_FALSE(w.ok) << filter;
+        EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILTER) << filter;
+        EXPECT_EQ(w.said, "") << "no statistics of data never made, filter " << filter;
+    }
+    EXPECT_EQ(written().size(), before);
+}
+
+// The JPEG adapter locks the bitmap itself and gives it back on failure.
+TEST_F(ImageTest, JpegAdapterUnlocksOnFailure) {
+    DibHandle dib = make_dib(10, 4, 24, 3780);
+    DibInfoHeader* h = nullptr;
+    dib_lock_bits(dib, &h);
+    h->bit_count = 16;  // a depth no JPEG input takes: too few scanlines
+    dib_unlock(dib);
+    uint8_t buffer[64];
+    uint8_t* out = buffer;
+    uint32_t size = sizeof buffer;
+    const int64_t in_use = pdfw_mem_in_use(doc);
+    std::string said = stdout_of([&] { EXPECT_NE(dct_encode(doc, &out, &size, dib, 75, 0), 0); });
+    EXPECT_NE(said.find("PDF:ERROR:JPG:"), std::string::npos) << said;
+    EXPECT_EQ(plat_mem_lock_count(dib), 0u);
+    EXPECT_EQ(out, buffer);
+    EXPECT_EQ(pdfw_mem_in_use(doc), in_use);
+    EXPECT_NE(dct_encode(doc, &out, &size, nullptr, 75, 0), 0);
+    dib_command(DIB_OP_FREE, &dib, nullptr);
+}
+
 TEST_F(ImageTest, JpegLargerThanItsBufferIsWrittenWhole) {
     // Grey noise at quality 100 codes to more than its samples plus the
     // 1024 bytes of slack, so the encoder hands back a larger buffer.

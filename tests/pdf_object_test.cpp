@@ -57,6 +57,7 @@ TEST_F(Document, SettingsRefuseBadValues) {
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
     EXPECT_FALSE(pdfw_set_rotation(doc, 45));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ARGUMENT);
     EXPECT_EQ(doc->rotation, 0);
     EXPECT_TRUE(pdfw_set_rotation(doc, 270));
     EXPECT_EQ(doc->rotation, 270);
@@ -70,9 +71,11 @@ TEST_F(Document, SettingsRefuseBadValues) {
     EXPECT_EQ(doc->page_height, 5678);
 
     EXPECT_TRUE(pdfw_set_encoding(doc, 1, -1, 0, -1, -1, 4, -1, -1, 0, 0, 1));
-    EXPECT_EQ(doc->encoding.truecolour, 8);
-    EXPECT_EQ(doc->encoding.truecolour_quality, 0);
-    EXPECT_EQ(doc->encoding.grey, 4);
+    PdfEncodingChoices e{};
+    ASSERT_TRUE(pdfw_get_encodings(doc, &e));
+    EXPECT_EQ(e.truecolour, 8);
+    EXPECT_EQ(e.truecolour_quality, 0);
+    EXPECT_EQ(e.grey, 4);
 
     pdfw_require_version(doc, 0x105);
     pdfw_require_version(doc, 0x104);
@@ -89,9 +92,67 @@ TEST_F(Document, SettingsRefuseBadValues) {
     EXPECT_EQ(doc->pdfa, 1);
     EXPECT_FALSE(pdfw_set_encoding(doc, 1, 3, 75, -1, -1, 8, 75, 6, 0, 0, 1));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_PDFA_LZW);
-    EXPECT_EQ(doc->encoding.grey, 4);  // nothing stored
+    e.grey = PDFW_FILTER_LZW;
+    EXPECT_FALSE(pdfw_set_encodings(doc, &e));
+    ASSERT_TRUE(pdfw_get_encodings(doc, &e));
+    EXPECT_EQ(e.grey, 4);  // nothing stored
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_PDFA_LZW);
 }
+
+// Every refusal of a public call leaves a cause, and every cause has a text.
+struct Refusal {
+    const char* name;
+    bool (*call)(PdfDocument* doc);
+    int error;
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+
+class Refusals : public testing::TestWithParam<Refusal> {
+protected:
+    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
+};
+
+TEST_P(Refusals, NameTheirCause) {
+    PdfDocument* doc = nullptr;
+    ASSERT_TRUE(pdfw_new(&doc));
+    pdfw_set_trace(doc, nullptr, nullptr);
+    EXPECT_FALSE(GetParam().call(doc));
+    EXPECT_EQ(pdfw_last_error(doc), GetParam().error);
+    EXPECT_STRNE(pdfw_strerror(GetParam().error), pdfw_strerror(12345));
+    pdfw_destroy(&doc);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, Refusals,
+    testing::Values(
+        Refusal{"rotation", [](PdfDocument* d) { return pdfw_set_rotation(d, 45); }, PDFW_ERR_ARGUMENT},
+        Refusal{"page_size", [](PdfDocument* d) { return pdfw_set_page_size(d, 0, 0, 0, 0, 9); },
+                PDFW_ERR_ARGUMENT},
+        Refusal{"next_page_size",
+                [](PdfDocument* d) { return pdfw_set_next_page_size(d, 4, 0, 0, 9, 9); },
+                PDFW_ERR_ARGUMENT},
+        Refusal{"page_rotation", [](PdfDocument* d) { return pdf_page_set_rotate(d, 45); },
+                PDFW_ERR_ARGUMENT},
+        Refusal{"viewing", [](PdfDocument* d) { return pdfw_set_viewing(d, nullptr); },
+                PDFW_ERR_ARGUMENT},
+        Refusal{"encodings", [](PdfDocument* d) { return pdfw_set_encodings(d, nullptr); },
+                PDFW_ERR_ARGUMENT},
+        Refusal{"info_before_file", [](PdfDocument* d) { return pdfw_set_info(d, "/Title", L"t"); },
+                PDFW_ERR_FILE_STATE},
+        Refusal{"page_before_file",
+                [](PdfDocument* d) { return pdfw_impage(d, nullptr, nullptr, nullptr); },
+                PDFW_ERR_FILE_STATE},
+        Refusal{"close_before_file", [](PdfDocument* d) { return pdfw_file_close(d); },
+                PDFW_ERR_FILE_STATE},
+        Refusal{"no_path", [](PdfDocument* d) { return pdfw_file_create(d, L"", nullptr); },
+                PDFW_ERR_FILE_OPEN},
+        Refusal{"icc_path", [](PdfDocument* d) { return pdfw_set_icc_file(d, nullptr); },
+                PDFW_ERR_ICC_PATH},
+        Refusal{"long_line",
+                [](PdfDocument* d) { return pdfw_io_printf(d, "%0300d", 1); },
+                PDFW_ERR_LINE_LENGTH}),
+    [](const testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
 
 TEST_F(Document, ObjectTable) {
     PdfDocument* doc = nullptr;
@@ -312,6 +373,99 @@ TEST_F(StreamObject, CompressesOnlyWhenItPays) {
                                     "\n>>\nstream\n" + r + "\nendstream\nendobj\n");
     }
 }
+
+// The stream writer: where /Length and the Flate filter go, bodies given
+// in pieces or handed over whole, dictionary lines that are refused, and
+// an abandoned stream that leaves no trace in the file.
+struct StreamCase {
+    const char* name;
+    unsigned flags;
+    int32_t margin;
+    std::vector<std::string> entries;  // "HEX" adds the two-colour table line
+    std::vector<std::string> pieces;   // body pieces; one piece is adopted
+    bool end;                          // false: abandoned
+    int error;                         // 0 when the end succeeds
+    const char* head;                  // up to "stream\n"; # for the length
+    bool flate;                        // the body decodes with zlib
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamWriter : public testing::TestWithParam<StreamCase> {
+protected:
+    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
+};
+
+const std::string kText(600, 'q');
+
+TEST_P(StreamWriter, WritesTheWholeObjectAtTheEnd) {
+    const StreamCase& c = GetParam();
+    MemoryChannel ch;
+    PdfObjectId id{};
+    ASSERT_TRUE(pdfw_obj_new(ch.doc, &id, 0));
+    PdfStream s;
+    pdfw_stream_begin(ch.doc, &s, id, c.flags, c.margin);
+    for (const std::string& e : c.entries) {
+        static const uint8_t kRgb[6] = {0xFF, 0, 0, 0, 0, 0xFF};
+        if (e == "HEX")
+            pdfw_stream_entry_hex(&s, "/ColorSpace [/Indexed /DeviceRGB 1 ", kRgb, 6, "]");
+        else
+            pdfw_stream_entry(&s, "%s", e.c_str());
+    }
+    std::string body;
+    for (const std::string& piece : c.pieces) body += piece;
+    if (c.pieces.size() == 1) {
+        auto* block = static_cast<uint8_t*>(pdfw_alloc(ch.doc, body.size()));
+        std::memcpy(block, body.data(), body.size());
+        pdfw_stream_adopt(&s, block, int64_t(body.size()));
+    } else {
+        for (const std::string& piece : c.pieces) pdfw_stream_write(&s, piece.data(), int64_t(piece.size()));
+    }
+    if (!c.end) {
+        pdfw_stream_abandon(&s);
+        EXPECT_EQ(ch.text(), "");
+        return;
+    }
+    EXPECT_EQ(pdfw_stream_end(&s), c.error == 0);
+    EXPECT_EQ(pdfw_last_error(ch.doc), c.error);
+    const std::string out = ch.text();
+    if (c.error) {
+        EXPECT_EQ(out, "") << "a failed stream writes nothing";
+        return;
+    }
+    const size_t stream = out.find("stream\n");
+    ASSERT_NE(stream, std::string::npos) << out;
+    std::string head = out.substr(0, stream + 7);
+    const size_t at = head.find("/Length ") + 8;
+    const size_t length = std::stoul(head.substr(at));
+    head.replace(at, std::to_string(length).size(), "#");
+    EXPECT_EQ(head, c.head);
+    const std::string data = out.substr(stream + 7, length);
+    EXPECT_EQ(out.substr(stream + 7 + length), "\nendstream\nendobj\n");
+    EXPECT_EQ(c.flate ? inflate_all(data, body.size()) : data, body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamWriter,
+    testing::Values(
+        StreamCase{"entries_then_length", 0, 0, {"/Type /Metadata", "/Subtype /XML"},
+                   {"abc", "def", ""}, true, 0,
+                   "4 0 obj\n<<\n/Type /Metadata\n/Subtype /XML\n/Length #\n>>\nstream\n", false},
+        StreamCase{"adopted_body", 0, 0, {"HEX"}, {"xyz"}, true, 0,
+                   "4 0 obj\n<<\n/ColorSpace [/Indexed /DeviceRGB 1 <ff00000000ff>]\n/Length #\n"
+                   ">>\nstream\n", false},
+        StreamCase{"filter_then_length", PDFW_STREAM_FLATE, 0, {"/N 3"}, {kText}, true, 0,
+                   "4 0 obj\n<<\n/N 3\n/Filter /FlateDecode\n/Length #\n>>\nstream\n", true},
+        StreamCase{"length_then_filter", PDFW_STREAM_FLATE | PDFW_STREAM_LENGTH_FIRST, 21, {},
+                   {kText.substr(0, 300), kText.substr(300)}, true, 0,
+                   "4 0 obj\n<<\n/Length #\n/Filter /FlateDecode\n>>\nstream\n", true},
+        StreamCase{"too_small_to_pay", PDFW_STREAM_FLATE | PDFW_STREAM_LENGTH_FIRST, 21, {},
+                   {"q\nQ\n"}, true, 0, "4 0 obj\n<<\n/Length #\n>>\nstream\n", false},
+        StreamCase{"entry_too_long", 0, 0, {std::string(256, 'k')}, {"a", "b"}, true,
+                   PDFW_ERR_LINE_LENGTH, "", false},
+        StreamCase{"abandoned", PDFW_STREAM_FLATE, 0, {"/N 3"}, {kText, "more"}, false, 0, "",
+                   false}),
+    [](const testing::TestParamInfo<StreamCase>& i) { return std::string(i.param.name); });
 
 // zlib infcover style: every allocation of a small object tree can fail; each
 // failure is clean and leaves nothing allocated.

@@ -52,6 +52,7 @@ inline void WriterFixture::SetUp() {
 
 inline void WriterFixture::TearDown() {
     if (doc) pdfw_destroy(&doc);
+    EXPECT_EQ(pdfw_mem_all_in_use(), 0) << "writer memory left after destroy";
     remove_tree(dir);
 }
 
