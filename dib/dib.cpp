@@ -19,6 +19,35 @@ int default_entries(unsigned bit_count) {
     }
 }
 
+struct StatusText {
+    int status;
+    const char* text;
+};
+const StatusText kStatusTexts[] = {
+    {DIB_OK, "no error"},
+    {DIB_UNKNOWN_OPERATION, "unknown operation, or an empty private clipboard format"},
+    {DIB_ERR_NO_MEMORY, "out of memory"},
+    {DIB_ERR_NO_BITMAP, "no bitmap"},
+    {DIB_ERR_LOCK, "the bitmap cannot be read"},
+    {DIB_ERR_STRETCH_MODE, "no drawing surface"},
+    {DIB_ERR_DRAW, "the surface cannot draw this bitmap"},
+    {DIB_ERR_BIT_COUNT, "bit count not supported"},
+    {DIB_ERR_OPEN_READ, "file cannot be opened for reading"},
+    {DIB_ERR_OPEN_WRITE, "file cannot be opened for writing"},
+    {DIB_ERR_READ, "file cannot be read or is truncated"},
+    {DIB_ERR_WRITE, "file cannot be written"},
+    {DIB_ERR_FILE_SIZE, "file size field is too small"},
+    {DIB_ERR_SEEK, "file cannot be positioned"},
+    {DIB_ERR_CLIP_OPEN, "the clipboard cannot be opened"},
+    {DIB_ERR_CLIP_CLOSE, "the clipboard cannot be closed"},
+    {DIB_ERR_CLIP_NO_DIB, "no bitmap on the clipboard"},
+    {DIB_ERR_CLIP_NO_DATA, "no data on the clipboard"},
+    {DIB_ERR_CLIP_SET, "the clipboard does not take the bitmap"},
+    {DIB_ERR_UNSUPPORTED, "bitmap format not supported"},
+    {DIB_ERR_ANGLE, "angle is not a multiple of 90 degrees"},
+    {DIB_ERR_NO_VIEW, "no view"},
+};
+
 // Locks a block that is at least a 40-byte header long; null otherwise (and
 // then the block is left unlocked).
 DibInfoHeader* lock_header(DibHandle h) {
@@ -233,6 +262,12 @@ int dib_create(int32_t width, int32_t height, int bit_count, int32_t x_ppm,
     plat_mem_unlock(h);
     *out = h;
     return DIB_OK;
+}
+
+const char* dib_strerror(int status) {
+    for (const StatusText& t : kStatusTexts)
+        if (t.status == status) return t.text;
+    return "unknown status";
 }
 
 int dib_view_open(DibView* view, DibHandle h) {

@@ -71,6 +71,10 @@ enum {
     DIB_ERR_NO_VIEW = -111,
 };
 
+// A short English text for a status: "no error", "file cannot be opened
+// for reading", ...; "unknown status" for others.
+const char* dib_strerror(int status);
+
 // Operation codes of dib_command.
 enum {
     DIB_OP_LOAD = 1,

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "dib/dib.h"
@@ -355,6 +356,21 @@ TEST(DibDescribe, ResolutionAndPhysicalSize) {
     EXPECT_EQ(dib_describe(b.h, 2, small, sizeof small), DIB_OK);
     EXPECT_STREQ(small, "0.84");
     EXPECT_EQ(dib_describe(nullptr, 0, text, sizeof text), DIB_ERR_NO_BITMAP);
+}
+
+TEST(DibStrerror, EveryStatusHasItsOwnText) {
+    const int statuses[] = {DIB_OK, DIB_UNKNOWN_OPERATION, DIB_ERR_NO_MEMORY, DIB_ERR_NO_BITMAP,
+                            DIB_ERR_LOCK, DIB_ERR_STRETCH_MODE, DIB_ERR_DRAW, DIB_ERR_BIT_COUNT,
+                            DIB_ERR_OPEN_READ, DIB_ERR_OPEN_WRITE, DIB_ERR_READ, DIB_ERR_WRITE,
+                            DIB_ERR_FILE_SIZE, DIB_ERR_SEEK, DIB_ERR_CLIP_OPEN, DIB_ERR_CLIP_CLOSE,
+                            DIB_ERR_CLIP_NO_DIB, DIB_ERR_CLIP_NO_DATA, DIB_ERR_CLIP_SET,
+                            DIB_ERR_UNSUPPORTED, DIB_ERR_ANGLE, DIB_ERR_NO_VIEW};
+    std::set<std::string> seen;
+    for (int status : statuses) {
+        const std::string text = dib_strerror(status);
+        EXPECT_NE(text, dib_strerror(-12345)) << status;
+        EXPECT_TRUE(seen.insert(text).second) << status << " shares " << text;
+    }
 }
 
 }  // namespace
