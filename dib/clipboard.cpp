@@ -24,7 +24,7 @@ int normalise_taken(DibHandle h) {
     uint8_t* base = static_cast<uint8_t*>(plat_mem_lock(h));
     if (!base) return DIB_ERR_LOCK;
     int status = DIB_OK;
-    DibInfoHeader hdr;
+    DibInfoHeader hdr{};
     if (size < sizeof hdr) {
         status = DIB_ERR_NO_BITMAP;
     } else {
@@ -32,7 +32,7 @@ int normalise_taken(DibHandle h) {
         if (hdr.compression != DIB_COMPRESSION_NONE) status = DIB_ERR_UNSUPPORTED;
     }
     if (status == DIB_OK) {
-        const int64_t rows = hdr.height < 0 ? -static_cast<int64_t>(hdr.height) : hdr.height;
+        const int64_t rows = dib_rows(hdr.height);
         const int64_t colour_bytes = 4 * static_cast<int64_t>(dib_palette_entries(&hdr));
         const int64_t body = colour_bytes + dib_stride(hdr.width, hdr.bit_count) * rows;
         if (hdr.size < DIB_HEADER_SIZE || hdr.width < 0 ||

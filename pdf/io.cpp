@@ -178,7 +178,8 @@ bool pdfw_io_token(PdfDocument* doc, int kind, char separator, const void* paylo
         ok = write_ref(doc, static_cast<const PdfObjectId*>(payload));
         break;
     default:
-        if (kind < 0 || kind > PDF_TOKEN_STREAM) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+        if (kind < 0 || kind >= int(sizeof kKeywords / sizeof kKeywords[0]))
+            return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
         ok = pdfw_io_cstring(doc, kKeywords[kind]);
         break;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up and the whole test suite: an optimised build, a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded fuzz run.
+# Set-up and the whole test suite: an optimised build with static analysis,
+# a build under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# bounded fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,6 +23,7 @@ run_tests() {
 }
 
 bash scripts/build.sh release
+bash scripts/lint.sh build/release
 run_tests release
 
 bash scripts/build.sh asan
