@@ -3,12 +3,57 @@
 #include "dib/dib.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
 namespace {
 
 constexpr size_t FILE_HEADER_SIZE = 14;
+
+// Compression codes of bit-field masks (with and without alpha) and of
+// embedded JPEG and PNG data.
+enum {
+    COMPRESSION_BITFIELDS = 3,
+    COMPRESSION_JPEG = 4,
+    COMPRESSION_PNG = 5,
+    COMPRESSION_ALPHA_BITFIELDS = 6,
+};
+
+thread_local int t_load_cause = DIB_CAUSE_NONE;
+
+// Records what a load found and returns its status.
+int refuse(int status, int cause) {
+    t_load_cause = cause;
+    return status;
+}
+
+const char* const kCauseTexts[] = {
+    "no error",
+    "no such file",
+    "permission denied",
+    "it is a directory",
+    "the file cannot be opened",
+    "not a BMP file",
+    "the file header's size field is too small",
+    "not a regular file (cannot seek)",
+    "the file is truncated",
+    "OS/2 bitmap headers are not supported",
+    "unknown information header size",
+    "bit-field colour masks are not supported",
+    "BMP files holding JPEG or PNG data are not supported",
+    "unknown compression method",
+    "run-length data does not match the bit count",
+    "top-down run-length data is not allowed",
+    "unsupported bit count",
+    "negative width",
+    "invalid height",
+    "the bitmap is too large",
+    "out of memory",
+    "reading the file failed",
+};
+static_assert(sizeof kCauseTexts / sizeof kCauseTexts[0] == DIB_CAUSE_READ + 1,
+              "a text for every cause");
 
 uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -52,8 +97,8 @@ bool source_skip(Source* s, size_t n) {
 // Checks the 14-byte file header: -2 for no BMP, -15 for a size field of 13
 // or less.
 int check_file_header(const uint8_t* fh) {
-    if (fh[0] != 'B' || fh[1] != 'M') return DIB_ERR_NO_BITMAP;
-    if (get_u32(fh + 2) <= 13) return DIB_ERR_FILE_SIZE;
+    if (fh[0] != 'B' || fh[1] != 'M') return refuse(DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP);
+    if (get_u32(fh + 2) <= 13) return refuse(DIB_ERR_FILE_SIZE, DIB_CAUSE_FILE_SIZE_FIELD);
     return DIB_OK;
 }
 
@@ -75,24 +120,44 @@ DibInfoHeader parse_info_header(const uint8_t* raw) {
 
 // What the loader takes: the header kinds, compressions and depths it
 // reads, against the data_len bytes that follow the file header.
+int check_compression(const DibInfoHeader& hdr) {
+    switch (hdr.compression) {
+    case DIB_COMPRESSION_NONE: return DIB_OK;
+    case DIB_COMPRESSION_RLE8:
+        return hdr.bit_count == 8 ? DIB_OK : refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_RLE_DEPTH);
+    case DIB_COMPRESSION_RLE4:
+        return hdr.bit_count == 4 ? DIB_OK : refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_RLE_DEPTH);
+    case COMPRESSION_BITFIELDS:
+    case COMPRESSION_ALPHA_BITFIELDS: return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_BITFIELDS);
+    case COMPRESSION_JPEG:
+    case COMPRESSION_PNG: return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED);
+    default: return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_COMPRESSION);
+    }
+}
+
+// What the loader takes: the header kinds, compressions and depths it
+// reads, against the data_len bytes that follow the file header.
 int check_info_header(const DibInfoHeader& hdr, uint64_t data_len) {
     // Core (OS/2) headers keep their fields and 3-byte colours elsewhere.
-    if (hdr.size < DIB_HEADER_SIZE) return DIB_ERR_UNSUPPORTED;
-    if (hdr.size > data_len) return DIB_ERR_READ;
-    const bool rle = hdr.compression == DIB_COMPRESSION_RLE8 || hdr.compression == DIB_COMPRESSION_RLE4;
-    if (hdr.compression == DIB_COMPRESSION_RLE8 && hdr.bit_count != 8) return DIB_ERR_UNSUPPORTED;
-    if (hdr.compression == DIB_COMPRESSION_RLE4 && hdr.bit_count != 4) return DIB_ERR_UNSUPPORTED;
-    if (hdr.compression > DIB_COMPRESSION_RLE4) return DIB_ERR_UNSUPPORTED;
+    if (hdr.size < DIB_HEADER_SIZE)
+        return refuse(DIB_ERR_UNSUPPORTED, hdr.size == DIB_CORE_HEADER_SIZE
+                                               ? DIB_CAUSE_OS2_HEADER
+                                               : DIB_CAUSE_HEADER_SIZE);
+    if (hdr.size > data_len) return refuse(DIB_ERR_READ, DIB_CAUSE_TRUNCATED);
+    const int status = check_compression(hdr);
+    if (status != DIB_OK) return status;
+    const bool rle = hdr.compression != DIB_COMPRESSION_NONE;
     if (!rle) {
         switch (hdr.bit_count) {
         case 1: case 4: case 8: case 16: case 24: case 32: break;
-        default: return DIB_ERR_BIT_COUNT;
+        default: return refuse(DIB_ERR_BIT_COUNT, DIB_CAUSE_BIT_COUNT);
         }
     }
-    if (hdr.width < 0 || hdr.height == INT32_MIN) return DIB_ERR_UNSUPPORTED;
+    if (hdr.width < 0) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_WIDTH);
+    if (hdr.height == INT32_MIN) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_HEIGHT);
     // Run-length data is always bottom-up; a top-down header has no meaning
     // for it.
-    if (rle && hdr.height < 0) return DIB_ERR_UNSUPPORTED;
+    if (rle && hdr.height < 0) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_RLE_TOP_DOWN);
     return DIB_OK;
 }
 
@@ -109,9 +174,9 @@ int plan_body(const DibInfoHeader& hdr, const uint8_t* header40, uint64_t data_l
               uint32_t pixel_offset, BodyPlan* plan) {
     const bool rle = hdr.compression != DIB_COMPRESSION_NONE;
     plan->colour_bytes = 4 * static_cast<uint64_t>(dib_palette_entries(header40));
-    if (plan->colour_bytes > data_len - hdr.size) return DIB_ERR_READ;
+    if (plan->colour_bytes > data_len - hdr.size) return refuse(DIB_ERR_READ, DIB_CAUSE_TRUNCATED);
     const int64_t pixel_bytes = dib_pixel_bytes(hdr.width, hdr.bit_count, dib_rows(hdr.height));
-    if (pixel_bytes < 0) return DIB_ERR_NO_MEMORY;
+    if (pixel_bytes < 0) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE);
 
     // Pixels normally follow the colour table. Writers that leave a gap
     // behind it say so in the file header's pixel offset; without honouring
@@ -130,7 +195,7 @@ int plan_body(const DibInfoHeader& hdr, const uint8_t* header40, uint64_t data_l
     plan->pixels_to_read = std::min(available, body);
     plan->block_size = DIB_HEADER_SIZE + plan->colour_bytes + body;
     plan->short_data = available < body;
-    if (plan->block_size > SIZE_MAX) return DIB_ERR_NO_MEMORY;
+    if (plan->block_size > SIZE_MAX) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE);
     return DIB_OK;
 }
 
@@ -141,8 +206,8 @@ int plan_body(const DibInfoHeader& hdr, const uint8_t* header40, uint64_t data_l
 int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_flag,
               DibHandle* out) {
     uint8_t raw[DIB_HEADER_SIZE];
-    if (data_len < DIB_HEADER_SIZE) return DIB_ERR_READ;
-    if (!source_read(src, raw, sizeof raw)) return DIB_ERR_READ;
+    if (data_len < DIB_HEADER_SIZE) return refuse(DIB_ERR_READ, DIB_CAUSE_TRUNCATED);
+    if (!source_read(src, raw, sizeof raw)) return refuse(DIB_ERR_READ, DIB_CAUSE_READ);
     const DibInfoHeader hdr = parse_info_header(raw);
     int status = check_info_header(hdr, data_len);
     if (status != DIB_OK) return status;
@@ -155,11 +220,11 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
 
     DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (plan.short_data ? PLAT_MEM_ZEROINIT : 0),
                                  static_cast<size_t>(plan.block_size));
-    if (!h) return DIB_ERR_NO_MEMORY;
+    if (!h) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_NO_MEMORY);
     uint8_t* base = static_cast<uint8_t*>(plat_mem_lock(h));
     if (!base) {
         plat_mem_free(h);
-        return DIB_ERR_LOCK;
+        return refuse(DIB_ERR_LOCK, DIB_CAUSE_NO_MEMORY);
     }
     std::memcpy(base, header40, sizeof header40);
     uint8_t* table = base + DIB_HEADER_SIZE;
@@ -169,7 +234,7 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         !source_read(src, table + plan.colour_bytes, static_cast<size_t>(plan.pixels_to_read))) {
         plat_mem_unlock(h);
         plat_mem_free(h);
-        return DIB_ERR_READ;
+        return refuse(DIB_ERR_READ, DIB_CAUSE_READ);
     }
     if (dpi_flag) {
         put_u32(base + 24, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.x_ppm)));
@@ -178,7 +243,7 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     plat_mem_unlock(h);
     if (hdr.compression != DIB_COMPRESSION_NONE && (status = dib_decode_rle(&h)) != DIB_OK) {
         plat_mem_free(h);
-        return status;
+        return refuse(status, status == DIB_ERR_NO_MEMORY ? DIB_CAUSE_NO_MEMORY : DIB_CAUSE_READ);
     }
     *out = h;
     return DIB_OK;
@@ -343,10 +408,18 @@ int dib_decode_rle(DibHandle* var) {
     return DIB_OK;
 }
 
+int dib_load_cause(void) { return t_load_cause; }
+
+const char* dib_cause_text(int cause) {
+    if (cause < 0 || cause >= int(sizeof kCauseTexts / sizeof kCauseTexts[0])) return "unknown cause";
+    return kCauseTexts[cause];
+}
+
 int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dpi_flag) {
+    t_load_cause = DIB_CAUSE_NONE;
     if (!var) return DIB_ERR_NO_BITMAP;
     *var = nullptr;
-    if (!data || size < FILE_HEADER_SIZE) return DIB_ERR_NO_BITMAP;
+    if (!data || size < FILE_HEADER_SIZE) return refuse(DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP);
     const int status = check_file_header(data);
     if (status != DIB_OK) return status;
     Source src{nullptr, data + FILE_HEADER_SIZE, 0};
@@ -354,22 +427,31 @@ int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dp
 }
 
 int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
+    t_load_cause = DIB_CAUSE_NONE;
     if (!var) return DIB_ERR_NO_BITMAP;
     *var = nullptr;
+    errno = 0;
     FILE* f = path ? plat_wfopen(path, "rb") : nullptr;
-    if (!f) return DIB_ERR_OPEN_READ;
+    if (!f) {
+        return refuse(DIB_ERR_OPEN_READ, errno == ENOENT   ? DIB_CAUSE_NOT_FOUND
+                                         : errno == EACCES ? DIB_CAUSE_PERMISSION
+                                         : errno == EISDIR ? DIB_CAUSE_IS_DIRECTORY
+                                                           : DIB_CAUSE_OPEN);
+    }
     uint8_t fh[FILE_HEADER_SIZE];
     int status = DIB_OK;
     long length = -1;
+    errno = 0;
     if (std::fread(fh, 1, sizeof fh, f) != sizeof fh)
-        status = DIB_ERR_NO_BITMAP;
+        status = refuse(DIB_ERR_NO_BITMAP,
+                        errno == EISDIR ? DIB_CAUSE_IS_DIRECTORY : DIB_CAUSE_NOT_BMP);
     else
         status = check_file_header(fh);
     if (status == DIB_OK) {
         if (std::fseek(f, 0, SEEK_END) != 0 || (length = std::ftell(f)) < 0 ||
             length < static_cast<long>(FILE_HEADER_SIZE) ||
             std::fseek(f, static_cast<long>(FILE_HEADER_SIZE), SEEK_SET) != 0)
-            status = DIB_ERR_SEEK;
+            status = refuse(DIB_ERR_SEEK, DIB_CAUSE_NOT_SEEKABLE);
     }
     if (status == DIB_OK) {
         Source src{f, nullptr, 0};

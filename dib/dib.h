@@ -167,6 +167,36 @@ int dib_describe(DibHandle h, int kind, char* text, size_t text_size);
 uint8_t* dib_lock_bits(DibHandle h, DibInfoHeader** header_out);
 void dib_unlock(DibHandle h);
 
+// Why the last load on this thread failed, finer than its status: what was
+// found in the file. DIB_CAUSE_NONE after a successful load.
+enum {
+    DIB_CAUSE_NONE = 0,
+    DIB_CAUSE_NOT_FOUND = 1,         // no such file
+    DIB_CAUSE_PERMISSION = 2,        // no permission to read it
+    DIB_CAUSE_IS_DIRECTORY = 3,      // a directory
+    DIB_CAUSE_OPEN = 4,              // the file does not open for another reason
+    DIB_CAUSE_NOT_BMP = 5,           // no "BM" signature, or too short for one
+    DIB_CAUSE_FILE_SIZE_FIELD = 6,   // the file header's size field is too small
+    DIB_CAUSE_NOT_SEEKABLE = 7,      // a pipe or device rather than a file
+    DIB_CAUSE_TRUNCATED = 8,         // the file ends inside its headers or table
+    DIB_CAUSE_OS2_HEADER = 9,        // a 12-byte OS/2 core header
+    DIB_CAUSE_HEADER_SIZE = 10,      // an information header of unknown size
+    DIB_CAUSE_BITFIELDS = 11,        // bit-field colour masks
+    DIB_CAUSE_EMBEDDED = 12,         // JPEG or PNG data inside the BMP
+    DIB_CAUSE_COMPRESSION = 13,      // another compression method
+    DIB_CAUSE_RLE_DEPTH = 14,        // run-length data of the wrong bit count
+    DIB_CAUSE_RLE_TOP_DOWN = 15,     // run-length data stored top-down
+    DIB_CAUSE_BIT_COUNT = 16,        // a bit count other than 1, 4, 8, 16, 24, 32
+    DIB_CAUSE_WIDTH = 17,            // a negative width
+    DIB_CAUSE_HEIGHT = 18,           // a height of -2^31
+    DIB_CAUSE_TOO_LARGE = 19,        // pixels beyond the library's 2 GiB
+    DIB_CAUSE_NO_MEMORY = 20,        // out of memory
+    DIB_CAUSE_READ = 21,             // reading failed (the file changed or a device failed)
+};
+int dib_load_cause(void);
+// Words for a cause: "bit-field colour masks are not supported", ...
+const char* dib_cause_text(int cause);
+
 // BMP files. On failure *var is null and nothing is leaked.
 int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag);
 // The same from bytes of a whole BMP file already in memory.
