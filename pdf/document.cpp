@@ -122,8 +122,25 @@ const char* pdfw_strerror(int code) {
 }
 
 bool pdfw_fail(PdfDocument* doc, int code) {
-    if (doc) doc->last_error = code;
+    if (!doc) return false;
+    doc->last_error = code;
+    doc->error_detail[0] = 0;
     return false;
+}
+
+bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...) {
+    if (!doc) return false;
+    doc->last_error = code;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(doc->error_detail, sizeof doc->error_detail, format, args);
+    va_end(args);
+    return false;
+}
+
+const char* pdfw_last_error_text(const PdfDocument* doc) {
+    if (!doc) return pdfw_strerror(PDFW_ERR_NULL_DOCUMENT);
+    return doc->error_detail[0] ? doc->error_detail : pdfw_strerror(doc->last_error);
 }
 
 void pdfw_trace(const PdfDocument* doc, const char* format, ...) {
@@ -163,7 +180,7 @@ void* pdfw_alloc(PdfDocument* doc, size_t n) {
     void* raw = nullptr;
     if (n <= UINT32_MAX && request_allowed()) raw = std::malloc(kHeader + n);
     if (!raw) {
-        doc->last_error = PDFW_ERR_NO_MEMORY;
+        pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
         return nullptr;
     }
     uint32_t len = uint32_t(n);
@@ -180,7 +197,7 @@ void* pdfw_realloc(PdfDocument* doc, void* block, size_t n) {
     if (n <= UINT32_MAX && request_allowed())
         raw = std::realloc(static_cast<unsigned char*>(block) - kHeader, kHeader + n);
     if (!raw) {
-        doc->last_error = PDFW_ERR_NO_MEMORY;
+        pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
         return nullptr;
     }
     uint32_t len = uint32_t(n);

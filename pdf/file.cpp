@@ -161,7 +161,7 @@ bool finish_file(PdfDocument* doc) {
                     uint64_t(doc->position), errno);
     ok = std::fclose(doc->out) == 0 && ok;
     doc->out = nullptr;
-    if (!ok) doc->last_error = PDFW_ERR_WRITE;
+    if (!ok) pdfw_fail(doc, PDFW_ERR_WRITE);
     return ok;
 }
 
@@ -187,7 +187,7 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
     case 0x104: version = "%PDF-1.4"; break;
     case 0x105: version = "%PDF-1.5"; break;
     default:
-        doc->last_error = PDFW_ERR_VERSION;
+        pdfw_fail(doc, PDFW_ERR_VERSION);
         return false;
     }
     if (!pdfw_io_line(doc, version)) return false;

@@ -49,13 +49,18 @@ bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
 // Classes by bit count and table. Only an 8-bit identity ramp is grey: a
 // 4-bit ramp (i, i, i) holds sixteen near-black greys that 4-bit DeviceGray
 // would stretch over the full range, so it keeps its indexed table.
-bool classify_table(ImagePlan* im) {
+// Refusals say what was found.
+bool classify_table(PdfDocument* doc, ImagePlan* im) {
     const uint8_t* t = im->pixels.table;
+    const int bits = im->pixels.bit_count;
     im->grey = 0;
     im->invert = 0;
-    switch (im->pixels.bit_count) {
+    switch (bits) {
     case 1:
-        if (im->entries < 2) return false;
+        if (im->entries < 2)
+            return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+                                    "the 1-bit bitmap has a colour table of %d entries where 2 are needed",
+                                    im->entries);
         if (same_rgb(t, 0, 0, 0) && same_rgb(t + 4, 255, 255, 255)) {
             im->cls = IMAGE_BILEVEL;
             im->grey = 1;
@@ -70,9 +75,12 @@ bool classify_table(ImagePlan* im) {
         return true;
     case 4:
     case 8: {
-        const int full = 1 << im->pixels.bit_count;
-        if (im->entries != full) return false;
-        bool ramp = im->pixels.bit_count == 8;
+        const int full = 1 << bits;
+        if (im->entries != full)
+            return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+                                    "the %d-bit bitmap has a colour table of %d entries where %d are needed",
+                                    bits, im->entries, full);
+        bool ramp = bits == 8;
         for (int i = 0; ramp && i < full; ++i) {
             const uint8_t v = static_cast<uint8_t>(i);
             ramp = same_rgb(t + 4 * i, v, v, v);
@@ -86,7 +94,8 @@ bool classify_table(ImagePlan* im) {
         im->cls = IMAGE_TRUECOLOUR;
         return true;
     default:
-        return false;
+        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT, "%d bits per pixel are not supported",
+                                bits);
     }
 }
 
@@ -122,19 +131,27 @@ bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* 
     im->vdpi = res_is_dpi ? h->y_ppm : dib_dpi_from_ppm(h->y_ppm);
     // A zero size is refused as a format the writer does not handle, before
     // any size is derived from it.
-    if (im->pixels.width <= 0 || im->pixels.rows == 0 || !classify_table(im))
-        return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    if (im->pixels.width <= 0 || im->pixels.rows == 0)
+        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT, "the bitmap is %ld x %ld pixels",
+                                static_cast<long>(im->pixels.width),
+                                static_cast<long>(im->pixels.rows));
+    if (!classify_table(doc, im)) return false;
     if (im->cls == IMAGE_PALETTE)
         std::memcpy(im->table, im->pixels.table, 4 * static_cast<size_t>(im->entries));
     choose_encoding(doc->encoding, im);
-    if (!encoding_supported(im->encoding)) return pdfw_fail(doc, PDFW_ERR_FILTER);
+    if (!encoding_supported(im->encoding))
+        return pdfw_fail_detail(doc, PDFW_ERR_FILTER, "the image writer cannot produce %s",
+                                pdfw_filter_name(im->encoding));
 
     const int64_t width = im->pixels.width;
     im->row_bytes = im->pixels.bit_count >= 24 ? 3 * width
                                                : (width * im->pixels.bit_count + 7) / 8;
     im->u = im->encoding == PDFW_FILTER_DCT ? im->pixels.rows * width * (im->grey ? 1 : 3)
                                             : im->pixels.rows * im->row_bytes;
-    if (im->u > PDFW_IMAGE_MAX_BYTES) return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    if (im->u > PDFW_IMAGE_MAX_BYTES)
+        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+                                "the bitmap is too large for one image (%lld bytes of samples)",
+                                static_cast<long long>(im->u));
     return true;
 }
 
@@ -322,7 +339,9 @@ bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjec
     if (!doc) return false;
     if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     DibView view;
-    if (dib_view_open(&view, dib) != DIB_OK) return pdfw_fail(doc, PDFW_ERR_BITMAP_FORMAT);
+    if (dib_view_open(&view, dib) != DIB_OK)
+        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+                                "the bitmap's header does not describe its memory block");
     ImagePlan im;
     bool ok = classify(doc, view, res_is_dpi, &im);
     // JPEG reads the bitmap itself; every other encoder takes samples.

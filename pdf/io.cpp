@@ -41,7 +41,7 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
         pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                     ") would pass the file size limit of %" PRId64 " bytes\n",
                     length, uint64_t(doc->position), PDFW_MAX_FILE_OFFSET);
-        doc->last_error = PDFW_ERR_WRITE;
+        pdfw_fail(doc, PDFW_ERR_WRITE);
         return false;
     }
     errno = 0;
@@ -56,7 +56,7 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
             pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                         ") %zu errno=%d\n",
                         length, uint64_t(doc->position), accepted, err);
-        doc->last_error = PDFW_ERR_WRITE;
+        pdfw_fail(doc, PDFW_ERR_WRITE);
         return false;
     }
     md5_update(&doc->digest, bytes, size_t(length));

@@ -282,7 +282,7 @@ PdfObject* pdfw_text_string(PdfDocument* doc, const uint16_t* units, int32_t cou
     for (int32_t i = 0; i < count && ascii; ++i) ascii = units[i] <= 0x7F;
     int64_t size = ascii ? count : 2 * int64_t(count) + 2;
     if (size > kMaxString) {
-        doc->last_error = PDFW_ERR_STRING_LENGTH;
+        pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
         return nullptr;
     }
     PdfObject* node = make_node(doc, PDF_TOKEN_LITSTRING, nullptr, int32_t(size));

@@ -95,6 +95,10 @@ bool pdfw_new(PdfDocument** handle);
 // everything and clears *handle. Returns the last error; -25 for null.
 int pdfw_destroy(PdfDocument** handle);
 int pdfw_last_error(const PdfDocument* doc);  // -25 for null
+// The last error in words, with what was found where the writer knows it
+// ("a 4-bit colour table of 3 entries where 16 are needed"); valid until
+// the next call on the document.
+const char* pdfw_last_error_text(const PdfDocument* doc);
 
 // Trace lines: the writer's "PDF: " lines and the encoders' lines, each a
 // whole line ending "\n". By default they go to standard output; a null

@@ -155,11 +155,15 @@ struct PdfDocument {
 
     PdfTraceFn trace;
     void* trace_opaque;
+    char error_detail[160];  // what the last failure found; empty: its code says all
 };
 
 // Records code as the document's last error and returns false, so that the
 // place that finds a fault can end with `return pdfw_fail(doc, code);`.
 bool pdfw_fail(PdfDocument* doc, int code);
+// The same with words on what was found, for pdfw_last_error_text.
+bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 // One trace line, formatted; to the document's trace function (standard
 // output by default; a null document traces there too).
 void pdfw_trace(const PdfDocument* doc, const char* format, ...)

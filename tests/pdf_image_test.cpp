@@ -180,15 +180,22 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         const char* what;
         int width, height, bits;
         uint32_t colours_used;
+        const char* text;  // pdfw_last_error_text
     } cases[] = {
-        {"8-bit table of 200 entries", 4, 4, 8, 200},
-        {"4-bit table of 3 entries", 4, 4, 4, 3},
-        {"2-bit", 4, 4, 2, 0},
-        {"zero width", 0, 4, 24, 0},
-        {"zero height", 4, 0, 24, 0},
-        {"negative width", -4, 4, 24, 0},
-        {"samples beyond 32-bit lengths", 70000, 70000, 24, 0},
-        {"samples beyond 32-bit lengths, top-down", 70000, -70000, 32, 0},
+        {"8-bit table of 200 entries", 4, 4, 8, 200,
+         "the 8-bit bitmap has a colour table of 200 entries where 256 are needed"},
+        {"4-bit table of 3 entries", 4, 4, 4, 3,
+         "the 4-bit bitmap has a colour table of 3 entries where 16 are needed"},
+        {"1-bit table of 1 entry", 4, 4, 1, 1,
+         "the 1-bit bitmap has a colour table of 1 entries where 2 are needed"},
+        {"2-bit", 4, 4, 2, 0, "2 bits per pixel are not supported"},
+        {"zero width", 0, 4, 24, 0, "the bitmap is 0 x 4 pixels"},
+        {"zero height", 4, 0, 24, 0, "the bitmap is 4 x 0 pixels"},
+        {"negative width", -4, 4, 24, 0, "the bitmap's header does not describe its memory block"},
+        {"header larger than its block", 70000, 70000, 24, 0,
+         "the bitmap's header does not describe its memory block"},
+        {"header larger than its block, top-down", 70000, -70000, 32, 0,
+         "the bitmap's header does not describe its memory block"},
     };
     for (const Case& c : cases) {
         DibHandle dib = make_dib(4, 4, c.bits, 3780);
@@ -203,6 +210,7 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         Written w = write(dib);
         EXPECT_FALSE(w.ok) << c.what;
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_BITMAP_FORMAT) << c.what;
+        EXPECT_STREQ(pdfw_last_error_text(doc), c.text) << c.what;
         EXPECT_EQ(w.said, "") << c.what;
     }
 }
