@@ -35,29 +35,13 @@ std::string render(const PdfObject* n) {
     }
 }
 
-struct Viewing {
-    int exec_mode = 0;
-    int auto_advance = 0;
-    int page_time = 0;
-    int style = 0;
-    int direction = 0;
-    int transition_time = 0;
-    int loop = 0;
-    uint32_t background = 0;
-    uint32_t flags = 0;
-    int page_mode = -1;
-    int page_layout = -1;
-    int zoom_mode = -1;
-    int zoom_value = 1000;
-    int start_page = 1;
+// Viewing settings with nothing selected: what the command passes when no
+// viewer option is given.
+struct Viewing : PdfViewing {
+    Viewing() : PdfViewing{0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 1000, 1} {}
 };
 
-void apply(PdfDocument* doc, const Viewing& v) {
-    ASSERT_TRUE(pdfw_set_exec_mode(doc, v.exec_mode, v.auto_advance, v.page_time, v.style,
-                                   v.direction, v.transition_time, v.loop, v.background,
-                                   v.flags, v.page_mode, v.page_layout, v.zoom_mode,
-                                   v.zoom_value, v.start_page));
-}
+void apply(PdfDocument* doc, const Viewing& v) { ASSERT_TRUE(pdfw_set_viewing(doc, &v)); }
 
 class Catalog : public ::testing::Test {
 protected:
@@ -110,7 +94,7 @@ TEST_P(CatalogModes, PageModeAndLayout) {
     const ModeCase& c = GetParam();
     Viewing v;
     v.exec_mode = c.exec_mode;
-    v.flags = c.flags;
+    v.viewer_flags = c.flags;
     v.page_mode = c.page_mode;
     v.page_layout = c.page_layout;
     apply(doc, v);
@@ -139,7 +123,7 @@ TEST_F(Catalog, FullScreenWritesOnlyPageMode) {
     add_pages(3);
     Viewing v;
     v.exec_mode = 1;
-    v.flags = 0xFFFF;
+    v.viewer_flags = 0xFFFF;
     v.page_mode = 1;
     v.page_layout = 1;
     v.zoom_mode = 0;
@@ -161,7 +145,7 @@ class CatalogPrefs : public Catalog, public ::testing::WithParamInterface<PrefsC
 TEST_P(CatalogPrefs, Presence) {
     Viewing v;
     v.exec_mode = GetParam().exec_mode;
-    v.flags = GetParam().flags;
+    v.viewer_flags = GetParam().flags;
     apply(doc, v);
     ASSERT_TRUE(fill());
     EXPECT_EQ(entry("/ViewerPreferences"), GetParam().expected);
@@ -196,7 +180,7 @@ class CatalogStart : public Catalog, public ::testing::WithParamInterface<StartC
 TEST_P(CatalogStart, StartPageIsClamped) {
     add_pages(GetParam().pages);
     Viewing v;
-    v.flags = 0x4;
+    v.viewer_flags = 0x4;
     v.zoom_mode = 0;
     v.start_page = GetParam().start_page;
     apply(doc, v);
@@ -223,7 +207,7 @@ class CatalogZoom : public Catalog, public ::testing::WithParamInterface<ZoomCas
 TEST_P(CatalogZoom, Destination) {
     add_pages(2);
     Viewing v;
-    v.flags = 0x4;
+    v.viewer_flags = 0x4;
     v.zoom_mode = GetParam().zoom_mode;
     v.zoom_value = GetParam().zoom_value;
     apply(doc, v);
@@ -243,19 +227,19 @@ INSTANTIATE_TEST_SUITE_P(Table, CatalogZoom,
 
 TEST_F(Catalog, NoDestinationWithoutZoomOrPages) {
     Viewing v;
-    v.flags = 0x4;
+    v.viewer_flags = 0x4;
     v.zoom_mode = 0;
     apply(doc, v);
     ASSERT_TRUE(fill());  // no page to point at
     EXPECT_EQ(entry("/OpenAction"), "");
 
     add_pages(2);
-    v.flags = 0x0;  // zoom not given
+    v.viewer_flags = 0x0;  // zoom not given
     apply(doc, v);
     ASSERT_TRUE(fill());
     EXPECT_EQ(entry("/OpenAction"), "");
 
-    v.flags = 0x4;  // a destination without a type would be invalid
+    v.viewer_flags = 0x4;  // a destination without a type would be invalid
     v.zoom_mode = 8;
     apply(doc, v);
     ASSERT_TRUE(fill());
@@ -348,8 +332,8 @@ class Transition : public Catalog, public ::testing::WithParamInterface<TransCas
 TEST_P(Transition, StyleAndDirection) {
     Viewing v;
     v.exec_mode = 2;
-    v.style = GetParam().style;
-    v.direction = GetParam().direction;
+    v.transition_style = GetParam().style;
+    v.transition_direction = GetParam().direction;
     v.transition_time = 1000;
     apply(doc, v);
     ASSERT_TRUE(pdfw_page_transition(doc, catalog));
@@ -395,7 +379,7 @@ TEST_F(Catalog, DurationAndTransitionTime) {
     v.exec_mode = 2;
     v.auto_advance = 1;
     v.page_time = 2509;  // hundredths, truncated
-    v.style = 4;
+    v.transition_style = 4;
     v.transition_time = 1250;
     apply(doc, v);
     ASSERT_TRUE(pdfw_page_transition(doc, catalog));
