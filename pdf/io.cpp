@@ -86,7 +86,6 @@ bool write_name(PdfDocument* doc, const char* name) {
 }
 
 bool write_hexstring(PdfDocument* doc, const void* bytes, int32_t length) {
-    static const char kHex[] = "0123456789abcdef";
     if (length < 0 || (length > 0 && !bytes)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     size_t text_length = 2 * size_t(length) + 2;
     uint8_t* copy = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(length) + text_length));
@@ -94,13 +93,7 @@ bool write_hexstring(PdfDocument* doc, const void* bytes, int32_t length) {
     if (length > 0) std::memcpy(copy, bytes, size_t(length));
     pdfw_encrypt_current(doc, copy, length);
     char* text = reinterpret_cast<char*>(copy + length);
-    size_t used = 0;
-    text[used++] = '<';
-    for (int32_t i = 0; i < length; ++i) {
-        text[used++] = kHex[copy[i] >> 4];
-        text[used++] = kHex[copy[i] & 15];
-    }
-    text[used++] = '>';
+    const size_t used = pdfw_hex_text(copy, length, text);
     bool ok = channel_write(doc, text, int64_t(used), nullptr);
     pdfw_free(doc, copy);
     return ok;
@@ -114,6 +107,18 @@ bool write_ref(PdfDocument* doc, const PdfObjectId* id) {
 }
 
 }  // namespace
+
+size_t pdfw_hex_text(const uint8_t* bytes, int32_t length, char* out) {
+    static const char kHex[] = "0123456789abcdef";
+    size_t used = 0;
+    out[used++] = '<';
+    for (int32_t i = 0; i < length; ++i) {
+        out[used++] = kHex[bytes[i] >> 4];
+        out[used++] = kHex[bytes[i] & 15];
+    }
+    out[used++] = '>';
+    return used;
+}
 
 const char* pdfw_token_name(int kind) {
     if (kind < 0 || kind > PDF_TOKEN_STREAM) return "???";

@@ -212,6 +212,9 @@ bool pdfw_io_key_name(PdfDocument* doc, const char* key, const char* value);
 bool pdfw_io_key_int(PdfDocument* doc, const char* key, long value);
 bool pdfw_io_key_bool(PdfDocument* doc, const char* key, int flag);
 bool pdfw_obj_dict_end(PdfDocument* doc);
+// "<" two lowercase hex digits a byte ">" into out (2 * length + 2 bytes);
+// returns the count.
+size_t pdfw_hex_text(const uint8_t* bytes, int32_t length, char* out);
 // Scaled integer as a PDF real; buffer of at least 32 bytes.
 char* pdfw_format_fixed(long value, int decimals, char* buffer);
 

@@ -117,18 +117,11 @@ bool pdfw_stream_entry_hex(PdfStream* s, const char* before, const uint8_t* byte
         pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
         return stream_fail(s);
     }
-    static const char kHex[] = "0123456789abcdef";
     uint8_t work[PDFW_MAX_STRING];
     char text[2 * PDFW_MAX_STRING + 2];
     if (length > 0) std::memcpy(work, bytes, size_t(length));
     pdfw_encrypt_buffer(s->doc, s->id, work, length);
-    size_t used = 0;
-    text[used++] = '<';
-    for (int32_t i = 0; i < length; ++i) {
-        text[used++] = kHex[work[i] >> 4];
-        text[used++] = kHex[work[i] & 15];
-    }
-    text[used++] = '>';
+    const size_t used = pdfw_hex_text(work, length, text);
     return dict_append(s, before, std::strlen(before)) && dict_append(s, text, used) &&
            dict_append(s, after, std::strlen(after)) && dict_append(s, "\n", 1);
 }
