@@ -41,28 +41,17 @@ void PrintTo(const ClassCase& c, std::ostream* os) { *os << c.name; }
 
 TestBitmap make_bitmap(const ClassCase& c) {
     TestBitmap bmp = bmp_pattern(c.width, c.height, c.bits);
-    bmp.top_down = c.top_down;
-    bmp.compression = c.compression;
-    switch (c.table) {
-    case BLACK_WHITE: bmp.palette = {0x000000, 0xFFFFFF}; break;
-    case WHITE_BLACK: bmp.palette = {0xFFFFFF, 0x000000}; break;
-    case RED_BLUE: bmp.palette = {0xFF0000, 0x0000FF}; break;
-    case GREY: bmp.palette = grey_ramp(1 << c.bits); break;
-    default: break;
-    }
     if (c.table == BLACK_WHITE || c.table == WHITE_BLACK) {
         // Text, which CCITT codes best, or noise, which Flate does.
         const bool noise = c.name == std::string("bilevel-noise");
-        const std::vector<uint8_t> ink = text_ink(c.width, c.height, 7);
-        uint32_t seed = 99;
-        for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x) {
-                seed = seed * 1103515245 + 12345;
-                uint32_t black = noise ? (seed >> 16) & 1 : ink[static_cast<size_t>(y) * c.width + x];
-                uint32_t black_index = c.table == BLACK_WHITE ? 0 : 1;
-                bmp.pixels[static_cast<size_t>(y) * c.width + x] = black ? black_index : 1 - black_index;
-            }
+        bmp = bmp_bilevel(c.width, c.height,
+                          noise ? noise_ink(c.width, c.height, 99) : text_ink(c.width, c.height, 7),
+                          c.table == WHITE_BLACK);
     }
+    bmp.top_down = c.top_down;
+    bmp.compression = c.compression;
+    if (c.table == RED_BLUE) bmp.palette = {0xFF0000, 0x0000FF};
+    if (c.table == GREY) bmp.palette = grey_ramp(1 << c.bits);
     if (c.check == JPEG && c.bits == 8) {
         // A smooth picture: JPEG's error on it says something about colour.
         for (int y = 0; y < c.height; ++y)

@@ -51,24 +51,12 @@ struct Inputs {
     Inputs() {
         dir = make_temp_dir();
         auto put = [&](const char* name, TestBitmap b) { bmp_write(dir + "/" + name, b); };
-        TestBitmap text = bmp_pattern(200, 120, 1);
-        text.palette = {0x000000, 0xFFFFFF};
-        text.x_ppm = text.y_ppm = 11811;
-        const std::vector<uint8_t> ink = text_ink(200, 120, 7);
-        for (size_t i = 0; i < ink.size(); ++i) text.pixels[i] = ink[i] ? 0 : 1;
-        put("bw-text.bmp", text);
-        TestBitmap inverted = text;
-        inverted.palette = {0xFFFFFF, 0x000000};
-        for (uint32_t& p : inverted.pixels) p = 1 - p;
-        put("wb-text.bmp", inverted);
-        TestBitmap noise = bmp_pattern(64, 64, 1);
-        noise.palette = {0x000000, 0xFFFFFF};
-        uint32_t seed = 99;
-        for (uint32_t& p : noise.pixels) {
-            seed = seed * 1103515245 + 12345;
-            p = (seed >> 16) & 1;
+        for (bool white_first : {false, true}) {
+            TestBitmap text = bmp_bilevel(200, 120, text_ink(200, 120, 7), white_first);
+            text.x_ppm = text.y_ppm = 11811;
+            put(white_first ? "wb-text.bmp" : "bw-text.bmp", text);
         }
-        put("bw-noise.bmp", noise);
+        put("bw-noise.bmp", bmp_bilevel(64, 64, noise_ink(64, 64, 99)));
         TestBitmap pair = bmp_pattern(33, 17, 1);
         pair.palette = {0xFF0000, 0x0000FF};
         put("pal1.bmp", pair);

@@ -93,13 +93,8 @@ TEST_F(ConvertRun, A4WithMarginsFitsTheImage) {
 
 TEST_F(ConvertRun, PageIsTheImageAtItsResolution) {
     // 2480 x 3508 at 300 dpi is A4 to a hundredth of a point.
-    TestBitmap bmp;
-    bmp.width = 2480;
-    bmp.height = 3508;
-    bmp.bit_count = 1;
-    bmp.palette = {0x000000, 0xFFFFFF};
+    TestBitmap bmp = bmp_bilevel(2480, 3508, std::vector<uint8_t>(size_t(2480) * 3508, 0));
     bmp.x_ppm = bmp.y_ppm = 11811;
-    bmp.pixels.assign(size_t(2480) * 3508, 1);
     std::string src = dir + "/a4.bmp";
     ASSERT_TRUE(bmp_write(src, bmp));
     ASSERT_EQ(run_tarvo({src}).status, 0);

@@ -52,20 +52,13 @@ protected:
 
         // One bitmap per image class: black-and-white (CCITT), colour
         // table (indexed), grey and true colour (DCT unless -enc says).
-        TestBitmap bw;
-        bw.width = 256;
-        bw.height = 128;
-        bw.bit_count = 1;
-        bw.palette = {0x000000, 0xFFFFFF};
         // Smooth blobs: edges that move a little from row to row, where
         // Group 4 beats Flate.
-        for (int y = 0; y < bw.height; ++y)
-            for (int x = 0; x < bw.width; ++x)
-                bw.pixels.push_back(std::sin(x / 7.3) * std::cos(y / 5.1) +
-                                                std::sin((x + y) / 11.7) >
-                                            0.3
-                                        ? 0
-                                        : 1);
+        std::vector<uint8_t> ink;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 256; ++x)
+                ink.push_back(std::sin(x / 7.3) * std::cos(y / 5.1) + std::sin((x + y) / 11.7) > 0.3);
+        TestBitmap bw = bmp_bilevel(256, 128, ink);
         TestBitmap pal = bmp_pattern(33, 20, 8);
         TestBitmap grey = bmp_pattern(24, 17, 8);
         grey.palette = grey_ramp(256);

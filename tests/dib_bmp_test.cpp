@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "dib/dib.h"
-#include "support/bmp_fixture.h"
+#include "support/bmp_writer.h"
 #include "support/dib_pixels.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -21,35 +22,29 @@ using Bytes = std::vector<uint8_t>;
 
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-uint32_t pattern(int x, int y) { return static_cast<uint32_t>((x * 37 + y * 101) * 0x010203 + x); }
+// 0xRRGGBB, so the unused byte of 32-bit pixels stays 0.
+uint32_t pattern(int x, int y) { return static_cast<uint32_t>((x * 37 + y * 101) * 0x010203 + x) & 0xFFFFFF; }
 
-// A palette whose entries are all distinct, so a wrong index shows.
-std::vector<uint8_t> distinct_palette(int entries) {
-    std::vector<uint8_t> t;
-    for (int i = 0; i < entries; ++i)
-        t.insert(t.end(), {uint8_t(i * 7), uint8_t(255 - i), uint8_t(i * 13 + 5), 0});
-    return t;
-}
-
-bmptest::BmpFile pattern_file(int bits, int32_t width, int32_t height) {
-    bmptest::BmpFile f;
+BmpFile pattern_file(int bits, int32_t width, int32_t height) {
+    BmpFile f;
     f.width = width;
     f.height = height;
     f.bit_count = static_cast<uint16_t>(bits);
-    if (bits <= 8) f.colours = distinct_palette(1 << bits);
-    f.body = bmptest::bmp_rows(width, height, bits, pattern);
+    // All entries distinct, so a wrong index shows.
+    if (bits <= 8) f.colours = bmp_colour_table(colour_palette(1 << bits));
+    f.body = bmp_rows(width, height, bits, pattern);
     return f;
 }
 
 class TempDir : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = bmptest::bmp_temp_dir();
+        dir_ = make_temp_dir();
         ASSERT_FALSE(dir_.empty());
         blocks_ = plat_mem_blocks_in_use();
     }
     void TearDown() override {
-        bmptest::bmp_remove_dir(dir_);
+        remove_tree(dir_);
         EXPECT_EQ(plat_mem_blocks_in_use(), blocks_) << "a bitmap block leaked";
     }
     std::string path(const char* name) const { return dir_ + "/" + name; }
@@ -71,19 +66,20 @@ TEST_P(BmpRoundTrip, SaveThenLoad) {
     const int32_t height = GetParam().top_down ? -5 : 5;
     const int32_t width = 13;
     const std::string src = path("pattern.bmp"), out = path("saved.bmp");
-    ASSERT_TRUE(bmptest::bmp_write_file(src, bmptest::bmp_encode(pattern_file(bits, width, height))));
+    ASSERT_TRUE(bmp_write(src, pattern_file(bits, width, height)));
 
     DibHandle first = nullptr, second = nullptr;
     ASSERT_EQ(dib_command(DIB_OP_LOAD, &first, const_cast<wchar_t*>(wide(src).c_str())), DIB_OK);
     const uint32_t mask = bits >= 24 ? 0xFFFFFF : (1u << bits) - 1;
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < width; ++x)
-            ASSERT_EQ(bmptest::dib_pixel_at(first, x, y), pattern(x, y) & mask) << x << "," << y;
+            ASSERT_EQ(dib_pixel_at(first, x, y), pattern(x, y) & mask) << x << "," << y;
 
     ASSERT_EQ(dib_command(DIB_OP_SAVE, first, const_cast<wchar_t*>(wide(out).c_str())), DIB_OK);
-    const Bytes saved = bmptest::bmp_read_file(out);
+    std::string saved;
+    ASSERT_TRUE(read_file(out, &saved));
     const size_t table = bits <= 8 ? 4u << bits : 0;
-    const size_t length = 14 + 40 + table + bmptest::bmp_stride(width, bits) * 5;
+    const size_t length = 14 + 40 + table + bmp_stride(width, bits) * 5;
     ASSERT_EQ(saved.size(), length);
     uint32_t size_field, offset_field;
     std::memcpy(&size_field, &saved[2], 4);
@@ -93,16 +89,15 @@ TEST_P(BmpRoundTrip, SaveThenLoad) {
     EXPECT_EQ(size_field, length);
     EXPECT_EQ(offset_field, 14 + 40 + table);
 
-    bmptest::RgbImage ours, theirs;
-    std::string error;
-    ASSERT_TRUE(bmptest::dib_read_rgb(first, &ours));
-    ASSERT_TRUE(bmptest::pillow_read_rgb(out, &theirs, &error)) << error;
+    Raster ours, theirs;
+    ASSERT_TRUE(dib_read_rgb(first, &ours));
+    ASSERT_TRUE(read_with_pillow(out, &theirs));
     EXPECT_EQ(theirs.width, width);
     EXPECT_EQ(theirs.height, 5);
     EXPECT_EQ(ours.rgb, theirs.rgb);
 
     ASSERT_EQ(dib_load_bmp(&second, wide(out).c_str(), 0), DIB_OK);
-    const size_t n = 40 + table + bmptest::bmp_stride(width, bits) * 5;
+    const size_t n = 40 + table + bmp_stride(width, bits) * 5;
     ASSERT_EQ(plat_mem_size(first), n);
     ASSERT_EQ(plat_mem_size(second), n);
     EXPECT_EQ(std::memcmp(plat_mem_lock(first), plat_mem_lock(second), n), 0);
@@ -128,10 +123,10 @@ struct Refusal {
     int status;
 };
 
-Bytes with(void (*edit)(bmptest::BmpFile&)) {
-    bmptest::BmpFile f = pattern_file(8, 4, 2);
+Bytes with(void (*edit)(BmpFile&)) {
+    BmpFile f = pattern_file(8, 4, 2);
     edit(f);
-    return bmptest::bmp_encode(f);
+    return bmp_encode(f);
 }
 
 template <size_t Offset, typename T>
@@ -141,40 +136,40 @@ Bytes poke(Bytes b, T value) {
 }
 
 const Refusal kRefusals[] = {
-    {"BitmapArraySignature", [] { Bytes b = with([](bmptest::BmpFile&) {}); b[1] = 'A'; return b; },
+    {"BitmapArraySignature", [] { Bytes b = with([](BmpFile&) {}); b[1] = 'A'; return b; },
      DIB_ERR_NO_BITMAP},
-    {"TenBytes", [] { Bytes b = with([](bmptest::BmpFile&) {}); b.resize(10); return b; }, DIB_ERR_NO_BITMAP},
+    {"TenBytes", [] { Bytes b = with([](BmpFile&) {}); b.resize(10); return b; }, DIB_ERR_NO_BITMAP},
     {"Empty", [] { return Bytes(); }, DIB_ERR_NO_BITMAP},
-    {"FileSizeThirteen", [] { return with([](bmptest::BmpFile& f) { f.file_size = 13; }); }, DIB_ERR_FILE_SIZE},
-    {"ShorterThanInfoHeader", [] { Bytes b = with([](bmptest::BmpFile&) {}); b.resize(14 + 39); return b; },
+    {"FileSizeThirteen", [] { return with([](BmpFile& f) { f.file_size = 13; }); }, DIB_ERR_FILE_SIZE},
+    {"ShorterThanInfoHeader", [] { Bytes b = with([](BmpFile&) {}); b.resize(14 + 39); return b; },
      DIB_ERR_READ},
-    {"CoreHeader", [] { return poke<14>(with([](bmptest::BmpFile&) {}), uint32_t{12}); }, DIB_ERR_UNSUPPORTED},
-    {"HeaderSizeZero", [] { return poke<14>(with([](bmptest::BmpFile&) {}), uint32_t{0}); }, DIB_ERR_UNSUPPORTED},
-    {"HeaderLongerThanFile", [] { return poke<14>(with([](bmptest::BmpFile&) {}), uint32_t{0xFFFFFFF0}); },
+    {"CoreHeader", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{12}); }, DIB_ERR_UNSUPPORTED},
+    {"HeaderSizeZero", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{0}); }, DIB_ERR_UNSUPPORTED},
+    {"HeaderLongerThanFile", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{0xFFFFFFF0}); },
      DIB_ERR_READ},
-    {"TableLongerThanFile", [] { return with([](bmptest::BmpFile& f) { f.colours_used = 0x40000000; }); },
+    {"TableLongerThanFile", [] { return with([](BmpFile& f) { f.colours_used = 0x40000000; }); },
      DIB_ERR_READ},
-    {"TableCutShort", [] { return with([](bmptest::BmpFile& f) { f.colours.resize(100); f.body.clear(); }); },
+    {"TableCutShort", [] { return with([](BmpFile& f) { f.colours.resize(100); f.body.clear(); }); },
      DIB_ERR_READ},
-    {"TwoBits", [] { return with([](bmptest::BmpFile& f) { f.bit_count = 2; }); }, DIB_ERR_BIT_COUNT},
-    {"ZeroBits", [] { return with([](bmptest::BmpFile& f) { f.bit_count = 0; }); }, DIB_ERR_BIT_COUNT},
-    {"SixtyFourBits", [] { return with([](bmptest::BmpFile& f) { f.bit_count = 64; }); }, DIB_ERR_BIT_COUNT},
-    {"Rle8WithFourBits", [] { return with([](bmptest::BmpFile& f) { f.compression = 1; f.bit_count = 4; }); },
+    {"TwoBits", [] { return with([](BmpFile& f) { f.bit_count = 2; }); }, DIB_ERR_BIT_COUNT},
+    {"ZeroBits", [] { return with([](BmpFile& f) { f.bit_count = 0; }); }, DIB_ERR_BIT_COUNT},
+    {"SixtyFourBits", [] { return with([](BmpFile& f) { f.bit_count = 64; }); }, DIB_ERR_BIT_COUNT},
+    {"Rle8WithFourBits", [] { return with([](BmpFile& f) { f.compression = 1; f.bit_count = 4; }); },
      DIB_ERR_UNSUPPORTED},
-    {"Rle4WithEightBits", [] { return with([](bmptest::BmpFile& f) { f.compression = 2; }); },
+    {"Rle4WithEightBits", [] { return with([](BmpFile& f) { f.compression = 2; }); },
      DIB_ERR_UNSUPPORTED},
-    {"BitFields", [] { return with([](bmptest::BmpFile& f) { f.compression = 3; f.bit_count = 32; }); },
+    {"BitFields", [] { return with([](BmpFile& f) { f.compression = 3; f.bit_count = 32; }); },
      DIB_ERR_UNSUPPORTED},
-    {"EmbeddedJpeg", [] { return with([](bmptest::BmpFile& f) { f.compression = 4; }); }, DIB_ERR_UNSUPPORTED},
-    {"NegativeWidth", [] { return with([](bmptest::BmpFile& f) { f.width = -4; }); }, DIB_ERR_UNSUPPORTED},
-    {"HeightIntMin", [] { return with([](bmptest::BmpFile& f) { f.height = INT32_MIN; }); }, DIB_ERR_UNSUPPORTED},
-    {"TopDownRunLength", [] { return with([](bmptest::BmpFile& f) { f.compression = 1; f.height = -2; }); },
+    {"EmbeddedJpeg", [] { return with([](BmpFile& f) { f.compression = 4; }); }, DIB_ERR_UNSUPPORTED},
+    {"NegativeWidth", [] { return with([](BmpFile& f) { f.width = -4; }); }, DIB_ERR_UNSUPPORTED},
+    {"HeightIntMin", [] { return with([](BmpFile& f) { f.height = INT32_MIN; }); }, DIB_ERR_UNSUPPORTED},
+    {"TopDownRunLength", [] { return with([](BmpFile& f) { f.compression = 1; f.height = -2; }); },
      DIB_ERR_UNSUPPORTED},
-    {"PixelArrayOver2GiB", [] { return with([](bmptest::BmpFile& f) { f.width = 30000; f.height = 30000; f.bit_count = 24; }); },
+    {"PixelArrayOver2GiB", [] { return with([](BmpFile& f) { f.width = 30000; f.height = 30000; f.bit_count = 24; }); },
      DIB_ERR_NO_MEMORY},
-    {"WidthTimesBitsWraps32", [] { return with([](bmptest::BmpFile& f) { f.width = INT32_MAX; f.height = 1; f.bit_count = 32; }); },
+    {"WidthTimesBitsWraps32", [] { return with([](BmpFile& f) { f.width = INT32_MAX; f.height = 1; f.bit_count = 32; }); },
      DIB_ERR_NO_MEMORY},
-    {"HugeRunLengthTarget", [] { return with([](bmptest::BmpFile& f) { f.compression = 1; f.width = 100000; f.height = 100000; }); },
+    {"HugeRunLengthTarget", [] { return with([](BmpFile& f) { f.compression = 1; f.width = 100000; f.height = 100000; }); },
      DIB_ERR_NO_MEMORY},
 };
 
@@ -198,9 +193,9 @@ TEST_F(BmpFiles, FileLevelFailures) {
     DibHandle h = reinterpret_cast<DibHandle>(1);
     EXPECT_EQ(dib_load_bmp(&h, wide(path("missing.bmp")).c_str(), 0), DIB_ERR_OPEN_READ);
     EXPECT_EQ(h, nullptr);
-    ASSERT_TRUE(bmptest::bmp_write_file(path("empty.bmp"), {}));
+    ASSERT_TRUE(write_file(path("empty.bmp"), ""));
     EXPECT_EQ(dib_load_bmp(&h, wide(path("empty.bmp")).c_str(), 0), DIB_ERR_NO_BITMAP);
-    ASSERT_TRUE(bmptest::bmp_write_file(path("short.bmp"), {'B', 'M', 99, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40}));
+    ASSERT_TRUE(write_file(path("short.bmp"), {'B', 'M', 99, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40}));
     EXPECT_EQ(dib_load_bmp(&h, wide(path("short.bmp")).c_str(), 0), DIB_ERR_READ);
     // A folder opens for reading on Linux but cannot be read.
     EXPECT_LT(dib_load_bmp(&h, wide(dir_).c_str(), 0), 0);
@@ -210,7 +205,9 @@ TEST_F(BmpFiles, FileLevelFailures) {
     ASSERT_EQ(dib_create(2, 2, 24, 0, 0, nullptr, &b), DIB_OK);
     EXPECT_EQ(dib_save_bmp(b, wide(path("no/such/folder.bmp")).c_str(), 0), DIB_ERR_OPEN_WRITE);
     EXPECT_EQ(dib_save_bmp(nullptr, wide(path("null.bmp")).c_str(), 0), DIB_ERR_LOCK);
-    EXPECT_EQ(bmptest::bmp_read_file(path("null.bmp")).size(), 0u);  // created, left empty
+    std::string saved;
+    read_file(path("null.bmp"), &saved);
+    EXPECT_EQ(saved.size(), 0u);  // created, left empty
     if (access("/dev/full", W_OK) == 0) {
         EXPECT_EQ(dib_save_bmp(b, L"/dev/full", 0), DIB_ERR_WRITE);
     }
@@ -222,9 +219,9 @@ TEST_F(BmpFiles, FileLevelFailures) {
 // colours right behind it, where every reader looks.
 TEST_F(BmpFiles, LargerHeadersAreNormalised) {
     for (uint32_t header : {52u, 64u, 108u, 124u}) {
-        bmptest::BmpFile f = pattern_file(8, 5, 3);
+        BmpFile f = pattern_file(8, 5, 3);
         f.header_size = header;
-        const Bytes file = bmptest::bmp_encode(f);
+        const Bytes file = bmp_encode(f);
         DibHandle h = nullptr;
         ASSERT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), DIB_OK) << header;
         DibView v;
@@ -242,9 +239,9 @@ TEST_F(BmpFiles, LargerHeadersAreNormalised) {
 // offset says; an offset that points into the headers or past the end is not
 // trusted and the pixels are read right behind the table.
 TEST_F(BmpFiles, PixelOffsetSkipsAGapButIsNotTrustedBlindly) {
-    bmptest::BmpFile f = pattern_file(8, 4, 2);
+    BmpFile f = pattern_file(8, 4, 2);
     f.gap = 4;
-    Bytes file = bmptest::bmp_encode(f);
+    Bytes file = bmp_encode(f);
     for (uint32_t offset : {0u, 14u + 40u + 1024u + 4u, 20u, 0xFFFFFF00u}) {
         file[10] = static_cast<uint8_t>(offset);
         file[11] = static_cast<uint8_t>(offset >> 8);
@@ -268,10 +265,10 @@ TEST_F(BmpFiles, PixelOffsetSkipsAGapButIsNotTrustedBlindly) {
 
 TEST_F(BmpFiles, ShortPixelDataReadsAsZero) {
     for (size_t cut : {1u, 3u, 20u, 40u}) {
-        bmptest::BmpFile f = pattern_file(24, 5, 3);
+        BmpFile f = pattern_file(24, 5, 3);
         const Bytes full = f.body;
         f.body.resize(full.size() - cut);
-        const Bytes file = bmptest::bmp_encode(f);
+        const Bytes file = bmp_encode(f);
         DibHandle h = nullptr;
         ASSERT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), DIB_OK) << cut;
         DibView v;
@@ -286,10 +283,10 @@ TEST_F(BmpFiles, ShortPixelDataReadsAsZero) {
 }
 
 TEST_F(BmpFiles, ResolutionInDotsPerInch) {
-    bmptest::BmpFile f = pattern_file(1, 9, 2);
+    BmpFile f = pattern_file(1, 9, 2);
     f.x_ppm = 11811;
     f.y_ppm = 3780;
-    ASSERT_TRUE(bmptest::bmp_write_file(path("dpi.bmp"), bmptest::bmp_encode(f)));
+    ASSERT_TRUE(bmp_write(path("dpi.bmp"), f));
     DibHandle h = nullptr;
     ASSERT_EQ(dib_command(DIB_OP_LOAD_DPI, &h, const_cast<wchar_t*>(wide(path("dpi.bmp")).c_str())), DIB_OK);
     DibInfoHeader hdr;
@@ -298,7 +295,8 @@ TEST_F(BmpFiles, ResolutionInDotsPerInch) {
     EXPECT_EQ(hdr.y_ppm, 96);
 
     ASSERT_EQ(dib_command(DIB_OP_SAVE_DPI, h, const_cast<wchar_t*>(wide(path("out.bmp")).c_str())), DIB_OK);
-    const Bytes saved = bmptest::bmp_read_file(path("out.bmp"));
+    std::string saved;
+    ASSERT_TRUE(read_file(path("out.bmp"), &saved));
     ASSERT_GE(saved.size(), 62u);
     int32_t x, y;
     uint32_t offset;

@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "dib/dib.h"
-#include "support/bmp_fixture.h"
 #include "support/dib_pixels.h"
+#include "support/tools.h"
 
 namespace {
-
-using bmptest::RgbImage;
 
 struct SuiteFile {
     const char* path;
@@ -162,20 +160,15 @@ TEST_P(BmpSuite, LoadsWithExpectedStatus) {
     // Good files, and others given a reference, must show what an
     // independent decoder shows.
     if (f.path[0] == 'g' || f.reference) {
-        RgbImage ours, theirs;
-        std::string error;
-        ASSERT_TRUE(bmptest::dib_read_rgb(h, &ours));
+        Raster ours, theirs;
+        ASSERT_TRUE(dib_read_rgb(h, &ours));
         const std::string ref = suite_dir() + "/" + (f.reference ? f.reference : f.path);
-        ASSERT_TRUE(bmptest::pillow_read_rgb(ref, &theirs, &error)) << error;
+        ASSERT_TRUE(read_with_pillow(ref, &theirs)) << "Pillow cannot read " << ref;
         ASSERT_EQ(ours.width, theirs.width);
         ASSERT_EQ(ours.height, theirs.height);
-        for (size_t i = 0; i < ours.rgb.size(); i += 3) {
-            const int x = static_cast<int>(i / 3 % static_cast<size_t>(ours.width));
-            const int y = static_cast<int>(i / 3 / static_cast<size_t>(ours.width));
-            ASSERT_TRUE(ours.rgb[i] == theirs.rgb[i] && ours.rgb[i + 1] == theirs.rgb[i + 1] &&
-                        ours.rgb[i + 2] == theirs.rgb[i + 2])
-                << f.path << " differs at " << x << "," << y;
-        }
+        const size_t width = static_cast<size_t>(ours.width);
+        for (size_t i = 0; i < ours.rgb.size(); ++i)
+            ASSERT_EQ(ours.rgb[i], theirs.rgb[i]) << f.path << " differs at " << i % width << "," << i / width;
     }
     dib_command(DIB_OP_FREE, &h, nullptr);
     EXPECT_EQ(plat_mem_blocks_in_use(), blocks);
@@ -199,13 +192,13 @@ TEST(BmpSuiteRle, DecodesToUncompressedTwin) {
         DibHandle rle = nullptr, plain = nullptr;
         ASSERT_EQ(load(p[0], &rle), DIB_OK);
         ASSERT_EQ(load(p[1], &plain), DIB_OK);
-        RgbImage a, b;
-        ASSERT_TRUE(bmptest::dib_read_rgb(rle, &a));
-        ASSERT_TRUE(bmptest::dib_read_rgb(plain, &b));
+        Raster a, b;
+        ASSERT_TRUE(dib_read_rgb(rle, &a));
+        ASSERT_TRUE(dib_read_rgb(plain, &b));
         EXPECT_EQ(a.rgb, b.rgb) << p[0];
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 127; ++x)
-                ASSERT_EQ(bmptest::dib_pixel_at(rle, x, y), bmptest::dib_pixel_at(plain, x, y))
+                ASSERT_EQ(dib_pixel_at(rle, x, y), dib_pixel_at(plain, x, y))
                     << p[0] << " at " << x << "," << y;
         dib_command(DIB_OP_FREE, &rle, nullptr);
         dib_command(DIB_OP_FREE, &plain, nullptr);
@@ -217,25 +210,27 @@ TEST(BmpSuiteRle, DecodesToUncompressedTwin) {
 TEST(BmpSuiteRle, ImageMagickRunLengthFilesKeepTheirRows) {
     if (suite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
     if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick not installed";
-    const std::string dir = bmptest::bmp_temp_dir();
+    const std::string dir = make_temp_dir();
     ASSERT_FALSE(dir.empty());
     for (const char* name : {"g/pal8.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp", "g/pal8w126.bmp", "g/pal4.bmp"}) {
         const std::string src = suite_dir() + "/" + name, out = dir + "/rle.bmp";
         ASSERT_EQ(std::system(("convert '" + src + "' -compress RLE '" + out + "'").c_str()), 0) << name;
-        const std::vector<uint8_t> file = bmptest::bmp_read_file(out);
+        std::string file;
+        ASSERT_TRUE(read_file(out, &file));
         ASSERT_GT(file.size(), 34u);
         ASSERT_TRUE(file[30] == 1 || file[30] == 2) << name << " was not written run-length encoded";
         DibHandle rle = nullptr, plain = nullptr;
-        ASSERT_EQ(dib_load_bmp_memory(&rle, file.data(), file.size(), 0), DIB_OK) << name;
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+        ASSERT_EQ(dib_load_bmp_memory(&rle, bytes, file.size(), 0), DIB_OK) << name;
         ASSERT_EQ(load(name, &plain), DIB_OK);
-        RgbImage a, b;
-        ASSERT_TRUE(bmptest::dib_read_rgb(rle, &a));
-        ASSERT_TRUE(bmptest::dib_read_rgb(plain, &b));
+        Raster a, b;
+        ASSERT_TRUE(dib_read_rgb(rle, &a));
+        ASSERT_TRUE(dib_read_rgb(plain, &b));
         EXPECT_EQ(a.rgb, b.rgb) << name;
         dib_command(DIB_OP_FREE, &rle, nullptr);
         dib_command(DIB_OP_FREE, &plain, nullptr);
     }
-    bmptest::bmp_remove_dir(dir);
+    remove_tree(dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dib/dib.h"
+#include "support/dib_pixels.h"
 
 namespace {
 
@@ -15,12 +16,6 @@ struct Created {
     DibHandle h = nullptr;
     ~Created() { dib_command(DIB_OP_FREE, &h, nullptr); }
 };
-
-DibInfoHeader header_of(DibHandle h) {
-    DibInfoHeader hdr{};
-    EXPECT_EQ(dib_command(DIB_OP_GET_HEADER, h, &hdr), DIB_OK);
-    return hdr;
-}
 
 struct StrideCase {
     int32_t width;

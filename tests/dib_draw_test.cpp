@@ -8,19 +8,13 @@
 #include <vector>
 
 #include "dib/dib.h"
-#include "support/bmp_fixture.h"
 #include "support/bmp_writer.h"
+#include "support/dib_pixels.h"
 #include "support/tools.h"
 
 namespace {
 
 const uint32_t MARKER = 0x123456;
-
-DibHandle load_bytes(const std::vector<uint8_t>& bytes) {
-    DibHandle h = nullptr;
-    EXPECT_EQ(dib_load_bmp_memory(&h, bytes.data(), bytes.size(), 0), DIB_OK);
-    return h;
-}
 
 PlatSurface* marked_surface(int w, int h) {
     PlatSurface* s = plat_surface_create(w, h);
@@ -44,9 +38,8 @@ void expect_drawn(const PlatSurface* s, int x, int y, int w, int h,
 class DrawDepth : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(DrawDepth, OneToOneShowsEveryColour) {
-    TestBitmap bmp = bmp_pattern(11, 5, std::get<0>(GetParam()));
-    bmp.top_down = std::get<1>(GetParam());
-    DibHandle h = load_bytes(bmp_encode(bmp));
+    const TestBitmap bmp = bmp_pattern(11, 5, std::get<0>(GetParam()), std::get<1>(GetParam()));
+    DibHandle h = dib_from_file_bytes(bmp_encode(bmp));
     PlatSurface* s = marked_surface(20, 9);
     ASSERT_EQ(dib_draw(s, 3, 2, 11, 5, h, 0), DIB_OK);
     expect_drawn(s, 3, 2, 11, 5, bmp_expected_rgb(bmp));
@@ -60,16 +53,12 @@ INSTANTIATE_TEST_SUITE_P(DepthOrder, DrawDepth,
 TEST(Draw, SixteenBitsAreFiveFiveFive) {
     // Pure red, green, blue, white and a mid level, bottom-up in one row.
     const uint16_t words[5] = {0x7C00, 0x03E0, 0x001F, 0x7FFF, 0x4210};
-    bmptest::BmpFile f;
+    BmpFile f;
     f.width = 5;
     f.height = 1;
     f.bit_count = 16;
-    for (uint16_t w : words) {
-        f.body.push_back(static_cast<uint8_t>(w));
-        f.body.push_back(static_cast<uint8_t>(w >> 8));
-    }
-    f.body.resize(bmptest::bmp_stride(5, 16), 0);
-    DibHandle h = load_bytes(bmptest::bmp_encode(f));
+    f.body = bmp_rows(5, 1, 16, [&words](int x, int) { return words[x]; });
+    DibHandle h = dib_from_file_bytes(bmp_encode(f));
     PlatSurface* s = marked_surface(5, 1);
     ASSERT_EQ(dib_draw(s, 0, 0, 5, 1, h, 0), DIB_OK);
     expect_drawn(s, 0, 0, 5, 1, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x848484});
@@ -79,7 +68,7 @@ TEST(Draw, SixteenBitsAreFiveFiveFive) {
 
 TEST(Draw, HalvingAveragesBlocksAndDoublingRepeatsPixels) {
     TestBitmap bmp = bmp_pattern(6, 4, 24);
-    DibHandle h = load_bytes(bmp_encode(bmp));
+    DibHandle h = dib_from_file_bytes(bmp_encode(bmp));
     const std::vector<uint32_t> src = bmp_expected_rgb(bmp);
 
     std::vector<uint32_t> halved;
@@ -112,7 +101,7 @@ TEST(Draw, HalvingAveragesBlocksAndDoublingRepeatsPixels) {
 
 TEST(Draw, TurnsFirstAndClipsToTheSurface) {
     TestBitmap bmp = bmp_pattern(5, 3, 8);
-    DibHandle h = load_bytes(bmp_encode(bmp));
+    DibHandle h = dib_from_file_bytes(bmp_encode(bmp));
     const std::vector<uint32_t> src = bmp_expected_rgb(bmp);
     const size_t blocks = plat_mem_blocks_in_use();
 
@@ -169,7 +158,7 @@ TEST(Draw, FailuresAndTheStretchModeLeftAsFound) {
 TEST(Draw, SurfaceSavedAsBitmapShowsWhatWasDrawn) {
     if (!tool_available("/usr/bin/python3")) GTEST_SKIP() << "no system Python";
     TestBitmap bmp = bmp_pattern(7, 5, 4);
-    DibHandle h = load_bytes(bmp_encode(bmp));
+    DibHandle h = dib_from_file_bytes(bmp_encode(bmp));
     PlatSurface* s = marked_surface(9, 6);
     ASSERT_EQ(dib_draw(s, 1, 1, 7, 5, h, 0), DIB_OK);
     DibHandle shot = nullptr;
@@ -178,16 +167,12 @@ TEST(Draw, SurfaceSavedAsBitmapShowsWhatWasDrawn) {
     const std::string path = dir + "/surface.bmp";
     const std::wstring wpath(path.begin(), path.end());
     ASSERT_EQ(dib_save_bmp(shot, wpath.c_str(), 0), DIB_OK);
-    bmptest::RgbImage img;
-    std::string error;
-    ASSERT_TRUE(bmptest::pillow_read_rgb(path, &img, &error)) << error;
+    Raster img;
+    ASSERT_TRUE(read_with_pillow(path, &img));
     ASSERT_EQ(img.width, 9);
     ASSERT_EQ(img.height, 6);
     for (int y = 0; y < 6; y++)
-        for (int x = 0; x < 9; x++) {
-            const uint8_t* p = &img.rgb[(static_cast<size_t>(y) * 9 + x) * 3];
-            EXPECT_EQ(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2], plat_surface_pixel(s, x, y));
-        }
+        for (int x = 0; x < 9; x++) EXPECT_EQ(img.rgb[size_t(y) * 9 + x], plat_surface_pixel(s, x, y));
     remove_tree(dir);
     plat_mem_free(shot);
     plat_surface_destroy(s);

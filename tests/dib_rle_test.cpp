@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "dib/dib.h"
-#include "support/bmp_fixture.h"
+#include "support/bmp_writer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 Bytes rle_file(int bits, int32_t width, int32_t height, const Bytes& data, uint32_t colours_used = 0) {
-    bmptest::BmpFile f;
+    BmpFile f;
     f.width = width;
     f.height = height;
     f.bit_count = static_cast<uint16_t>(bits);
@@ -23,7 +23,7 @@ Bytes rle_file(int bits, int32_t width, int32_t height, const Bytes& data, uint3
     const uint32_t entries = colours_used ? colours_used : (bits == 8 ? 256 : 16);
     for (uint32_t i = 0; i < entries; ++i) f.colours.insert(f.colours.end(), {uint8_t(i), 0, uint8_t(255 - i), 0});
     f.body = data;
-    return bmptest::bmp_encode(f);
+    return bmp_encode(f);
 }
 
 // Every byte of every stored row (padding included), row 0 first in memory,

@@ -9,71 +9,38 @@
 #include <vector>
 
 #include "dib/dib.h"
-#include "support/bmp_fixture.h"
 #include "support/bmp_writer.h"
 #include "support/dib_pixels.h"
 #include "support/tools.h"
 
 namespace {
 
-DibHandle load(const TestBitmap& bmp) {
-    const std::vector<uint8_t> bytes = bmp_encode(bmp);
-    DibHandle h = nullptr;
-    EXPECT_EQ(dib_load_bmp_memory(&h, bytes.data(), bytes.size(), 0), DIB_OK);
-    return h;
-}
+DibHandle load(const TestBitmap& bmp) { return dib_from_file_bytes(bmp_encode(bmp)); }
 
-TestBitmap pattern(int w, int h, int bits, bool top_down) {
-    TestBitmap bmp = bmp_pattern(w, h, bits);
-    bmp.top_down = top_down;
-    return bmp;
-}
+uint32_t at(const Raster& p, int x, int y) { return p.rgb[static_cast<size_t>(y) * p.width + x]; }
 
-// Colours of the picture, 0xRRGGBB, top row first.
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> rgb;
-    uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
-};
-
-Picture picture_of(const bmptest::RgbImage& img) {
-    Picture p;
-    p.width = img.width;
-    p.height = img.height;
-    for (size_t i = 0; i + 2 < img.rgb.size(); i += 3)
-        p.rgb.push_back(uint32_t(img.rgb[i]) << 16 | uint32_t(img.rgb[i + 1]) << 8 | img.rgb[i + 2]);
+Raster picture_of(DibHandle h) {
+    Raster p;
+    EXPECT_TRUE(dib_read_rgb(h, &p));
     return p;
-}
-
-Picture picture_of(DibHandle h) {
-    bmptest::RgbImage img;
-    EXPECT_TRUE(bmptest::dib_read_rgb(h, &img));
-    return picture_of(img);
-}
-
-DibInfoHeader header_of(DibHandle h) {
-    DibInfoHeader hdr{};
-    EXPECT_EQ(dib_command(DIB_OP_GET_HEADER, h, &hdr), DIB_OK);
-    return hdr;
 }
 
 // Each motion as the picture it must give, written from its definition.
 enum Motion { CW, CCW, HALF, MIRROR, FLIP };
 
-Picture expected(const Picture& s, Motion m) {
-    Picture t;
+Raster expected(const Raster& s, Motion m) {
+    Raster t;
     const bool turn = m == CW || m == CCW;
     t.width = turn ? s.height : s.width;
     t.height = turn ? s.width : s.height;
     for (int y = 0; y < t.height; y++)
         for (int x = 0; x < t.width; x++) {
             switch (m) {
-            case CW: t.rgb.push_back(s.at(y, s.height - 1 - x)); break;
-            case CCW: t.rgb.push_back(s.at(s.width - 1 - y, x)); break;
-            case HALF: t.rgb.push_back(s.at(s.width - 1 - x, s.height - 1 - y)); break;
-            case MIRROR: t.rgb.push_back(s.at(s.width - 1 - x, y)); break;
-            case FLIP: t.rgb.push_back(s.at(x, s.height - 1 - y)); break;
+            case CW: t.rgb.push_back(at(s, y, s.height - 1 - x)); break;
+            case CCW: t.rgb.push_back(at(s, s.width - 1 - y, x)); break;
+            case HALF: t.rgb.push_back(at(s, s.width - 1 - x, s.height - 1 - y)); break;
+            case MIRROR: t.rgb.push_back(at(s, s.width - 1 - x, y)); break;
+            case FLIP: t.rgb.push_back(at(s, x, s.height - 1 - y)); break;
             }
         }
     return t;
@@ -93,7 +60,7 @@ int apply(Motion m, DibHandle src, DibHandle* out) {
 bool padding_clear(DibHandle h) {
     const DibInfoHeader hdr = header_of(h);
     const size_t used_bits = size_t(hdr.width) * hdr.bit_count;
-    const size_t stride = bmptest::bmp_stride(hdr.width, hdr.bit_count);
+    const size_t stride = bmp_stride(hdr.width, hdr.bit_count);
     const int rows = hdr.height < 0 ? -hdr.height : hdr.height;
     const uint8_t* base = static_cast<const uint8_t*>(plat_mem_lock(h));
     const uint8_t* pixels = base + 40 + 4 * dib_palette_entries(base);
@@ -115,13 +82,13 @@ TEST_P(Motions, GiveThePictureOfTheirDefinition) {
     const bool top_down = std::get<1>(GetParam());
     const Motion m = std::get<2>(GetParam());
     const size_t blocks = plat_mem_blocks_in_use();
-    DibHandle src = load(pattern(13, 7, bits, top_down));
+    DibHandle src = load(bmp_pattern(13, 7, bits, top_down));
     ASSERT_NE(src, nullptr);
     DibHandle out = nullptr;
     ASSERT_EQ(apply(m, src, &out), DIB_OK);
     ASSERT_NE(out, nullptr);
-    const Picture want = expected(picture_of(src), m);
-    const Picture got = picture_of(out);
+    const Raster want = expected(picture_of(src), m);
+    const Raster got = picture_of(out);
     EXPECT_EQ(got.width, want.width);
     EXPECT_EQ(got.height, want.height);
     EXPECT_EQ(got.rgb, want.rgb);
@@ -159,21 +126,21 @@ TEST(Rotate, ThreeByTwoClockwiseTopRowIsLeftColumnFromBelow) {
     EXPECT_EQ(hdr.height, 3);
     const uint32_t want[3][2] = {{4, 1}, {5, 2}, {6, 3}};
     for (int y = 0; y < 3; y++)
-        for (int x = 0; x < 2; x++) EXPECT_EQ(bmptest::dib_pixel_at(out, x, y), want[y][x]);
+        for (int x = 0; x < 2; x++) EXPECT_EQ(dib_pixel_at(out, x, y), want[y][x]);
     plat_mem_free(out);
     plat_mem_free(src);
 }
 
 TEST(Rotate, AnglesActModulo360AndOnlyQuarterTurns) {
-    DibHandle src = load(pattern(5, 3, 24, false));
-    const Picture s = picture_of(src);
+    DibHandle src = load(bmp_pattern(5, 3, 24));
+    const Raster s = picture_of(src);
     const struct {
         int angle;
         int status;
         Motion as;
     } cases[] = {{450, DIB_OK, CW}, {-450, DIB_OK, CCW}, {-90, DIB_OK, CCW}, {270, DIB_OK, CCW},
                  {-180, DIB_OK, HALF}, {45, DIB_ERR_ANGLE, CW}, {-1, DIB_ERR_ANGLE, CW}};
-    DibHandle other = load(pattern(2, 2, 8, false));
+    DibHandle other = load(bmp_pattern(2, 2, 8));
     for (const auto& c : cases) {
         DibHandle out = other;  // replaced, or cleared on failure, never freed
         EXPECT_EQ(dib_rotate(src, c.angle, &out), c.status) << c.angle;
@@ -214,8 +181,8 @@ TEST(Rotate, QuarterTurnSwapsResolutions) {
 
 TEST(ResultConvention, InPlaceFreesSourceOnSuccessAndKeepsItOnFailure) {
     const size_t blocks = plat_mem_blocks_in_use();
-    DibHandle var = load(pattern(6, 4, 8, false));
-    const Picture before = picture_of(var);
+    DibHandle var = load(bmp_pattern(6, 4, 8));
+    const Raster before = picture_of(var);
     DibHandle src = var;
     ASSERT_EQ(dib_command(DIB_OP_MIRROR, &var, src), DIB_OK);
     EXPECT_NE(var, nullptr);
@@ -235,12 +202,12 @@ TEST(ResultConvention, InPlaceFreesSourceOnSuccessAndKeepsItOnFailure) {
 
 TEST(ResultConvention, UnsupportedDepthsFailEveryMotion) {
     // 16 bits load but cannot be created; 2 bits can be created but not moved.
-    bmptest::BmpFile f;
+    BmpFile f;
     f.width = 3;
     f.height = 2;
     f.bit_count = 16;
-    f.body.assign(bmptest::bmp_stride(3, 16) * 2, 0x5A);
-    const std::vector<uint8_t> bytes = bmptest::bmp_encode(f);
+    f.body.assign(bmp_stride(3, 16) * 2, 0x5A);
+    const std::vector<uint8_t> bytes = bmp_encode(f);
     DibHandle deep = nullptr, two = nullptr;
     ASSERT_EQ(dib_load_bmp_memory(&deep, bytes.data(), bytes.size(), 0), DIB_OK);
     ASSERT_EQ(dib_create(3, 2, 2, 0, 0, nullptr, &two), DIB_OK);
@@ -272,18 +239,14 @@ TEST(Mirror, OneBitWidthTenKeepsPaddingOutOfThePicture) {
     row[2] = row[3] = 0xFF;
     dib_unlock(src);
     ASSERT_EQ(dib_mirror(src, &out), DIB_OK);
-    for (int x = 0; x < 10; x++) EXPECT_EQ(bmptest::dib_pixel_at(out, x, 0), x == 9 ? 1u : 0u) << x;
+    for (int x = 0; x < 10; x++) EXPECT_EQ(dib_pixel_at(out, x, 0), x == 9 ? 1u : 0u) << x;
     EXPECT_TRUE(padding_clear(out));
     plat_mem_free(out);
     plat_mem_free(src);
 }
 
 TEST(ColourTable, ShortSourceTableIsCarriedAndPaddedWithBlack) {
-    TestBitmap bmp = pattern(4, 3, 8, false);
-    bmp.palette = colour_palette(12);
-    bmp.colours_used = 12;
-    for (uint32_t& v : bmp.pixels) v %= 12;
-    DibHandle src = load(bmp), out = nullptr;
+    DibHandle src = load(bmp_pattern(4, 3, 8, false, 12)), out = nullptr;
     ASSERT_EQ(dib_rotate(src, 90, &out), DIB_OK);
     EXPECT_EQ(picture_of(out).rgb, expected(picture_of(src), CW).rgb);
     const uint8_t* base = static_cast<const uint8_t*>(plat_mem_lock(out));
@@ -371,7 +334,7 @@ TEST_P(AgainstReference, SamePixels) {
     const std::string dir = make_temp_dir();
     ASSERT_FALSE(dir.empty());
     const std::string in = dir + "/in.bmp", ref = dir + "/ref.png";
-    DibHandle src = load(pattern(37, 23, bits, std::get<2>(GetParam()))), out = nullptr;
+    DibHandle src = load(bmp_pattern(37, 23, bits, std::get<2>(GetParam()))), out = nullptr;
     const std::wstring win(in.begin(), in.end());
     ASSERT_EQ(dib_save_bmp(src, win.c_str(), 0), DIB_OK);
     if (std::system(reference_command(tool, m, in, ref).c_str()) != 0) {
@@ -379,11 +342,10 @@ TEST_P(AgainstReference, SamePixels) {
         plat_mem_free(src);
         GTEST_SKIP() << tool << " could not transform the file";
     }
-    bmptest::RgbImage img;
-    std::string error;
-    ASSERT_TRUE(bmptest::pillow_read_rgb(ref, &img, &error)) << error;
+    Raster want;
+    ASSERT_TRUE(read_with_pillow(ref, &want));
     ASSERT_EQ(apply(m, src, &out), DIB_OK);
-    const Picture want = picture_of(img), got = picture_of(out);
+    const Raster got = picture_of(out);
     EXPECT_EQ(got.width, want.width);
     EXPECT_EQ(got.height, want.height);
     EXPECT_EQ(got.rgb, want.rgb);

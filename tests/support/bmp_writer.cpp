@@ -1,6 +1,6 @@
 #include "support/bmp_writer.h"
 
-#include <cstdio>
+#include "support/tools.h"
 
 namespace {
 
@@ -14,29 +14,12 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
     put16(b, v >> 16);
 }
 
-uint8_t index_at(const TestBitmap& bmp, int x, int y) {
-    return static_cast<uint8_t>(bmp.pixels[static_cast<size_t>(y) * bmp.width + x]);
+bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return write_file(path, std::string(bytes.begin(), bytes.end()));
 }
 
-std::vector<uint8_t> plain_row(const TestBitmap& bmp, int y) {
-    size_t stride = (static_cast<size_t>(bmp.width) * bmp.bit_count + 31) / 32 * 4;
-    std::vector<uint8_t> row(stride, 0);
-    for (int x = 0; x < bmp.width; ++x) {
-        uint32_t v = bmp.pixels[static_cast<size_t>(y) * bmp.width + x];
-        switch (bmp.bit_count) {
-        case 1: row[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8)); break;
-        case 4: row[x / 2] |= static_cast<uint8_t>((v & 15) << (x % 2 ? 0 : 4)); break;
-        case 8: row[x] = static_cast<uint8_t>(v); break;
-        default: {
-            size_t at = static_cast<size_t>(x) * (bmp.bit_count / 8);
-            row[at] = static_cast<uint8_t>(v);
-            row[at + 1] = static_cast<uint8_t>(v >> 8);
-            row[at + 2] = static_cast<uint8_t>(v >> 16);
-            if (bmp.bit_count == 32) row[at + 3] = 0x5A;  // unused byte, never shown
-        }
-        }
-    }
-    return row;
+uint8_t index_at(const TestBitmap& bmp, int x, int y) {
+    return static_cast<uint8_t>(bmp.pixels[static_cast<size_t>(y) * bmp.width + x]);
 }
 
 // Encoded runs only, plus an absolute run for 8-bit rows that change on every
@@ -71,51 +54,110 @@ void rle_row(const TestBitmap& bmp, int y, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-std::vector<uint8_t> bmp_encode(const TestBitmap& bmp) {
-    std::vector<uint8_t> pixels;
-    for (int i = 0; i < bmp.height; ++i) {
-        // RLE bitmaps are always stored bottom-up.
-        int y = bmp.top_down && bmp.compression == 0 ? i : bmp.height - 1 - i;
-        if (bmp.compression) {
-            rle_row(bmp, y, pixels);
-        } else {
-            std::vector<uint8_t> row = plain_row(bmp, y);
-            pixels.insert(pixels.end(), row.begin(), row.end());
-        }
-    }
-    if (bmp.compression) {
-        pixels.back() = 1;  // the last end-of-line becomes end-of-bitmap
-    }
-    uint32_t table = static_cast<uint32_t>(bmp.palette.size()) * 4;
-    uint32_t offset = 14 + 40 + table;
+std::vector<uint8_t> bmp_encode(const BmpFile& f) {
+    const uint32_t offset = 14 + f.header_size + static_cast<uint32_t>(f.colours.size()) + f.gap;
+    const uint32_t total = offset + static_cast<uint32_t>(f.body.size());
     std::vector<uint8_t> b;
     b.push_back('B');
     b.push_back('M');
-    put32(b, offset + static_cast<uint32_t>(pixels.size()));
+    put32(b, f.file_size ? f.file_size : total);
     put32(b, 0);
     put32(b, offset);
-    put32(b, 40);
-    put32(b, static_cast<uint32_t>(bmp.width));
-    put32(b, static_cast<uint32_t>(bmp.top_down && !bmp.compression ? -bmp.height : bmp.height));
+    put32(b, f.header_size);
+    put32(b, static_cast<uint32_t>(f.width));
+    put32(b, static_cast<uint32_t>(f.height));
     put16(b, 1);
-    put16(b, static_cast<uint32_t>(bmp.bit_count));
-    put32(b, static_cast<uint32_t>(bmp.compression));
-    put32(b, static_cast<uint32_t>(pixels.size()));
-    put32(b, static_cast<uint32_t>(bmp.x_ppm));
-    put32(b, static_cast<uint32_t>(bmp.y_ppm));
-    put32(b, bmp.colours_used ? bmp.colours_used : static_cast<uint32_t>(bmp.palette.size()));
+    put16(b, f.bit_count);
+    put32(b, f.compression);
+    put32(b, static_cast<uint32_t>(f.body.size()));
+    put32(b, static_cast<uint32_t>(f.x_ppm));
+    put32(b, static_cast<uint32_t>(f.y_ppm));
+    put32(b, f.colours_used);
     put32(b, 0);
-    for (uint32_t c : bmp.palette) put32(b, c);
-    b.insert(b.end(), pixels.begin(), pixels.end());
+    // V4 / V5 extras: fill them with a marker so a reader that takes them
+    // for colours gives itself away.
+    if (f.header_size > 40) b.insert(b.end(), f.header_size - 40, 0x5A);
+    b.insert(b.end(), f.colours.begin(), f.colours.end());
+    b.insert(b.end(), f.gap, 0xEE);
+    b.insert(b.end(), f.body.begin(), f.body.end());
     return b;
 }
 
+bool bmp_write(const std::string& path, const BmpFile& f) { return write_bytes(path, bmp_encode(f)); }
+
+size_t bmp_stride(int32_t width, int bit_count) {
+    const size_t bits = static_cast<size_t>(width) * static_cast<size_t>(bit_count);
+    return (bits + 31) / 32 * 4;
+}
+
+std::vector<uint8_t> bmp_rows(int32_t width, int32_t height, int bit_count,
+                              const std::function<uint32_t(int x, int y)>& value) {
+    const int rows = height < 0 ? -height : height;
+    const size_t stride = bmp_stride(width, bit_count);
+    std::vector<uint8_t> out(stride * static_cast<size_t>(rows), 0);
+    for (int y = 0; y < rows; ++y) {
+        const int stored = height < 0 ? y : rows - 1 - y;
+        uint8_t* row = out.data() + stride * static_cast<size_t>(stored);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t v = value(x, y);
+            switch (bit_count) {
+            case 1: row[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8)); break;
+            case 2: row[x / 4] |= static_cast<uint8_t>((v & 3) << (6 - 2 * (x % 4))); break;
+            case 4: row[x / 2] |= static_cast<uint8_t>((v & 15) << (x % 2 ? 0 : 4)); break;
+            case 8: row[x] = static_cast<uint8_t>(v); break;
+            case 16:
+                row[2 * x] = static_cast<uint8_t>(v);
+                row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+                break;
+            case 24:
+            case 32: {
+                uint8_t* p = row + x * (bit_count / 8);
+                p[0] = static_cast<uint8_t>(v);
+                p[1] = static_cast<uint8_t>(v >> 8);
+                p[2] = static_cast<uint8_t>(v >> 16);
+                if (bit_count == 32) p[3] = static_cast<uint8_t>(v >> 24);
+                break;
+            }
+            default: break;
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> bmp_colour_table(const std::vector<uint32_t>& palette) {
+    std::vector<uint8_t> t;
+    for (uint32_t c : palette) put32(t, c);
+    return t;
+}
+
+BmpFile bmp_file(const TestBitmap& bmp) {
+    BmpFile f;
+    f.width = bmp.width;
+    f.height = bmp.top_down && !bmp.compression ? -bmp.height : bmp.height;
+    f.bit_count = static_cast<uint16_t>(bmp.bit_count);
+    f.compression = static_cast<uint32_t>(bmp.compression);
+    f.x_ppm = bmp.x_ppm;
+    f.y_ppm = bmp.y_ppm;
+    f.colours_used = bmp.colours_used ? bmp.colours_used : static_cast<uint32_t>(bmp.palette.size());
+    f.colours = bmp_colour_table(bmp.palette);
+    if (!bmp.compression) {
+        f.body = bmp_rows(bmp.width, f.height, bmp.bit_count, [&bmp](int x, int y) {
+            const uint32_t v = bmp.pixels[static_cast<size_t>(y) * bmp.width + x];
+            // The unused byte of 32-bit pixels is never shown: make it stand out.
+            return bmp.bit_count == 32 ? (v & 0xFFFFFF) | 0x5A000000 : v;
+        });
+        return f;
+    }
+    for (int y = bmp.height - 1; y >= 0; --y) rle_row(bmp, y, f.body);
+    if (!f.body.empty()) f.body.back() = 1;  // the last end-of-line becomes end-of-bitmap
+    return f;
+}
+
+std::vector<uint8_t> bmp_encode(const TestBitmap& bmp) { return bmp_encode(bmp_file(bmp)); }
+
 bool bmp_write(const std::string& path, const TestBitmap& bmp) {
-    std::vector<uint8_t> bytes = bmp_encode(bmp);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    return write_bytes(path, bmp_encode(bmp));
 }
 
 std::vector<uint32_t> bmp_expected_rgb(const TestBitmap& bmp) {
@@ -143,13 +185,17 @@ std::vector<uint32_t> colour_palette(int entries) {
     return p;
 }
 
-TestBitmap bmp_pattern(int width, int height, int bit_count) {
+TestBitmap bmp_pattern(int width, int height, int bit_count, bool top_down, int entries) {
     TestBitmap bmp;
     bmp.width = width;
     bmp.height = height;
     bmp.bit_count = bit_count;
-    if (bit_count <= 8) bmp.palette = colour_palette(1 << bit_count);
-    uint32_t levels = bit_count <= 8 ? 1u << bit_count : 0;
+    bmp.top_down = top_down;
+    uint32_t levels = 0;
+    if (bit_count <= 8) {
+        levels = entries ? static_cast<uint32_t>(entries) : 1u << bit_count;
+        bmp.palette = colour_palette(static_cast<int>(levels));
+    }
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             uint32_t v;
@@ -166,6 +212,27 @@ TestBitmap bmp_pattern(int width, int height, int bit_count) {
         }
     }
     return bmp;
+}
+
+TestBitmap bmp_bilevel(int width, int height, const std::vector<uint8_t>& ink, bool white_first) {
+    TestBitmap bmp;
+    bmp.width = width;
+    bmp.height = height;
+    bmp.bit_count = 1;
+    const uint32_t black = white_first ? 1 : 0;
+    bmp.palette = {0xFFFFFF, 0xFFFFFF};
+    bmp.palette[black] = 0x000000;
+    for (uint8_t i : ink) bmp.pixels.push_back(i ? black : 1 - black);
+    return bmp;
+}
+
+std::vector<uint8_t> noise_ink(int width, int height, uint32_t seed) {
+    std::vector<uint8_t> ink;
+    for (int i = 0; i < width * height; ++i) {
+        seed = seed * 1103515245 + 12345;
+        ink.push_back(static_cast<uint8_t>(((seed >> 16) & 1) ^ 1));
+    }
+    return ink;
 }
 
 std::vector<uint8_t> text_ink(int width, int height, uint32_t seed) {

@@ -1,8 +1,10 @@
 #include "support/dib_pixels.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
-namespace bmptest {
+#include "support/bmp_writer.h"
 
 namespace {
 
@@ -43,6 +45,18 @@ uint32_t raw_at(const Locked& l, int x, int y) {
 
 }  // namespace
 
+DibHandle dib_from_file_bytes(const std::vector<uint8_t>& file) {
+    DibHandle h = nullptr;
+    EXPECT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), DIB_OK);
+    return h;
+}
+
+DibInfoHeader header_of(DibHandle h) {
+    DibInfoHeader hdr{};
+    EXPECT_EQ(dib_command(DIB_OP_GET_HEADER, h, &hdr), DIB_OK);
+    return hdr;
+}
+
 uint32_t dib_pixel_at(DibHandle h, int x, int y) {
     Locked l;
     if (!lock(h, &l)) return 0;
@@ -51,7 +65,7 @@ uint32_t dib_pixel_at(DibHandle h, int x, int y) {
     return v;
 }
 
-bool dib_read_rgb(DibHandle h, RgbImage* out) {
+bool dib_read_rgb(DibHandle h, Raster* out) {
     Locked l;
     if (!lock(h, &l)) return false;
     const int bits = l.hdr.bit_count;
@@ -62,30 +76,18 @@ bool dib_read_rgb(DibHandle h, RgbImage* out) {
     for (int y = 0; known && y < l.rows; ++y) {
         for (int x = 0; x < l.hdr.width; ++x) {
             const uint32_t v = raw_at(l, x, y);
-            uint8_t r, g, b;
             if (bits <= 8) {
                 const uint8_t* e = l.table + 4 * v;
-                b = e[0];
-                g = e[1];
-                r = e[2];
+                out->rgb.push_back(uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0]);
             } else if (bits == 16) {
                 // 5-5-5, each scaled to 0..255 and truncated (Pillow's rule).
-                auto widen = [](uint32_t c) { return static_cast<uint8_t>(c * 255 / 31); };
-                r = widen(v >> 10 & 31);
-                g = widen(v >> 5 & 31);
-                b = widen(v & 31);
+                auto widen = [](uint32_t c) { return c * 255 / 31; };
+                out->rgb.push_back(widen(v >> 10 & 31) << 16 | widen(v >> 5 & 31) << 8 | widen(v & 31));
             } else {
-                b = static_cast<uint8_t>(v);
-                g = static_cast<uint8_t>(v >> 8);
-                r = static_cast<uint8_t>(v >> 16);
+                out->rgb.push_back(v & 0xFFFFFF);
             }
-            out->rgb.push_back(r);
-            out->rgb.push_back(g);
-            out->rgb.push_back(b);
         }
     }
     plat_mem_unlock(h);
     return known;
 }
-
-}  // namespace bmptest

@@ -210,12 +210,24 @@ bool read_pnm(const std::string& path, Raster* raster) {
 }
 
 bool read_with_pillow(const std::string& path, Raster* raster) {
-    std::string ppm = path + ".pillow.ppm";
+    // Width, height, then RGB bytes on standard output, so a corpus folder
+    // stays untouched.
     CommandResult r = run_command(
         {SYSTEM_PYTHON, "-c",
-         "import sys; from PIL import Image; Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2], 'PPM')",
-         path, ppm});
-    return r.status == 0 && read_pnm(ppm, raster);
+         "import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
+         "sys.stdout.buffer.write(b'%d %d\\n' % im.size + im.tobytes())",
+         path});
+    const size_t eol = r.out.find('\n');
+    if (r.status != 0 || eol == std::string::npos ||
+        std::sscanf(r.out.c_str(), "%d %d", &raster->width, &raster->height) != 2)
+        return false;
+    const size_t pixels = static_cast<size_t>(raster->width) * static_cast<size_t>(raster->height);
+    if (r.out.size() - eol - 1 != pixels * 3) return false;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(r.out.data()) + eol + 1;
+    raster->rgb.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i, p += 3)
+        raster->rgb[i] = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+    return true;
 }
 
 std::vector<ListedImage> pdfimages_list(const std::string& pdf) {

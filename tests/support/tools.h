@@ -42,7 +42,8 @@ struct Raster {
 };
 // Reads binary PBM, PGM or PPM (P4, P5, P6); PBM 1 is black.
 bool read_pnm(const std::string& path, Raster* raster);
-// Any format Pillow reads, through the system Python.
+// Any format Pillow reads, through the system Python; false when Pillow is
+// missing or refuses the file. Nothing is written beside the file.
 bool read_with_pillow(const std::string& path, Raster* raster);
 
 // One row of `pdfimages -list`.
