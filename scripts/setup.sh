@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libjpeg62-turbo-dev libgtest-dev
+  zlib1g-dev libjpeg62-turbo-dev libssl-dev libgtest-dev
   clang libclang-rt-14-dev clang-tidy cppcheck
   qpdf poppler-utils mupdf-tools libtiff-dev imagemagick python3 python3-pil
   libxml2-utils ghostscript icc-profiles-free
