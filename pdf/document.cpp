@@ -233,7 +233,7 @@ bool pdfw_new(PdfDocument** handle) {
     doc->crop_mode = -1;
     doc->page_rotation = -1;
     doc->next_size_selector = -1;
-    md5_init(&doc->digest);
+    pdfw_security_init(doc);
     doc->encoding = PdfEncodingChoices{1, 8, 75, 0, 0, 8, 75, 6, {0, 0}, 1};
     doc->trace = trace_to_stdout;
 

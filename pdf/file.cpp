@@ -14,29 +14,7 @@ namespace {
 // A comment line of 8-bit bytes tells transfer programs the file is binary.
 const char kBinaryComment[] = "%\xC7\xEC\x8F\xA2";
 
-void hex_upper(const uint8_t* bytes, size_t n, char* out) {
-    static const char kHex[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = kHex[bytes[i] >> 4];
-        out[2 * i + 1] = kHex[bytes[i] & 15];
-    }
-    out[2 * n] = 0;
-}
-
 const char* key_without_slash(const char* key) { return key[0] == '/' ? key + 1 : key; }
-
-bool write_encrypt(PdfDocument* doc) {
-    const PdfSecurity& s = doc->security;
-    char o[65], u[65];
-    hex_upper(s.o, sizeof s.o, o);
-    hex_upper(s.u, sizeof s.u, u);
-    return pdfw_obj_begin(doc, s.dict_id) && pdfw_io_line(doc, "<<") &&
-           pdfw_io_key_name(doc, "/Filter", "/Standard") &&
-           pdfw_io_key_int(doc, "/V", s.v) && pdfw_io_key_int(doc, "/R", s.r) &&
-           (s.v == 1 || pdfw_io_key_int(doc, "/Length", long(s.key_length) * 8)) &&
-           pdfw_io_printf(doc, "/O <%s>", o) && pdfw_io_printf(doc, "/U <%s>", u) &&
-           pdfw_io_key_int(doc, "/P", s.p) && pdfw_obj_dict_end(doc);
-}
 
 bool write_pages(PdfDocument* doc) {
     char w[32], h[32];
@@ -77,6 +55,14 @@ bool fill_catalog(PdfDocument* doc, PdfObject* catalog) {
           pdfw_dict_set_ref(doc, catalog, "Pages", doc->pages_id) &&
           pdfw_catalog_page_mode(doc, catalog) && pdfw_catalog_page_layout(doc, catalog)))
         return false;
+    // AES-256 is extension level 8 of PDF 1.7.
+    if (doc->security.r == 6) {
+        PdfObject* ext = pdfw_dict_set_dict(doc, catalog, "Extensions");
+        PdfObject* adbe = ext ? pdfw_dict_set_dict(doc, ext, "ADBE") : nullptr;
+        if (!adbe || !pdfw_dict_set_name(doc, adbe, "BaseVersion", "1.7") ||
+            !pdfw_dict_set_int(doc, adbe, "ExtensionLevel", 8))
+            return false;
+    }
     // The script actions refused in PDF/A mode leave -35 behind; the close
     // goes on without them. Any other failure is real.
     if (!pdfw_catalog_open_action(doc, catalog) && doc->last_error != PDFW_ERR_PDFA_SCRIPT)
@@ -130,7 +116,7 @@ bool write_xref(PdfDocument* doc) {
 
 bool write_trailer(PdfDocument* doc) {
     char id[33];
-    hex_upper(doc->security.file_id, sizeof doc->security.file_id, id);
+    pdfw_hex_upper(doc->security.file_id, sizeof doc->security.file_id, id);
     const PdfObjectId& enc = doc->security.dict_id;
     return pdfw_io_line(doc, "trailer") && pdfw_io_line(doc, "<<") &&
            (doc->prev_xref_offset == 0 ||
@@ -186,6 +172,8 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
     case 0x103: version = "%PDF-1.3"; break;
     case 0x104: version = "%PDF-1.4"; break;
     case 0x105: version = "%PDF-1.5"; break;
+    case 0x106: version = "%PDF-1.6"; break;
+    case 0x107: version = "%PDF-1.7"; break;
     default:
         pdfw_fail(doc, PDFW_ERR_VERSION);
         return false;
@@ -283,7 +271,7 @@ bool pdfw_file_close(PdfDocument* doc) {
     if (doc->security.dict_present) {
         pdfw_trace(doc, "PDF: pdfw_file_close: pdfw_obj_encrypt()\n");
         doc->stage = PDFW_STAGE_ENCRYPT;
-        if (!write_encrypt(doc)) return false;
+        if (!pdfw_security_write_dict(doc)) return false;
     }
     struct Step {
         const char* line;

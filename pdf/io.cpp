@@ -1,5 +1,5 @@
 // Output channel and primitive syntax: every byte of the file passes through
-// channel_write, which counts the offset, feeds the digest and turns a short
+// channel_write, which counts the offset and turns a short
 // write into a message and -4.
 #include <cerrno>
 #include <cinttypes>
@@ -59,7 +59,6 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
         pdfw_fail(doc, PDFW_ERR_WRITE);
         return false;
     }
-    md5_update(&doc->digest, bytes, size_t(length));
     doc->position += length;
     return true;
 }
@@ -87,13 +86,18 @@ bool write_name(PdfDocument* doc, const char* name) {
 
 bool write_hexstring(PdfDocument* doc, const void* bytes, int32_t length) {
     if (length < 0 || (length > 0 && !bytes)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
-    size_t text_length = 2 * size_t(length) + 2;
-    uint8_t* copy = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(length) + text_length));
+    // Encrypted on a copy, which AES makes up to 32 bytes longer.
+    const size_t room = size_t(length) + 32;
+    uint8_t* copy = static_cast<uint8_t*>(pdfw_alloc(doc, room + 2 * room + 2));
     if (!copy) return false;
-    if (length > 0) std::memcpy(copy, bytes, size_t(length));
-    pdfw_encrypt_current(doc, copy, length);
-    char* text = reinterpret_cast<char*>(copy + length);
-    const size_t used = pdfw_hex_text(copy, length, text);
+    int64_t sealed = 0;
+    if (!pdfw_encrypt_string(doc, doc->security.current, static_cast<const uint8_t*>(bytes),
+                             length, copy, &sealed)) {
+        pdfw_free(doc, copy);
+        return false;
+    }
+    char* text = reinterpret_cast<char*>(copy + room);
+    const size_t used = pdfw_hex_text(copy, int32_t(sealed), text);
     bool ok = channel_write(doc, text, int64_t(used), nullptr);
     pdfw_free(doc, copy);
     return ok;
@@ -118,6 +122,15 @@ size_t pdfw_hex_text(const uint8_t* bytes, int32_t length, char* out) {
     }
     out[used++] = '>';
     return used;
+}
+
+void pdfw_hex_upper(const uint8_t* bytes, size_t n, char* out) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = kHex[bytes[i] >> 4];
+        out[2 * i + 1] = kHex[bytes[i] & 15];
+    }
+    out[2 * n] = 0;
 }
 
 const char* pdfw_token_name(int kind) {
@@ -196,14 +209,17 @@ bool pdfw_io_litstring(PdfDocument* doc, const void* bytes, int32_t length) {
     if (!doc) return false;
     if (length < 0 || (length > 0 && !bytes)) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     if (length > kMaxString) return pdfw_fail(doc, PDFW_ERR_STRING_LENGTH);
-    // Encryption works on a copy so the caller's bytes stay intact.
-    uint8_t work[kMaxString];
-    if (length > 0) std::memcpy(work, bytes, size_t(length));
-    pdfw_encrypt_current(doc, work, length);
-    char text[2 * kMaxString + 2];
+    // Encryption works on a copy so the caller's bytes stay intact; AES
+    // makes it up to 32 bytes longer.
+    uint8_t work[kMaxString + 32];
+    int64_t sealed = 0;
+    if (!pdfw_encrypt_string(doc, doc->security.current, static_cast<const uint8_t*>(bytes),
+                             length, work, &sealed))
+        return false;
+    char text[2 * (kMaxString + 32) + 2];
     size_t used = 0;
     text[used++] = '(';
-    for (int32_t i = 0; i < length; ++i) {
+    for (int64_t i = 0; i < sealed; ++i) {
         char c = char(work[i]);
         switch (c) {
         case '\n': text[used++] = '\\'; c = 'n'; break;

@@ -180,15 +180,41 @@ bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
                        int bilevel, int reserved_a, int reserved_b,
                        int compare_ccitt_flate);
 
-// Standard security handler: RC4 encryption of every later string and
-// stream. Passwords are NUL-ended bytes (null = empty; only the first 32
-// count); key_size_choice 1 is 128-bit (revision 3), anything else 40-bit
-// (revision 2); permissions is the /P word. Once, before pdfw_file_create:
-// -29 in PDF/A mode, -2 once the file exists or when already set up.
-// Traces its self-check line.
+// Standard security handler. security_choice: PDFW_SECURITY_AES_256 (the
+// one to use: revision 6, PDF 1.7 extension level 8), PDFW_SECURITY_AES_128
+// (revision 4, PDF 1.6), PDFW_SECURITY_RC4_128 (revision 3) or, for any
+// other value, PDFW_SECURITY_RC4_40 (revision 2); RC4 is broken and kept
+// for old readers. Every later string and stream is encrypted. Passwords
+// are NUL-ended (null = empty): for AES-256 UTF-8 text, prepared with
+// SASLprep and cut to 127 bytes; for the others bytes of which the first
+// 32 count. An empty owner password stands for the user password.
+// permissions is the /P word (see pdfw_permissions). Once, before
+// pdfw_file_create: -29 in PDF/A mode, -2 once the file exists or when
+// already set up, -5 for a password AES-256 cannot take. Traces its
+// self-check line.
+enum {
+    PDFW_SECURITY_RC4_40 = 0,
+    PDFW_SECURITY_RC4_128 = 1,
+    PDFW_SECURITY_AES_256 = 2,
+    PDFW_SECURITY_AES_128 = 3,
+};
 bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
-                         const char* user_password, int key_size_choice,
+                         const char* user_password, int security_choice,
                          int32_t permissions);
+// /P for a choice from what readers may do: PDFW_ALLOW_* flags.
+enum {
+    PDFW_ALLOW_PRINT = 1,
+    PDFW_ALLOW_COPY = 2,
+    PDFW_ALLOW_MODIFY = 4,
+    PDFW_ALLOW_ANNOTATE = 8,
+};
+int32_t pdfw_permissions(int security_choice, int allow);
+// The file identifier and every random byte of encryption (keys, salts,
+// IVs) come from a generator seeded with these bytes instead of the
+// system's random source, so that a reproducible run makes the same file.
+// Before pdfw_set_encryption (-2 after). A fixed seed gives fixed keys: for
+// reproducible builds, not for protecting anything secret.
+bool pdfw_set_random_seed(PdfDocument* doc, const void* seed, size_t length);
 
 // ---- Output file ---------------------------------------------------------------
 

@@ -10,7 +10,9 @@
 
 #include "codec/codec.h"
 #include "pdf/pdfw.h"
+#include "pdf/security/crypto.h"
 #include "pdf/security/security.h"
+#include "platform/platform.h"
 
 // A4 in whole points, in document units.
 constexpr int32_t PDFW_A4_SHORT = 59500;
@@ -92,6 +94,12 @@ struct PdfXrefEntry {
     int32_t page_ordinal;
 };
 
+enum {
+    PDFW_CIPHER_NONE = 0,
+    PDFW_CIPHER_RC4 = 1,
+    PDFW_CIPHER_AES = 2,
+};
+
 struct PdfSecurity {
     int dict_present;
     int on;
@@ -100,11 +108,16 @@ struct PdfSecurity {
     int32_t r;
     int32_t key_length;  // bytes
     int32_t p;
-    uint8_t o[32];
-    uint8_t u[32];
-    uint8_t file_key[16];
-    uint8_t file_id[16];
+    int cipher;          // PDFW_CIPHER_*
+    uint8_t o[48];       // 32 bytes below revision 6
+    uint8_t u[48];
+    uint8_t oe[32];      // revision 6
+    uint8_t ue[32];
+    uint8_t perms[16];
+    uint8_t file_key[32];
+    uint8_t file_id[16];  // zero unless encrypted
     PdfObjectId current;
+    CryptoRandom rng;     // keys, salts, IVs and the identifier
 };
 
 struct PdfDocument {
@@ -129,7 +142,6 @@ struct PdfDocument {
     int32_t next_height;
     int32_t page_count;
 
-    Md5Context digest;
     int last_error;
     int stage;
 
@@ -196,7 +208,7 @@ bool pdfw_obj_set_offset(PdfDocument* doc, PdfObjectId id, int64_t offset);
 bool pdfw_page_ref(const PdfDocument* doc, int32_t ordinal, PdfObjectId* id);
 
 // ---- Output channel and primitive syntax ----------------------------------------------
-// Every byte of the file passes here: offsets, the digest, write failures
+// Every byte of the file passes here: offsets, write failures
 // (-4, with a trace line) and the 10-digit offset limit.
 int64_t pdfw_io_position(const PdfDocument* doc);
 bool pdfw_io_data(PdfDocument* doc, const void* bytes, int64_t length);
@@ -215,6 +227,8 @@ bool pdfw_obj_dict_end(PdfDocument* doc);
 // "<" two lowercase hex digits a byte ">" into out (2 * length + 2 bytes);
 // returns the count.
 size_t pdfw_hex_text(const uint8_t* bytes, int32_t length, char* out);
+// Upper-case hex digits of n bytes, NUL-terminated (2 * n + 1 bytes).
+void pdfw_hex_upper(const uint8_t* bytes, size_t n, char* out);
 // Scaled integer as a PDF real; buffer of at least 32 bytes.
 char* pdfw_format_fixed(long value, int decimals, char* buffer);
 
@@ -387,11 +401,31 @@ char* pdfw_xmp_packet(PdfDocument* doc, PdfObject* info, int32_t* length);
 bool pdfw_icc_check(PdfDocument* doc);
 
 // ---- Standard security handler ------------------------------------------------------------
-// RC4 in place with the key of object id, from a fresh state each call;
-// nothing while encryption is off.
-void pdfw_encrypt_buffer(PdfDocument* doc, PdfObjectId id, uint8_t* buffer,
-                         int64_t length);
-// The same with the object begun last.
-void pdfw_encrypt_current(PdfDocument* doc, uint8_t* buffer, int64_t length);
+// Sets up the document's random source (the system's until seeded).
+void pdfw_security_init(PdfDocument* doc);
+// The encryption dictionary as its object.
+bool pdfw_security_write_dict(PdfDocument* doc);
+// Bytes that length bytes of a string or stream take once encrypted.
+int64_t pdfw_encrypted_length(const PdfDocument* doc, int64_t length);
+
+// Encryption of one string or stream under its object's key, in pieces:
+// update writes to out, which holds length + 32 bytes (in and out may be
+// the same buffer); finish writes up to 32 more. Without encryption the
+// bytes pass unchanged.
+struct PdfCipher {
+    int kind;  // PDFW_CIPHER_*
+    Rc4State rc4;
+    CryptoAes* aes;
+    uint8_t iv[16];
+    bool iv_pending;
+};
+bool pdfw_cipher_begin(PdfDocument* doc, PdfObjectId id, PdfCipher* c);
+bool pdfw_cipher_update(PdfCipher* c, const uint8_t* in, size_t length, uint8_t* out,
+                        size_t* out_length);
+bool pdfw_cipher_finish(PdfCipher* c, uint8_t* out, size_t* out_length);
+void pdfw_cipher_free(PdfCipher* c);
+// A whole string at once: out holds length + 32 bytes.
+bool pdfw_encrypt_string(PdfDocument* doc, PdfObjectId id, const uint8_t* in, int64_t length,
+                         uint8_t* out, int64_t* out_length);
 
 #endif

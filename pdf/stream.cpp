@@ -1,6 +1,7 @@
 // Stream objects: the dictionary and the body are gathered first and the
 // whole object is written at the end, when /Length is known, the body is
 // compressed if asked and encrypted with the object's key.
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -66,22 +67,50 @@ bool write_dict_lines(PdfDocument* doc, char* dict) {
     return true;
 }
 
+// The body goes out encrypted a piece at a time, so no second copy of a
+// large image is made.
+bool write_body(PdfStream* s) {
+    PdfDocument* doc = s->doc;
+    PdfCipher c;
+    if (!pdfw_cipher_begin(doc, s->id, &c)) return false;
+    constexpr size_t kPiece = 1 << 16;
+    uint8_t* sealed = c.kind == PDFW_CIPHER_AES
+                          ? static_cast<uint8_t*>(pdfw_alloc(doc, kPiece + 32))
+                          : nullptr;
+    bool ok = c.kind != PDFW_CIPHER_AES || sealed;
+    for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
+        const size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
+        uint8_t* piece = s->body + at;
+        uint8_t* out = sealed ? sealed : piece;  // RC4 works in place
+        size_t produced = 0;
+        ok = pdfw_cipher_update(&c, piece, n, out, &produced) &&
+             pdfw_io_data(doc, out, int64_t(produced));
+    }
+    size_t tail = 0;
+    uint8_t last[32];
+    ok = ok && pdfw_cipher_finish(&c, last, &tail) && pdfw_io_data(doc, last, int64_t(tail));
+    pdfw_cipher_free(&c);
+    pdfw_free(doc, sealed);
+    return ok;
+}
+
 bool write_object(PdfStream* s, bool compressed) {
     PdfDocument* doc = s->doc;
+    const long length = long(pdfw_encrypted_length(doc, s->length));
     const bool length_first = (s->flags & PDFW_STREAM_LENGTH_FIRST) != 0;
     auto length_and_filter = [&] {
-        return pdfw_io_key_int(doc, "/Length", long(s->length)) &&
+        return pdfw_io_key_int(doc, "/Length", length) &&
                (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode"));
     };
     auto filter_and_length = [&] {
         return (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode")) &&
-               pdfw_io_key_int(doc, "/Length", long(s->length));
+               pdfw_io_key_int(doc, "/Length", length);
     };
     return pdfw_obj_begin(doc, s->id) && pdfw_io_line(doc, "<<") &&
            (!length_first || length_and_filter()) && write_dict_lines(doc, s->dict) &&
            (length_first || filter_and_length()) && pdfw_io_line(doc, ">>") &&
-           pdfw_io_line(doc, "stream") && pdfw_io_data(doc, s->body, s->length) &&
-           pdfw_io_line(doc, "\nendstream") && pdfw_obj_end(doc);
+           pdfw_io_line(doc, "stream") && write_body(s) && pdfw_io_line(doc, "\nendstream") &&
+           pdfw_obj_end(doc);
 }
 
 }  // namespace
@@ -117,11 +146,11 @@ bool pdfw_stream_entry_hex(PdfStream* s, const char* before, const uint8_t* byte
         pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
         return stream_fail(s);
     }
-    uint8_t work[PDFW_MAX_STRING];
-    char text[2 * PDFW_MAX_STRING + 2];
-    if (length > 0) std::memcpy(work, bytes, size_t(length));
-    pdfw_encrypt_buffer(s->doc, s->id, work, length);
-    const size_t used = pdfw_hex_text(work, length, text);
+    uint8_t work[PDFW_MAX_STRING + 32];
+    char text[2 * (PDFW_MAX_STRING + 32) + 2];
+    int64_t sealed = 0;
+    if (!pdfw_encrypt_string(s->doc, s->id, bytes, length, work, &sealed)) return stream_fail(s);
+    const size_t used = pdfw_hex_text(work, int32_t(sealed), text);
     return dict_append(s, before, std::strlen(before)) && dict_append(s, text, used) &&
            dict_append(s, after, std::strlen(after)) && dict_append(s, "\n", 1);
 }
@@ -163,10 +192,7 @@ bool pdfw_stream_end(PdfStream* s) {
     bool ok = !s->failed;
     bool compressed = false;
     if (ok) ok = compress_body(s, &compressed);
-    if (ok) {
-        pdfw_encrypt_buffer(s->doc, s->id, s->body, s->length);
-        ok = write_object(s, compressed);
-    }
+    if (ok) ok = write_object(s, compressed);
     pdfw_stream_abandon(s);
     return ok;
 }

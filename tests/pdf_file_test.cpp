@@ -261,7 +261,7 @@ TEST_F(FileFrame, HeaderAndInfoRules) {
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_FILE_STATE);
 
     ASSERT_TRUE(pdfw_new(&doc));
-    doc->required_version = 0x106;
+    doc->required_version = 0x108;
     EXPECT_FALSE(pdfw_file_create(doc, wide(dir + "/c.pdf").c_str(), nullptr));
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_VERSION);
 
