@@ -218,7 +218,7 @@ bool fixed_user(wchar_t* buf, size_t cap) {
 }
 
 struct Security {
-    int choice;  // 1: 128-bit, otherwise 40-bit
+    int choice;  // PDFW_SECURITY_*
     std::string owner;
     std::string user;
     int32_t p;
@@ -421,7 +421,7 @@ struct DocCase {
 
 void PrintTo(const DocCase& c, std::ostream* os) { *os << c.name; }
 
-class EncryptedDocument : public ::testing::TestWithParam<DocCase> {
+class EncryptedFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = make_temp_dir();
@@ -440,6 +440,8 @@ protected:
     }
     std::string dir_;
 };
+
+class EncryptedDocument : public EncryptedFiles, public ::testing::WithParamInterface<DocCase> {};
 
 TEST_P(EncryptedDocument, OpensWithEitherPasswordAndDecryptsToThePlainDocument) {
     const Security& sec = GetParam().sec;
@@ -548,6 +550,87 @@ INSTANTIATE_TEST_SUITE_P(
                  "user-password-longer-than-32-bytes-0123456789", -44}},
         DocCase{"Rc4_128_Latin1OwnerOnly", {1, "\xC5ngstr\xF6m", "", -4}}),
     [](const ::testing::TestParamInfo<DocCase>& info) { return std::string(info.param.name); });
+
+// AES documents: qpdf opens them with either password, names the revision
+// and crypt filter, refuses a wrong password, and decrypts them to the plain
+// document; no plain string or image byte shows in the file.
+struct AesCase {
+    const char* name;
+    Security sec;
+    const char* revision;  // qpdf's "R = n" line
+    const char* method;    // qpdf's stream and string method
+};
+
+void PrintTo(const AesCase& c, std::ostream* os) { *os << c.name; }
+
+class AesCases : public EncryptedFiles, public ::testing::WithParamInterface<AesCase> {};
+
+TEST_P(AesCases, OpenWithEitherPasswordAndDecryptToThePlainDocument) {
+    const AesCase& c = GetParam();
+    const Security& sec = c.sec;
+    Written plain_ids, ids;
+    ASSERT_TRUE(write_document(path("plain.pdf"), nullptr, &plain_ids));
+    ASSERT_TRUE(write_document(path("enc.pdf"), &sec, &ids)) << ids.output;
+    const std::string pdf = read_all(path("enc.pdf"));
+    EXPECT_TRUE(has_own_identifier(pdf));
+    EXPECT_EQ(pdf.find("Keys"), std::string::npos) << "the title in clear text";
+    uint8_t row[16];
+    for (int i = 0; i < 16; ++i) row[i] = uint8_t((i % 16 / 3) % 4);
+    EXPECT_EQ(pdf.find(std::string(reinterpret_cast<char*>(row), 16)), std::string::npos);
+
+    int status = 0;
+    std::string out = qpdf(sec.user, {"--check", path("enc.pdf")}, &status);
+    EXPECT_EQ(status, 0) << out;
+    for (const std::string& password : {sec.user, sec.owner}) {
+        if (password.empty() && &password == &sec.owner) continue;
+        out = qpdf(password, {"--show-encryption", path("enc.pdf")}, &status);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find(c.revision), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string("stream encryption method: ") + c.method), std::string::npos)
+            << out;
+        EXPECT_NE(out.find(std::string("string encryption method: ") + c.method), std::string::npos)
+            << out;
+        EXPECT_NE(out.find("P = " + std::to_string(sec.p) + "\n"), std::string::npos) << out;
+    }
+    qpdf("x" + sec.user, {"--check", path("enc.pdf")}, &status);
+    EXPECT_NE(status, 0) << "a wrong password opens it";
+
+    std::string dec_info, plain_info, dec_content, plain_content;
+    dec_info = qpdf(sec.user, {"--show-object=2", path("enc.pdf")}, &status);
+    run({"qpdf", "--show-object=2", path("plain.pdf")}, &plain_info);
+    EXPECT_EQ(dec_info, plain_info);
+    dec_content = qpdf(sec.user, {"--show-object=" + std::to_string(ids.content.number),
+                                  "--filtered-stream-data", path("enc.pdf")}, &status);
+    run({"qpdf", "--show-object=" + std::to_string(plain_ids.content.number),
+         "--filtered-stream-data", path("plain.pdf")}, &plain_content);
+    EXPECT_EQ(dec_content, plain_content);
+    out = qpdf(sec.user, {"--decrypt", path("enc.pdf"), path("dec.pdf")}, &status);
+    ASSERT_EQ(status, 0) << out;
+    ASSERT_EQ(run({"pdfimages", path("dec.pdf"), path("d")}, &out), 0) << out;
+    ASSERT_EQ(run({"pdfimages", path("plain.pdf"), path("p")}, &out), 0) << out;
+    EXPECT_EQ(read_all(path("d-000.ppm")), read_all(path("p-000.ppm")));
+    ASSERT_EQ(run({"pdfinfo", "-upw", sec.user, path("enc.pdf")}, &out), 0) << out;
+    EXPECT_NE(out.find(std::string("algorithm:") + (c.sec.choice == PDFW_SECURITY_AES_256
+                                                        ? "AES-256"
+                                                        : "AES")),
+              std::string::npos)
+        << out;
+    if (tool_available("mutool")) {
+        EXPECT_EQ(run({"mutool", "info", "-p", sec.user, path("enc.pdf")}, &out), 0) << out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passwords, AesCases,
+    ::testing::Values(
+        AesCase{"Aes128_OwnerAndUser", {PDFW_SECURITY_AES_128, "owner", "user", -3904}, "R = 4",
+                "AESv2"},
+        AesCase{"Aes256_OwnerAndUser", {PDFW_SECURITY_AES_256, "owner", "user", -3904}, "R = 6",
+                "AESv3"},
+        AesCase{"Aes256_Utf8", {PDFW_SECURITY_AES_256, "\xC3\xA9t\xC3\xA9", "gr\xC3\xBC\xC3\x9F",
+                                -1028}, "R = 6", "AESv3"},
+        AesCase{"Aes256_OnlyUser", {PDFW_SECURITY_AES_256, "", "secret", -3904}, "R = 6", "AESv3"}),
+    [](const ::testing::TestParamInfo<AesCase>& info) { return std::string(info.param.name); });
 
 // Once the file exists, setup would leave its first objects in clear text
 // under an encryption dictionary; it is refused, as is a second setup.
