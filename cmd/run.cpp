@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -102,6 +103,43 @@ bool finish_output(const OutputPlan& plan) {
            rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
 }
 
+// -quiet: the writer and the encoders print their trace lines on standard
+// output and have no switch for it, so standard output is sent to
+// /dev/null for the run and given back after it.
+struct QuietStdout {
+    int saved = -1;
+    explicit QuietStdout(bool quiet) {
+        if (!quiet) return;
+        std::fflush(stdout);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (saved >= 0 && dup2(null, STDOUT_FILENO) < 0) {
+            close(saved);
+            saved = -1;
+        }
+        close(null);
+    }
+    ~QuietStdout() {
+        if (saved < 0) return;
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+};
+
+// SOURCE_DATE_EPOCH: the document's dates come from that instant for the
+// length of the run.
+struct FixedDates {
+    bool fixed;
+    explicit FixedDates(int64_t seconds) : fixed(seconds >= 0) {
+        if (fixed) plat_set_fixed_time(seconds);
+    }
+    ~FixedDates() {
+        if (fixed) plat_clear_fixed_time();
+    }
+};
+
 struct Run {
     const TarvoSettings* settings = nullptr;
     std::wstring* detail = nullptr;
@@ -145,7 +183,9 @@ int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
     cmd_debug(s, L"DBG: pdf add page %d\n", static_cast<int>(k));
     if (dib_command(DIB_OP_LOAD, &run.dib, const_cast<wchar_t*>(path.c_str())) != DIB_OK) {
         run.dib = nullptr;
-        set_detail(run, L"cannot load bitmap '" + path + L"'");
+        set_detail(run, L"cannot load bitmap '" + path + L"'" +
+                            (cmd_looks_like_option(path) ? L"; options must come before the bitmaps"
+                                                         : L""));
         return fail(run, TARVO_ERR_LOAD);
     }
     DibInfoHeader header{};
@@ -215,6 +255,8 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
 
     const int checked = cmd_check_settings(s, detail);
     if (checked != TARVO_OK) return checked;
+    QuietStdout quiet(s->quiet != 0);
+    FixedDates dates(s->source_date);
 
     const std::wstring out_path =
         s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
@@ -250,11 +292,15 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     }
 
     cmd_debug(s, L"DBG: pdf encoding\n");
-    int filter = 0;
-    int quality = -1;
-    if (s->enc != 0) {
-        if (!cmd_encoding_choice(s->enc, &filter, &quality) ||
-            !pdfw_set_encoding(run.doc, 1, filter, quality, -1, -1, -1, -1, -1, 0, 0, 1)) {
+    if (s->enc != 0 || s->encp != 0 || s->encg != 0) {
+        // Per class: filter and quality, -1 keeping the writer's choice.
+        int choice[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+        const int32_t asked[3] = {s->enc, s->encp, s->encg};
+        bool known = true;
+        for (int k = 0; k < 3; ++k)
+            if (asked[k] != 0) known = known && cmd_encoding_choice(asked[k], &choice[k][0], &choice[k][1]);
+        if (!known || !pdfw_set_encoding(run.doc, 1, choice[0][0], choice[0][1], choice[1][0],
+                                         choice[1][1], choice[2][0], choice[2][1], -1, 0, 0, 1)) {
             set_detail(run, L"the image encoding was refused");
             return fail(run, TARVO_ERR_ENCODING);
         }

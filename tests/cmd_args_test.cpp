@@ -64,6 +64,7 @@ TEST_P(OptionTable, RangeBoundsAndDefault) {
 const TableRow TABLE[] = {
     {L"dpi", &TarvoSettings::dpi, 1, INT32_MAX, 0},  {L"d", &TarvoSettings::dpi, 1, INT32_MAX, 0},
     {L"eco", &TarvoSettings::eco, 0, 1, 0},          {L"enc", &TarvoSettings::enc, 0, 7, 0},
+    {L"encp", &TarvoSettings::encp, 0, 7, 0},        {L"encg", &TarvoSettings::encg, 0, 7, 0},
     {L"ldw", &TarvoSettings::ldw, 1, INT32_MAX, 0},  {L"ldh", &TarvoSettings::ldh, 1, INT32_MAX, 0},
     {L"lbl", &TarvoSettings::lbl, 0, INT32_MAX, 0},  {L"lbt", &TarvoSettings::lbt, 0, INT32_MAX, 0},
     {L"lbr", &TarvoSettings::lbr, 0, INT32_MAX, 0},  {L"lbb", &TarvoSettings::lbb, 0, INT32_MAX, 0},
@@ -161,6 +162,39 @@ TEST(OptionForms, TextValuesAndOverwrites) {
     EXPECT_EQ(s.dpi, 200);            // d= and dpi= share one setting
     EXPECT_EQ(s.debug, 0);            // debug is a whole-text form
     ASSERT_EQ(s.files.size(), 1u);
+}
+
+// Every ignored option gets one warning, with what was probably meant when
+// it is a known slip; options that are taken get none.
+TEST(OptionForms, IgnoredOptionsAreWarnedAbout) {
+    const struct {
+        Args args;
+        std::vector<std::wstring> warnings;
+    } cases[] = {
+        {{L"-o", L"x.pdf"}, {L"ignoring unknown option '-o'; did you mean '-o=x.pdf'?"}},
+        {{L"--output=x.pdf"}, {L"ignoring unknown option '--output=x.pdf'; did you mean '-o=x.pdf'?"}},
+        {{L"--outfile", L"y.pdf"}, {L"ignoring unknown option '--outfile'; did you mean '-o=y.pdf'?"}},
+        {{L"-LDW=2100"}, {L"ignoring unknown option '-LDW=2100'; did you mean '-ldw=2100'?"}},
+        {{L"/Encp=2"}, {L"ignoring unknown option '/Encp=2'; did you mean '/encp=2'?"}},
+        {{L"-dpi", L"300"}, {L"ignoring unknown option '-dpi'; did you mean '-dpi=300'?"}},
+        {{L"-dpl=300"}, {L"ignoring unknown option '-dpl=300'; did you mean '-dpi=300'?"}},
+        {{L"-qiuet"}, {L"ignoring unknown option '-qiuet'; did you mean '-quiet'?"}},
+        {{L"-exitversoin"}, {L"ignoring unknown option '-exitversoin'; did you mean '-exitversion'?"}},
+        {{L"-papper=A4"}, {L"ignoring unknown option '-papper=A4'; did you mean '-paper=A4'?"}},
+        {{L"-h"}, {L"ignoring unknown option '-h'; did you mean '--help'?"}},
+        {{L"-Help"}, {L"ignoring unknown option '-Help'; did you mean '--help'?"}},
+        {{L"-xyz=1", L"-"},
+         {L"ignoring unknown option '-xyz=1'", L"ignoring unknown option '-'"}},
+        {{L"-x=1"}, {L"ignoring unknown option '-x=1'"}},  // one letter is too short to guess
+        {{L"-dpi=300", L"-DEBUG", L"--quiet", L"-PAPER=a4", L"-IT=t", L"--"}, {}},
+    };
+    for (const auto& c : cases) {
+        TarvoSettings s;
+        Args args = c.args;
+        args.push_back(L"a.bmp");
+        ASSERT_EQ(parse(args, &s), TARVO_OK) << c.args.front();
+        EXPECT_EQ(s.warnings, c.warnings) << c.args.front();
+    }
 }
 
 TEST(OptionForms, OnlyPathsEscapeThe255CharacterCut) {

@@ -91,6 +91,30 @@ TEST_F(ConvertRun, A4WithMarginsFitsTheImage) {
     EXPECT_EQ(pdf_info(pdf)["Page size"], "595.28 x 841.89 pts (A4)");
 }
 
+// A paper name stands for ldw= and ldh= in its place on the command line.
+TEST_F(ConvertRun, PaperNamesSetThePageSize) {
+    std::string src = bitmap("p.bmp", 40, 30);
+    const struct {
+        std::vector<std::string> args;
+        const char* size;  // pdfinfo's "Page size", without the name it may add
+    } cases[] = {
+        {{"-paper=A4"}, "595.28 x 841.89 pts"},
+        {{"-paper=a4l"}, "841.89 x 595.28 pts"},
+        {{"/PAPER=Letter"}, "612 x 792 pts"},
+        {{"-paper=LEGALL"}, "1008 x 612 pts"},
+        {{"-paper=A3", "-ldw=1000"}, "283.46 x 1190.55 pts"},  // a later ldw wins
+        {{"-ldw=1000", "-ldh=1000", "-paper=B5"}, "498.9 x 708.66 pts"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(src);
+        CommandResult r = run_tarvo(args);
+        ASSERT_EQ(r.status, 0) << c.args.front() << r.err;
+        EXPECT_EQ(pdf_info(dir + "/p.pdf")["Page size"].rfind(c.size, 0), 0u)
+            << c.args.front() << ": " << pdf_info(dir + "/p.pdf")["Page size"];
+    }
+}
+
 TEST_F(ConvertRun, PageIsTheImageAtItsResolution) {
     // 2480 x 3508 at 300 dpi is A4 to a hundredth of a point.
     TestBitmap bmp;
@@ -202,6 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Failure{"no file", {"-o=DIR/x.pdf"}, -400},
         Failure{"value out of range", {"-dpi=", "@"}, -406},
+        Failure{"unknown paper", {"-paper=A6", "@"}, -406},
         Failure{"eco with sec", {"-eco=1", "-sec=1", "@"}, -407},
         Failure{"password character", {"-sus=\xe2\x82\xac", "@"}, -409},
         Failure{"missing bitmap", {"-o=DIR/x.pdf", "DIR/missing.bmp"}, -502},
