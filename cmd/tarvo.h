@@ -158,6 +158,10 @@ int cmd_key_size_choice(int32_t sec);
 // range.
 bool cmd_encoding_choice(int32_t enc, int* filter, int* quality);
 
+// Test hook: false makes the run write a named temporary file, as it does
+// where the file system has no unnamed files (O_TMPFILE); true by default.
+void cmd_set_unnamed_output(bool allowed);
+
 // Writes a "DBG: " line (fmt as in the wide printf family, cut at 2057
 // characters) to the debug channel when settings->debug is set.
 void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...);
