@@ -297,8 +297,13 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
         {true, SIGINT},   {true, SIGTERM},   {true, SIGHUP}, {true, SIGKILL},
         {false, SIGINT},  {false, SIGTERM},  {false, SIGHUP},
     };
+    // A file system without unnamed files gets the named one, which no
+    // handler can remove on SIGKILL.
+    const int probe = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (probe >= 0) close(probe);
     int interrupted = 0;
     for (const auto& c : cases) {
+        if (c.unnamed && c.sig == SIGKILL && probe < 0) continue;
         for (int moment_ms : {10, 60, 200}) {
             SCOPED_TRACE(std::string(c.unnamed ? "unnamed" : "named") + " file, signal " +
                          std::to_string(c.sig) + " at " + std::to_string(moment_ms) + " ms");
