@@ -206,26 +206,6 @@ TEST(Clock, BothFormsComeFromOneReading) {
     plat_set_clock_hook(nullptr);
 }
 
-// 1700000000 is Tuesday 2023-11-14 22:13:20 UTC; the zone does not apply.
-TEST(Clock, FixedTimeIsUtcForBothClocksAndWinsOverTheHook) {
-    ScopedZone zone("XST+05");
-    plat_set_time_hook(pinned_time);
-    plat_set_fixed_time(1700000000);
-    PlatTime utc{}, local{};
-    plat_system_time(&utc);
-    plat_local_time(&local);
-    for (const PlatTime& t : {utc, local}) {
-        EXPECT_EQ(to_unix_seconds(t), 1700000000);
-        EXPECT_EQ(t.hour, 22);
-        EXPECT_EQ(t.day_of_week, 2);
-        EXPECT_EQ(t.millisecond, 0);
-    }
-    plat_clear_fixed_time();
-    plat_local_time(&local);
-    EXPECT_EQ(local.hour, 12);  // the hook again
-    plat_set_time_hook(nullptr);
-}
-
 uint32_t pinned_tick() { return 123456u; }
 
 TEST(TickCount, CountsMillisecondsAndCanBePinned) {
