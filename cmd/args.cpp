@@ -6,8 +6,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cmd/tarvo.h"
 #include "platform/platform.h"
@@ -27,6 +29,8 @@ const TarvoOption OPTIONS[] = {
     {L"d", &TarvoSettings::dpi, 1, INT32_MAX},
     {L"eco", &TarvoSettings::eco, 0, 1},
     {L"enc", &TarvoSettings::enc, 0, 7},
+    {L"encp", &TarvoSettings::encp, 0, 7},
+    {L"encg", &TarvoSettings::encg, 0, 7},
     {L"ldw", &TarvoSettings::ldw, 1, INT32_MAX},
     {L"ldh", &TarvoSettings::ldh, 1, INT32_MAX},
     {L"lbl", &TarvoSettings::lbl, 0, INT32_MAX},
@@ -98,6 +102,26 @@ bool to_int32(const wchar_t* text, int32_t* out) {
     return fits;
 }
 
+// Optimal string alignment distance: insertions, deletions, substitutions
+// and swaps of two neighbours each count one.
+size_t edit_distance(const std::wstring& a, const std::wstring& b) {
+    const size_t n = a.size(), m = b.size();
+    std::vector<size_t> d((n + 1) * (m + 1));
+    auto at = [&](size_t i, size_t j) -> size_t& { return d[i * (m + 1) + j]; };
+    for (size_t i = 0; i <= n; ++i) at(i, 0) = i;
+    for (size_t j = 0; j <= m; ++j) at(0, j) = j;
+    for (size_t i = 1; i <= n; ++i) {
+        for (size_t j = 1; j <= m; ++j) {
+            size_t v = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1,
+                                 at(i - 1, j - 1) + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                v = std::min(v, at(i - 2, j - 2) + 1);
+            at(i, j) = v;
+        }
+    }
+    return at(n, m);
+}
+
 // Latin-1 bytes of a password; the whole value is checked, the first 79
 // characters kept. A byte that was not UTF-8 on the command line (a Latin-1
 // terminal's "\xE9") arrives escaped as U+DC80 + byte and is that byte again.
@@ -121,6 +145,109 @@ bool is_absolute_path(const wchar_t* element) {
     return name && stat(name.get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// ---- What an ignored option was probably meant to be ----------------------
+
+// How an option is written: a flag alone, keyword=value, or --name.
+enum NameForm { FORM_FLAG, FORM_VALUE, FORM_REQUEST };
+
+struct KnownName {
+    const wchar_t* name;  // lower case
+    NameForm form;
+};
+
+// The forms other than the table keywords, as apply_option and the pass
+// take them.
+const KnownName FIXED_NAMES[] = {
+    {L"debug", FORM_FLAG},     {L"verbose", FORM_FLAG},   {L"quiet", FORM_FLAG},
+    {L"exitversion", FORM_FLAG}, {L"outfile", FORM_VALUE}, {L"o", FORM_VALUE},
+    {L"it", FORM_VALUE},       {L"ia", FORM_VALUE},       {L"is", FORM_VALUE},
+    {L"ik", FORM_VALUE},       {L"ic", FORM_VALUE},       {L"iccfile", FORM_VALUE},
+    {L"icc", FORM_VALUE},      {L"sow", FORM_VALUE},      {L"sus", FORM_VALUE},
+    {L"paper", FORM_VALUE},    {L"help", FORM_REQUEST},   {L"version", FORM_REQUEST},
+};
+
+// Names other programs give their output option.
+bool is_output_alias(const std::wstring& name) {
+    return name == L"o" || name == L"outfile" || name == L"output" || name == L"out";
+}
+
+// An option element taken apart: the introducing character, the name
+// (lower case, extra leading dashes dropped) and the value after '='.
+struct ElementParts {
+    wchar_t prefix = L'-';
+    std::wstring body;  // after the introducing character and extra dashes
+    std::wstring name;
+    bool has_value = false;
+    std::wstring value;
+};
+
+ElementParts split_element(const wchar_t* element) {
+    ElementParts e;
+    e.prefix = element[0];
+    const wchar_t* p = element[0] ? element + 1 : element;
+    while (*p == L'-') ++p;
+    e.body = p;
+    const wchar_t* eq = std::wcschr(p, L'=');
+    for (const wchar_t* q = p; *q && q != eq; ++q) e.name.push_back(fold(*q));
+    if (eq) {
+        e.has_value = true;
+        e.value = eq + 1;
+    }
+    return e;
+}
+
+const KnownName* find_known(const std::wstring& name) {
+    static std::vector<KnownName> all;
+    if (all.empty()) {
+        all.assign(std::begin(FIXED_NAMES), std::end(FIXED_NAMES));
+        for (const TarvoOption* o = OPTIONS; o->keyword; ++o) all.push_back({o->keyword, FORM_VALUE});
+    }
+    // Exact first, then the nearest by edit distance; ties go to the first.
+    for (const KnownName& k : all)
+        if (name == k.name) return &k;
+    const KnownName* best = nullptr;
+    size_t best_distance = 3;
+    for (const KnownName& k : all) {
+        const size_t len = std::wcslen(k.name);
+        // One slip in a name of three letters or more; two from six on.
+        const size_t allowed = len >= 6 ? 2 : std::max(len, name.size()) >= 3 ? 1 : 0;
+        size_t d = edit_distance(name, k.name);
+        if (d <= allowed && d < best_distance) {
+            best = &k;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+// The warning for an option that matched no form. next is the element after
+// it (null at the end): "-o out.pdf" means "-o=out.pdf".
+std::wstring ignored_option_warning(const wchar_t* element, const wchar_t* next) {
+    const std::wstring line = std::wstring(L"ignoring unknown option '") + element + L"'";
+    const ElementParts e = split_element(element);
+    const std::wstring value = e.has_value ? e.value : next ? next : L"";
+    std::wstring meant;
+    if (is_output_alias(e.name)) {
+        meant = std::wstring(1, e.prefix) + L"o=" + (value.empty() ? L"FILE" : value);
+    } else if (e.name == L"h" || e.name == L"?") {
+        meant = L"--help";
+    } else if (const KnownName* k = e.name.empty() ? nullptr : find_known(e.name)) {
+        switch (k->form) {
+        case FORM_FLAG: meant = std::wstring(1, e.prefix) + k->name; break;
+        case FORM_REQUEST: meant = std::wstring(L"--") + k->name; break;
+        case FORM_VALUE:
+            meant = std::wstring(1, e.prefix) + k->name + L"=" + (value.empty() ? L"VALUE" : value);
+            break;
+        }
+    }
+    if (!meant.empty()) return line + L"; did you mean '" + meant + L"'?";
+    struct stat st;
+    std::unique_ptr<char, void (*)(void*)> name(plat_wide_to_utf8(element), std::free);
+    if (element[0] == L'-' && name && stat(name.get(), &st) == 0 && S_ISREG(st.st_mode))
+        return line + L"; a bitmap whose name begins with '-' goes after '--'";
+    return line;
+}
+
 enum OptionOutcome { OPTION_TAKEN, OPTION_UNKNOWN, OPTION_END };
 
 // Applies one option. text is the option text as cut, full the same text
@@ -133,6 +260,10 @@ OptionOutcome apply_option(TarvoSettings* s, const wchar_t* text, const wchar_t*
     }
     if (equals_nocase(text, L"verbose")) {
         s->verbose = 1;
+        return OPTION_TAKEN;
+    }
+    if (equals_nocase(text, L"quiet") || equals_nocase(text, L"-quiet")) {
+        s->quiet = 1;
         return OPTION_TAKEN;
     }
     if (equals_nocase(text, L"exitversion")) {
@@ -160,6 +291,17 @@ OptionOutcome apply_option(TarvoSettings* s, const wchar_t* text, const wchar_t*
     }
     if (prefix_nocase(text, L"iccfile=") || prefix_nocase(text, L"icc=")) {
         s->iccfile = after_equals(full);
+        return OPTION_TAKEN;
+    }
+    if (prefix_nocase(text, L"paper=")) {
+        // Stands for ldw= and ldh= given at this point.
+        if (!cmd_paper_size(after_equals(text), &s->ldw, &s->ldh)) {
+            cmd_debug(s, L"DBG: Tarvo.Command: Option '%ls' is out of range!\n", text);
+            *detail = std::wstring(L"option '") + text + L"' names no known paper size (" +
+                      TARVO_PAPER_NAMES + L"; a trailing L for landscape, as in A4L)";
+            *code = TARVO_ERR_RANGE;
+            return OPTION_END;
+        }
         return OPTION_TAKEN;
     }
     bool owner = prefix_nocase(text, L"sow=");
@@ -231,6 +373,8 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
             first_file = i;
             break;
         }
+        if (outcome == OPTION_UNKNOWN)
+            s->warnings.push_back(ignored_option_warning(element, i + 1 < argc ? argv[i + 1] : nullptr));
     }
 
     if (first_file >= argc) {
@@ -261,4 +405,46 @@ int cmd_check_settings(const TarvoSettings* s, std::wstring* detail) {
         return TARVO_ERR_PDFA_SECURITY;
     }
     return TARVO_OK;
+}
+
+int cmd_read_source_date(TarvoSettings* s, const char* value, std::wstring* detail) {
+    if (!value) return TARVO_OK;
+    int64_t seconds = 0;
+    bool ok = *value != 0;
+    for (const char* p = value; ok && *p; ++p) {
+        ok = *p >= '0' && *p <= '9' && seconds <= (TARVO_SOURCE_DATE_MAX - (*p - '0')) / 10;
+        seconds = seconds * 10 + (*p - '0');
+    }
+    if (!ok) {
+        if (detail) {
+            wchar_t* text = plat_utf8_to_wide(value);
+            *detail = std::wstring(L"SOURCE_DATE_EPOCH='") + (text ? text : L"") +
+                      L"' is not a whole number of seconds from 0 to " +
+                      std::to_wstring(TARVO_SOURCE_DATE_MAX);
+            std::free(text);
+        }
+        return TARVO_ERR_RANGE;
+    }
+    s->source_date = seconds;
+    return TARVO_OK;
+}
+
+bool cmd_looks_like_option(const std::wstring& path) {
+    if (path.empty() || (path[0] != L'-' && path[0] != L'/')) return false;
+    const ElementParts e = split_element(path.c_str());
+    // "/tmp/x.bmp" is a path whatever its first name.
+    if (path[0] == L'/' && e.body.find(L'/') != std::wstring::npos) return false;
+    if (is_output_alias(e.name)) return true;
+    for (const KnownName& k : FIXED_NAMES)
+        if (e.name == k.name) return true;
+    for (const TarvoOption* o = OPTIONS; o->keyword; ++o)
+        if (e.name == o->keyword) return true;
+    return false;
+}
+
+std::vector<std::wstring> cmd_option_names() {
+    std::vector<std::wstring> names;
+    for (const TarvoOption* o = OPTIONS; o->keyword; ++o) names.emplace_back(o->keyword);
+    for (const KnownName& k : FIXED_NAMES) names.emplace_back(k.name);
+    return names;
 }

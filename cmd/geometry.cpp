@@ -1,5 +1,6 @@
 // Page geometry: units, image extents, scaling and placement in the area.
 #include <cstdint>
+#include <cwchar>
 #include <limits>
 
 #include "cmd/tarvo.h"
@@ -79,4 +80,50 @@ std::wstring cmd_default_output(const std::wstring& first_file) {
     const size_t dot = first_file.rfind(L'.');
     if (dot != std::wstring::npos && dot > name) return first_file.substr(0, dot) + L".pdf";
     return first_file + L".pdf";
+}
+
+namespace {
+
+struct Paper {
+    const wchar_t* name;  // lower case
+    int32_t width;        // portrait, tenths of a millimetre
+    int32_t height;
+};
+
+// ISO 216 A and B sizes; the US sizes are whole hundredths of an inch, here
+// rounded to the nearest tenth of a millimetre (8.5 in is 215.9 mm).
+const Paper PAPERS[] = {
+    {L"a3", 2970, 4200},     {L"a4", 2100, 2970},     {L"a5", 1480, 2100},
+    {L"b5", 1760, 2500},     {L"letter", 2159, 2794}, {L"legal", 2159, 3556},
+    {L"tabloid", 2794, 4318},
+};
+
+bool same_name(const wchar_t* text, size_t n, const wchar_t* lower) {
+    size_t k = 0;
+    for (; k < n && lower[k]; ++k) {
+        wchar_t c = text[k];
+        if (c >= L'A' && c <= L'Z') c = wchar_t(c + (L'a' - L'A'));
+        if (c != lower[k]) return false;
+    }
+    return k == n && lower[k] == 0;
+}
+
+}  // namespace
+
+const wchar_t TARVO_PAPER_NAMES[] = L"A3, A4, A5, B5, Letter, Legal, Tabloid";
+
+bool cmd_paper_size(const wchar_t* name, int32_t* width, int32_t* height) {
+    if (!name) return false;
+    const size_t n = std::wcslen(name);
+    for (const Paper& p : PAPERS) {
+        // "legal" ends in l itself, so the whole name is tried first.
+        bool portrait = same_name(name, n, p.name);
+        bool landscape = !portrait && n > 1 && (name[n - 1] == L'L' || name[n - 1] == L'l') &&
+                         same_name(name, n - 1, p.name);
+        if (!portrait && !landscape) continue;
+        *width = landscape ? p.height : p.width;
+        *height = landscape ? p.width : p.height;
+        return true;
+    }
+    return false;
 }

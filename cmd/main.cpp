@@ -14,17 +14,23 @@ namespace {
 const char USAGE[] =
     "usage: tarvo [options] file.bmp...\n"
     "Converts bitmaps into one PDF, one page per bitmap, named after the first\n"
-    "bitmap unless -o= is given. Options begin with / or -; -- ends them.\n"
+    "bitmap unless -o= is given. Options come first, written -name=value and\n"
+    "beginning with / or -; -- ends them. Lengths in 0.1 mm. See tarvo(1).\n"
     "  -o=PATH        output file        -dpi=N        resolution for all bitmaps\n"
-    "  -ldw=N -ldh=N  page size, 0.1 mm  -lbl/lbt/lbr/lbb=N  margins, 0.1 mm\n"
+    "  -paper=NAME    A3 A4 A5 B5 Letter Legal Tabloid, L for landscape (A4L)\n"
+    "  -ldw=N -ldh=N  page size          -lbl/lbt/lbr/lbb=N  margins\n"
     "  -lis=0..-4     image scaling      -lip=0..9     image position\n"
-    "  -enc=0..7      colour encoding    -vra=0|90|180|270   rotation\n"
-    "  -eco=1 -icc=PATH   PDF/A-1b       -sec=1|2 -sow= -sus= -set=N  encryption\n"
+    "  -enc=0..7      colour bitmaps: 0 JPEG 75, 1 none, 2 Flate, 3..7 JPEG 100..1\n"
+    "  -encp=0..7     colour-table bitmaps (0 none)  -encg=0..7  grey (0 JPEG 75)\n"
+    "  -vra=0|90|180|270  rotation       -eco=1 -icc=PATH   PDF/A-1b\n"
+    "  -sec=1|2 -sow= -sus= -set=N       encryption\n"
     "  -it= -ia= -is= -ik= -ic=          title, author, subject, keywords, creator\n"
     "  -vom= -vwp= -vwl= -vwz= -vwzv= -vwsp= -vwwf= -vwwc= -vwwt= -vwhm= -vwht=\n"
     "  -vwhc= -vpa= -vpt= -vte= -vtd= -vtt= -vpl= -vbc=   viewer and presentation\n"
+    "  -quiet         no trace lines on standard output\n"
     "  -debug         trace on standard error\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "Environment: SOURCE_DATE_EPOCH=seconds fixes the document dates (UTC).\n";
 
 }  // namespace
 
@@ -44,11 +50,14 @@ int main(int argc, char** argv) {
     TarvoSettings settings;
     std::wstring detail;
     int code = cmd_parse_args(argc, args.data(), &settings, &detail);
+    for (const std::wstring& warning : settings.warnings) cmd_warning_line(warning.c_str());
     if (code == TARVO_OK && settings.request == TARVO_REQUEST_HELP) {
         std::fputs(USAGE, stdout);
     } else if (code == TARVO_OK && settings.request == TARVO_REQUEST_VERSION) {
         std::printf("tarvo %d.%02d\n", PDFW_VERSION_MAJOR, PDFW_VERSION_MINOR);
     } else {
+        if (code == TARVO_OK)
+            code = cmd_read_source_date(&settings, std::getenv("SOURCE_DATE_EPOCH"), &detail);
         if (code == TARVO_OK) code = cmd_check_settings(&settings, &detail);
         if (code == TARVO_OK) code = cmd_run(&settings, &detail);
     }

@@ -1,5 +1,6 @@
-// The command's two channels of its own: "DBG: " lines on the debug channel
-// and the single error line of a failed run on standard error.
+// The command's two channels of its own: "DBG: " lines on the debug channel,
+// and the warning lines and the single error line of a failed run on
+// standard error.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -83,4 +84,8 @@ const wchar_t* cmd_result_text(int code) {
 void cmd_error_line(int code, const wchar_t* detail) {
     const wchar_t* what = detail && *detail ? detail : cmd_result_text(code);
     write_stderr(L"tarvo: error " + std::to_wstring(code) + L": " + what + L"\n");
+}
+
+void cmd_warning_line(const wchar_t* text) {
+    write_stderr(std::wstring(L"tarvo: warning: ") + (text ? text : L"") + L"\n");
 }

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -35,12 +39,17 @@ std::wstring to_wide(const std::string& bytes) {
 }
 
 // Where the document goes: the target itself when it is not a regular file
-// (a device or a FIFO cannot be replaced), otherwise a new file beside it.
+// (a device or a FIFO cannot be replaced), otherwise a new file beside it,
+// unnamed while it is written where the file system allows.
 struct OutputPlan {
     std::string target;     // the file the user named, symbolic links resolved
-    std::string temporary;  // empty when writing the target directly
+    std::string written;    // the path the writer opens
+    int unnamed = -1;       // the unnamed file (O_TMPFILE), or -1
+    std::string temporary;  // the named temporary file, or empty
     mode_t mode = 0;        // permission bits the finished file gets
 };
+
+bool g_unnamed_allowed = true;
 
 mode_t current_umask() {
     mode_t mask = umask(0);
@@ -61,10 +70,91 @@ bool output_is_input(const std::wstring& path, const std::vector<std::wstring>& 
     return false;
 }
 
+// ---- Removing a named temporary file on SIGINT, SIGTERM and SIGHUP --------
+// Only for file systems without unnamed files. The handler may only use
+// what is safe in a signal handler, so the path waits in a fixed buffer.
+
+const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+char g_cleanup_path[PATH_MAX + 1];
+volatile sig_atomic_t g_cleanup_armed = 0;
+struct sigaction g_previous_actions[3];
+bool g_handlers_installed[3];
+
+// Removes the file, then dies of the signal as if it had not been caught,
+// so the parent sees the usual status (130 for SIGINT in a shell).
+void remove_and_die(int sig) {
+    if (g_cleanup_armed) unlink(g_cleanup_path);
+    signal(sig, SIG_DFL);
+    raise(sig);  // delivered when the handler returns
+}
+
+void arm_cleanup(const std::string& path) {
+    if (path.size() > PATH_MAX) return;
+    std::memcpy(g_cleanup_path, path.c_str(), path.size() + 1);
+    g_cleanup_armed = 1;
+    for (int k = 0; k < 3; ++k) {
+        struct sigaction previous;
+        g_handlers_installed[k] = false;
+        // An ignored signal (nohup) stays ignored.
+        if (sigaction(CLEANUP_SIGNALS[k], nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = remove_and_die;
+        sigemptyset(&action.sa_mask);
+        g_handlers_installed[k] =
+            sigaction(CLEANUP_SIGNALS[k], &action, &g_previous_actions[k]) == 0;
+    }
+}
+
+void disarm_cleanup() {
+    g_cleanup_armed = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (g_handlers_installed[k]) sigaction(CLEANUP_SIGNALS[k], &g_previous_actions[k], nullptr);
+        g_handlers_installed[k] = false;
+    }
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a named file exists for a
+// moment on the way to the target; they take effect once it is renamed.
+struct HeldSignals {
+    sigset_t previous;
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : CLEANUP_SIGNALS) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &previous);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+};
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// An unnamed file in the target's folder: a kill at any moment leaves
+// nothing behind. The writer reaches it through /proc; false when the file
+// system or a missing /proc does not allow it.
+bool open_unnamed(const std::string& dir, OutputPlan* plan) {
+    if (!g_unnamed_allowed) return false;
+    int fd = open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    if (access(fd_path(fd).c_str(), W_OK) != 0) {
+        close(fd);
+        return false;
+    }
+    plan->unnamed = fd;
+    plan->written = fd_path(fd);
+    return true;
+}
+
 // Creates the temporary file (mode 0600 until the document is complete).
 // False when the target's folder takes no new file.
 bool plan_output(const std::wstring& path, OutputPlan* plan) {
     plan->target = to_bytes(path);
+    plan->written = plan->target;
     plan->mode = 0666 & ~current_umask();
     struct stat st;
     if (stat(plan->target.c_str(), &st) == 0) {
@@ -76,14 +166,16 @@ bool plan_output(const std::wstring& path, OutputPlan* plan) {
             std::free(real);
         }
     }
-    size_t slash = plan->target.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : plan->target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? plan->target : plan->target.substr(slash + 1);
-    std::string templ = dir + "." + name + ".XXXXXX";
+    const std::string dir = folder_of(plan->target);
+    if (open_unnamed(dir, plan)) return true;
+    std::string templ = dir + "." + plan->target.substr(dir.size()) + ".XXXXXX";
+    HeldSignals held;  // none between creating the file and arming its removal
     int fd = mkstemp(&templ[0]);
     if (fd < 0) return false;
     close(fd);
     plan->temporary = templ;
+    plan->written = templ;
+    arm_cleanup(templ);
     return true;
 }
 
@@ -96,11 +188,98 @@ bool sync_file(const std::string& path) {
     return close(fd) == 0 && ok;
 }
 
-bool finish_output(const OutputPlan& plan) {
-    if (plan.temporary.empty()) return true;
-    return chmod(plan.temporary.c_str(), plan.mode) == 0 && sync_file(plan.temporary) &&
-           rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
+// Gives the unnamed file the target's name. linkat will not replace a
+// file, so an existing target is replaced through a fresh name and rename.
+bool link_unnamed(const OutputPlan& plan) {
+    const std::string source = fd_path(plan.unnamed);
+    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, plan.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno != EEXIST) return false;
+    const std::string dir = folder_of(plan.target);
+    const std::string stem = dir + "." + plan.target.substr(dir.size()) + ".";
+    std::timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint32_t seed = uint32_t(ts.tv_nsec) ^ (uint32_t(getpid()) << 16);
+    HeldSignals held;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 1103515245u + 12345u;
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", unsigned(seed >> 8) & 0xFFFFFFu);
+        const std::string fresh = stem + suffix;
+        if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, fresh.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        if (rename(fresh.c_str(), plan.target.c_str()) == 0) return true;
+        unlink(fresh.c_str());
+        return false;
+    }
+    return false;
 }
+
+bool finish_output(OutputPlan& plan) {
+    if (plan.unnamed >= 0) {
+        bool ok = fchmod(plan.unnamed, plan.mode) == 0 && fsync(plan.unnamed) == 0 &&
+                  link_unnamed(plan);
+        close(plan.unnamed);
+        plan.unnamed = -1;
+        return ok;
+    }
+    if (plan.temporary.empty()) return true;
+    bool ok = chmod(plan.temporary.c_str(), plan.mode) == 0 && sync_file(plan.temporary) &&
+              rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
+    if (ok) {
+        plan.temporary.clear();
+        disarm_cleanup();
+    }
+    return ok;
+}
+
+// Nothing of a failed run stays behind.
+void abandon_output(OutputPlan& plan) {
+    if (plan.unnamed >= 0) close(plan.unnamed);
+    plan.unnamed = -1;
+    if (!plan.temporary.empty()) unlink(plan.temporary.c_str());
+    plan.temporary.clear();
+    disarm_cleanup();
+}
+
+// -quiet: the writer and the encoders print their trace lines on standard
+// output and have no switch for it, so standard output is sent to
+// /dev/null for the run and given back after it.
+struct QuietStdout {
+    int saved = -1;
+    explicit QuietStdout(bool quiet) {
+        if (!quiet) return;
+        std::fflush(stdout);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (saved >= 0 && dup2(null, STDOUT_FILENO) < 0) {
+            close(saved);
+            saved = -1;
+        }
+        close(null);
+    }
+    ~QuietStdout() {
+        if (saved < 0) return;
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+};
+
+// SOURCE_DATE_EPOCH: the document's dates come from that instant for the
+// length of the run.
+struct FixedDates {
+    bool fixed;
+    explicit FixedDates(int64_t seconds) : fixed(seconds >= 0) {
+        if (fixed) plat_set_fixed_time(seconds);
+    }
+    ~FixedDates() {
+        if (fixed) plat_clear_fixed_time();
+    }
+};
 
 struct Run {
     const TarvoSettings* settings = nullptr;
@@ -119,7 +298,7 @@ void set_detail(Run& run, const std::wstring& text) {
 int fail(Run& run, int code) {
     if (run.dib) dib_command(DIB_OP_FREE, &run.dib, nullptr);
     if (run.doc) pdfw_destroy(&run.doc);
-    if (!run.output.temporary.empty()) unlink(run.output.temporary.c_str());
+    abandon_output(run.output);
     return code;
 }
 
@@ -150,7 +329,9 @@ int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
     cmd_debug(s, L"DBG: pdf add page %d\n", static_cast<int>(k));
     if (dib_command(DIB_OP_LOAD, &run.dib, const_cast<wchar_t*>(path.c_str())) != DIB_OK) {
         run.dib = nullptr;
-        set_detail(run, L"cannot load bitmap '" + path + L"'");
+        set_detail(run, L"cannot load bitmap '" + path + L"'" +
+                            (cmd_looks_like_option(path) ? L"; options must come before the bitmaps"
+                                                         : L""));
         return fail(run, TARVO_ERR_LOAD);
     }
     DibInfoHeader header{};
@@ -219,6 +400,8 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
 
     const int checked = cmd_check_settings(s, detail);
     if (checked != TARVO_OK) return checked;
+    QuietStdout quiet(s->quiet != 0);
+    FixedDates dates(s->source_date);
 
     const std::wstring out_path =
         s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
@@ -254,11 +437,15 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     }
 
     cmd_debug(s, L"DBG: pdf encoding\n");
-    int filter = 0;
-    int quality = -1;
-    if (s->enc != 0) {
-        if (!cmd_encoding_choice(s->enc, &filter, &quality) ||
-            !pdfw_set_encoding(run.doc, 1, filter, quality, -1, -1, -1, -1, -1, 0, 0, 1)) {
+    if (s->enc != 0 || s->encp != 0 || s->encg != 0) {
+        // Per class: filter and quality, -1 keeping the writer's choice.
+        int choice[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+        const int32_t asked[3] = {s->enc, s->encp, s->encg};
+        bool known = true;
+        for (int k = 0; k < 3; ++k)
+            if (asked[k] != 0) known = known && cmd_encoding_choice(asked[k], &choice[k][0], &choice[k][1]);
+        if (!known || !pdfw_set_encoding(run.doc, 1, choice[0][0], choice[0][1], choice[1][0],
+                                         choice[1][1], choice[2][0], choice[2][1], -1, 0, 0, 1)) {
             set_detail(run, L"the image encoding was refused");
             return fail(run, TARVO_ERR_ENCODING);
         }
@@ -271,8 +458,7 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     if (!plan_output(out_path, &run.output))
         return writer_fail(run, L"cannot create output file '" + out_path + L"'",
                            PDFW_ERR_FILE_OPEN);
-    const std::wstring written =
-        run.output.temporary.empty() ? out_path : to_wide(run.output.temporary);
+    const std::wstring written = to_wide(run.output.written);
     if (!pdfw_file_create(run.doc, written.c_str(), HEADER_COMMENT))
         return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
 
@@ -320,3 +506,5 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     }
     return TARVO_OK;
 }
+
+void cmd_set_unnamed_output(bool allowed) { g_unnamed_allowed = allowed; }

@@ -1,10 +1,11 @@
 // Converter command: argument pass, settings record and conversion run.
 //
-// main() decodes the command line, calls cmd_parse_args, then
-// cmd_check_settings, then cmd_run when there are files; the result code of
-// the first step that does not succeed is the process exit status (modulo
-// 256). main() writes the single error line of a failure and the final
-// "End" debug line; the other steps write neither.
+// main() decodes the command line, calls cmd_parse_args, writes its
+// warnings, then cmd_read_source_date, cmd_check_settings and cmd_run when
+// there are files; the result code of the first step that does not succeed
+// is the process exit status (modulo 256). main() writes the warning lines,
+// the single error line of a failure and the final "End" debug line; the
+// other steps write none of them.
 #ifndef TARVO_CMD_H
 #define TARVO_CMD_H
 
@@ -54,6 +55,8 @@ struct TarvoSettings {
     int32_t dpi = 0;  // caller resolution, dpi= or d=; 0 not given
     int32_t eco = 0;  // 1: PDF/A-1b
     int32_t enc = 0;  // image encoding choice 0..7
+    int32_t encp = 0;  // the same for images kept with their colour table
+    int32_t encg = 0;  // the same for 8-bit grey ramps
     int32_t ldw = 0;  // document page width; 0 not given
     int32_t ldh = 0;  // document page height; 0 not given
     int32_t lbl = 0;  // margins: left, top, right, bottom
@@ -92,6 +95,13 @@ struct TarvoSettings {
     std::string user_password;
     int32_t debug = 0;
     int32_t verbose = 0;  // accepted, read by nobody
+    int32_t quiet = 0;    // 1: nothing on standard output during the run
+    // SOURCE_DATE_EPOCH: the document's dates are this instant in UTC
+    // instead of the clock's; -1 when not set.
+    int64_t source_date = -1;
+    // One line per option that was ignored, for main() to write (without the
+    // "tarvo: warning: " prefix).
+    std::vector<std::wstring> warnings;
 
     int request = TARVO_REQUEST_RUN;
     std::vector<std::wstring> files;  // bitmap paths in command-line order
@@ -103,8 +113,26 @@ struct TarvoSettings {
 // there are files to convert or a --help/--version request (see
 // settings->request), TARVO_EXIT_VERSION, TARVO_ERR_RANGE, TARVO_ERR_PASSWORD
 // or TARVO_ERR_NO_FILE. On a failure *detail (when not null) names what failed.
+// Each option that matches no form is ignored as before, with a line in
+// settings->warnings naming it and, for the common slips, what was meant.
 int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* settings,
                    std::wstring* detail);
+
+// Latest instant SOURCE_DATE_EPOCH may name: 9999-12-31 23:59:59 UTC, the
+// last one a four-digit PDF date can hold.
+const int64_t TARVO_SOURCE_DATE_MAX = 253402300799;
+// Takes the value of SOURCE_DATE_EPOCH (null when it is not set) into
+// settings->source_date. TARVO_OK, or TARVO_ERR_RANGE with *detail naming
+// the variable when the value is not a whole number of seconds (decimal
+// digits only) from 0 to TARVO_SOURCE_DATE_MAX.
+int cmd_read_source_date(TarvoSettings* settings, const char* value, std::wstring* detail);
+
+// True when a path that begins with '-' or '/' names an option, so that a
+// bitmap path of this form was most likely meant as one.
+bool cmd_looks_like_option(const std::wstring& path);
+// Every option keyword of the argument pass (table keywords, the forms
+// taking a value, the flags), for the manual and completion checks.
+std::vector<std::wstring> cmd_option_names();
 
 // The checks made before anything is created, in this order:
 // TARVO_ERR_MARGIN, TARVO_ERR_RESOLUTION, TARVO_ERR_PDFA_SECURITY; TARVO_OK
@@ -125,9 +153,14 @@ uint32_t cmd_pack_colour(int32_t rgb);
 int32_t cmd_pack_permissions(int32_t set);
 // Key-size choice for sec: 0 (40-bit) for 1, 1 (128-bit) for 2, -1 otherwise.
 int cmd_key_size_choice(int32_t sec);
-// Writer encoding for enc 1..7: true-colour filter code and JPEG quality
-// (-1 keeps the writer's). False for 0 (no call) and values out of range.
+// Writer encoding for enc 1..7 (and encp, encg): filter code and JPEG
+// quality (-1 keeps the writer's). False for 0 (no call) and values out of
+// range.
 bool cmd_encoding_choice(int32_t enc, int* filter, int* quality);
+
+// Test hook: false makes the run write a named temporary file, as it does
+// where the file system has no unnamed files (O_TMPFILE); true by default.
+void cmd_set_unnamed_output(bool allowed);
 
 // Writes a "DBG: " line (fmt as in the wide printf family, cut at 2057
 // characters) to the debug channel when settings->debug is set.
@@ -137,6 +170,8 @@ void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...);
 // "tarvo: error <code>: <detail>". An empty or null detail is replaced by
 // cmd_result_text(code).
 void cmd_error_line(int code, const wchar_t* detail);
+// A warning line on standard error: "tarvo: warning: <text>".
+void cmd_warning_line(const wchar_t* text);
 // Short text for a result code.
 const wchar_t* cmd_result_text(int code);
 
@@ -145,6 +180,13 @@ const wchar_t* cmd_result_text(int code);
 
 // Tenths of a millimetre to document units, nearest (halves up) for v >= 0.
 int32_t units_from_tenth_mm(int32_t tenth_mm);
+
+// Page size of a paper name (A3, A4, A5, B5, Letter, Legal, Tabloid, any
+// case; a trailing L for landscape) in tenths of a millimetre. False for
+// any other name.
+bool cmd_paper_size(const wchar_t* name, int32_t* width, int32_t* height);
+// The names cmd_paper_size knows, for messages and help.
+extern const wchar_t TARVO_PAPER_NAMES[];
 
 struct ImageExtent {
     int32_t w;

@@ -6,7 +6,23 @@
 namespace {
 
 PlatTimeHook g_time_hook = nullptr;
+PlatClockHook g_clock_hook = nullptr;
 PlatTickHook g_tick_hook = nullptr;
+bool g_fixed = false;
+int64_t g_fixed_seconds = 0;
+
+// Both calendar forms of one instant.
+struct Reading {
+    PlatTime utc;
+    PlatTime local;
+};
+
+// The reading the first call of a system/local pair took, waiting for the
+// other call: taking a second reading there could fall in the next second
+// (or minute), and the zone offset derived from the pair would be off by one.
+enum PendingKind { PENDING_NONE, PENDING_FOR_LOCAL, PENDING_FOR_UTC };
+thread_local PendingKind t_pending = PENDING_NONE;
+thread_local Reading t_pending_reading{};
 
 void from_tm(const std::tm& tm, long nsec, PlatTime* out) {
     out->year = tm.tm_year + 1900;
@@ -20,15 +36,28 @@ void from_tm(const std::tm& tm, long nsec, PlatTime* out) {
     out->millisecond = int(nsec / 1000000);
 }
 
-void read_clock(PlatTime* out, bool local) {
+PlatInstant read_instant() {
+    if (g_clock_hook) return g_clock_hook();
     std::timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
+    return PlatInstant{int64_t(ts.tv_sec), int32_t(ts.tv_nsec)};
+}
+
+Reading take_reading() {
+    Reading r{};
+    if (!g_fixed && g_time_hook) {
+        g_time_hook(&r.utc, &r.local);
+        return r;
+    }
+    PlatInstant now = g_fixed ? PlatInstant{g_fixed_seconds, 0} : read_instant();
+    const std::time_t secs = std::time_t(now.seconds);
     std::tm tm{};
-    if (local)
-        localtime_r(&ts.tv_sec, &tm);
-    else
-        gmtime_r(&ts.tv_sec, &tm);
-    from_tm(tm, ts.tv_nsec, out);
+    if (gmtime_r(&secs, &tm)) from_tm(tm, now.nanoseconds, &r.utc);
+    if (g_fixed)
+        r.local = r.utc;
+    else if (localtime_r(&secs, &tm))
+        from_tm(tm, now.nanoseconds, &r.local);
+    return r;
 }
 
 bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -49,26 +78,46 @@ int64_t days_since_1601(int y, int m, int d) {
 
 }  // namespace
 
+void plat_clock_read(PlatTime* utc, PlatTime* local) {
+    t_pending = PENDING_NONE;
+    Reading r = take_reading();
+    if (utc) *utc = r.utc;
+    if (local) *local = r.local;
+}
+
 void plat_system_time(PlatTime* utc) {
     if (!utc) return;
-    if (g_time_hook) {
-        PlatTime unused{};
-        *utc = PlatTime{};
-        g_time_hook(utc, &unused);
+    if (t_pending == PENDING_FOR_UTC) {
+        t_pending = PENDING_NONE;
+        *utc = t_pending_reading.utc;
         return;
     }
-    read_clock(utc, false);
+    t_pending_reading = take_reading();
+    t_pending = PENDING_FOR_LOCAL;
+    *utc = t_pending_reading.utc;
 }
 
 void plat_local_time(PlatTime* local) {
     if (!local) return;
-    if (g_time_hook) {
-        PlatTime unused{};
-        *local = PlatTime{};
-        g_time_hook(&unused, local);
+    if (t_pending == PENDING_FOR_LOCAL) {
+        t_pending = PENDING_NONE;
+        *local = t_pending_reading.local;
         return;
     }
-    read_clock(local, true);
+    t_pending_reading = take_reading();
+    t_pending = PENDING_FOR_UTC;
+    *local = t_pending_reading.local;
+}
+
+void plat_set_fixed_time(int64_t unix_seconds) {
+    g_fixed = true;
+    g_fixed_seconds = unix_seconds;
+    t_pending = PENDING_NONE;
+}
+
+void plat_clear_fixed_time() {
+    g_fixed = false;
+    t_pending = PENDING_NONE;
 }
 
 bool plat_time_to_filetime(const PlatTime* t, int64_t* out) {
@@ -96,5 +145,13 @@ uint32_t plat_tick_count() {
     return uint32_t(ms);
 }
 
-void plat_set_time_hook(PlatTimeHook hook) { g_time_hook = hook; }
+// A new source starts without a reading waiting from the old one.
+void plat_set_time_hook(PlatTimeHook hook) {
+    g_time_hook = hook;
+    t_pending = PENDING_NONE;
+}
+void plat_set_clock_hook(PlatClockHook hook) {
+    g_clock_hook = hook;
+    t_pending = PENDING_NONE;
+}
 void plat_set_tick_hook(PlatTickHook hook) { g_tick_hook = hook; }

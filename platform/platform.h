@@ -49,8 +49,27 @@ struct PlatTime {
     int millisecond;
 };
 
+// An instant of the real-time clock: seconds since 1970-01-01 00:00 UTC
+// and the nanoseconds into that second (0..999999999).
+struct PlatInstant {
+    int64_t seconds;
+    int32_t nanoseconds;
+};
+
+// Both calendar forms of one reading of the clock. Either pointer may be null.
+void plat_clock_read(PlatTime* utc, PlatTime* local);
+// The same, one form per call. A call of each made one right after the
+// other (either order, no other clock call between) describes one reading:
+// the second takes the instant the first one read, so the zone offset
+// derived from the pair is exact even when a second or minute turns over
+// between the calls.
 void plat_system_time(PlatTime* utc);   // current UTC time
 void plat_local_time(PlatTime* local);  // current local time
+// From now on both clocks give this instant, in UTC for both (local time
+// then has a zero offset), until plat_clear_fixed_time. For reproducible
+// output; it also overrides the time hook.
+void plat_set_fixed_time(int64_t unix_seconds);
+void plat_clear_fixed_time();
 // 100-nanosecond intervals since 1601-01-01, as the calendar fields say
 // (no zone applied). False for fields out of range.
 bool plat_time_to_filetime(const PlatTime* t, int64_t* out);
@@ -60,11 +79,16 @@ uint32_t plat_tick_count();  // milliseconds from an arbitrary start
 // characters. False when unknown or when it does not fit.
 bool plat_user_name(wchar_t* buf, size_t cap);
 
-// Test hooks; a null function restores the real source.
+// Test hooks; a null function restores the real source. The time hook
+// gives the calendar fields of both clocks directly; the clock hook stands
+// for the system's real-time clock, read once per reading, and its instants
+// still go through the time zone.
 typedef void (*PlatTimeHook)(PlatTime* utc, PlatTime* local);
+typedef PlatInstant (*PlatClockHook)();
 typedef uint32_t (*PlatTickHook)();
 typedef bool (*PlatUserHook)(wchar_t* buf, size_t cap);
 void plat_set_time_hook(PlatTimeHook hook);
+void plat_set_clock_hook(PlatClockHook hook);
 void plat_set_tick_hook(PlatTickHook hook);
 void plat_set_user_hook(PlatUserHook hook);
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds one variant: release (default) or asan.
+# Configures and builds one variant: release (default), asan, fuzz, or app
+# (the command and its manual page, without tests: the demo and installing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 variant=${1:-release}
+target=()
 case "$variant" in
+  app)     flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF); target=(--target tarvo tarvo_man) ;;
   release) flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_BENCH=ON) ;;
   asan)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON) ;;
   fuzz)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON -DTARVO_FUZZ=ON -DTARVO_TESTS=OFF
@@ -11,4 +14,4 @@ case "$variant" in
   *) echo "unknown variant: $variant" >&2; exit 2 ;;
 esac
 cmake -S . -B "build/$variant" -G Ninja "${flags[@]}" >/dev/null
-cmake --build "build/$variant" -j "$(nproc)"
+cmake --build "build/$variant" -j "$(nproc)" "${target[@]}"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Set-up and the whole test suite: an optimised build with static analysis,
+# Set-up and the whole test suite: an optimised build with static analysis
+# (and the manual page lint and the Debian package built, unpacked and run),
 # a build under AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # bounded fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh check
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine, only when
-# something is missing. Run as root or with sudo available.
+# Installs what is missing on a Debian 12 machine, run as root or with sudo
+# available. `setup.sh build` installs what building and running the command
+# need; `setup.sh check` (the default) adds the test suite's tools: the test
+# framework, clang for the fuzzers, the independent PDF and image decoders,
+# the manual page linter and the Debian package tools.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
-  zlib1g-dev libjpeg62-turbo-dev libssl-dev libgtest-dev
+build=(build-essential cmake ninja-build zlib1g-dev libjpeg62-turbo-dev libssl-dev)
+check=(
+  "${build[@]}" pkg-config libgtest-dev
   clang libclang-rt-14-dev clang-tidy cppcheck
   qpdf poppler-utils mupdf-tools libtiff-dev imagemagick python3 python3-pil
   libxml2-utils ghostscript icc-profiles-free
-  locales
+  locales mandoc dpkg-dev file
 )
+case "${1:-check}" in
+  build) packages=("${build[@]}") ;;
+  check) packages=("${check[@]}") ;;
+  *) echo "usage: setup.sh [build|check]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

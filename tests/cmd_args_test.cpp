@@ -1,10 +1,13 @@
 // The argument pass: option table, forms, case rules, the 255-character cut,
-// passwords, file paths, the debug trace, the pre-run checks and the packers.
+// passwords, warnings, file paths, the debug trace, the pre-run checks and
+// the packers; the manual page and the completion that list the options.
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 
 #include "cmd/tarvo.h"
 #include "pdf/pdfw.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -64,6 +68,7 @@ TEST_P(OptionTable, RangeBoundsAndDefault) {
 const TableRow TABLE[] = {
     {L"dpi", &TarvoSettings::dpi, 1, INT32_MAX, 0},  {L"d", &TarvoSettings::dpi, 1, INT32_MAX, 0},
     {L"eco", &TarvoSettings::eco, 0, 1, 0},          {L"enc", &TarvoSettings::enc, 0, 7, 0},
+    {L"encp", &TarvoSettings::encp, 0, 7, 0},        {L"encg", &TarvoSettings::encg, 0, 7, 0},
     {L"ldw", &TarvoSettings::ldw, 1, INT32_MAX, 0},  {L"ldh", &TarvoSettings::ldh, 1, INT32_MAX, 0},
     {L"lbl", &TarvoSettings::lbl, 0, INT32_MAX, 0},  {L"lbt", &TarvoSettings::lbt, 0, INT32_MAX, 0},
     {L"lbr", &TarvoSettings::lbr, 0, INT32_MAX, 0},  {L"lbb", &TarvoSettings::lbb, 0, INT32_MAX, 0},
@@ -161,6 +166,39 @@ TEST(OptionForms, TextValuesAndOverwrites) {
     EXPECT_EQ(s.dpi, 200);            // d= and dpi= share one setting
     EXPECT_EQ(s.debug, 0);            // debug is a whole-text form
     ASSERT_EQ(s.files.size(), 1u);
+}
+
+// Every ignored option gets one warning, with what was probably meant when
+// it is a known slip; options that are taken get none.
+TEST(OptionForms, IgnoredOptionsAreWarnedAbout) {
+    const struct {
+        Args args;
+        std::vector<std::wstring> warnings;
+    } cases[] = {
+        {{L"-o", L"x.pdf"}, {L"ignoring unknown option '-o'; did you mean '-o=x.pdf'?"}},
+        {{L"--output=x.pdf"}, {L"ignoring unknown option '--output=x.pdf'; did you mean '-o=x.pdf'?"}},
+        {{L"--outfile", L"y.pdf"}, {L"ignoring unknown option '--outfile'; did you mean '-o=y.pdf'?"}},
+        {{L"-LDW=2100"}, {L"ignoring unknown option '-LDW=2100'; did you mean '-ldw=2100'?"}},
+        {{L"/Encp=2"}, {L"ignoring unknown option '/Encp=2'; did you mean '/encp=2'?"}},
+        {{L"-dpi", L"300"}, {L"ignoring unknown option '-dpi'; did you mean '-dpi=300'?"}},
+        {{L"-dpl=300"}, {L"ignoring unknown option '-dpl=300'; did you mean '-dpi=300'?"}},
+        {{L"-qiuet"}, {L"ignoring unknown option '-qiuet'; did you mean '-quiet'?"}},
+        {{L"-exitversoin"}, {L"ignoring unknown option '-exitversoin'; did you mean '-exitversion'?"}},
+        {{L"-papper=A4"}, {L"ignoring unknown option '-papper=A4'; did you mean '-paper=A4'?"}},
+        {{L"-h"}, {L"ignoring unknown option '-h'; did you mean '--help'?"}},
+        {{L"-Help"}, {L"ignoring unknown option '-Help'; did you mean '--help'?"}},
+        {{L"-xyz=1", L"-"},
+         {L"ignoring unknown option '-xyz=1'", L"ignoring unknown option '-'"}},
+        {{L"-x=1"}, {L"ignoring unknown option '-x=1'"}},  // one letter is too short to guess
+        {{L"-dpi=300", L"-DEBUG", L"--quiet", L"-PAPER=a4", L"-IT=t", L"--"}, {}},
+    };
+    for (const auto& c : cases) {
+        TarvoSettings s;
+        Args args = c.args;
+        args.push_back(L"a.bmp");
+        ASSERT_EQ(parse(args, &s), TARVO_OK) << c.args.front();
+        EXPECT_EQ(s.warnings, c.warnings) << c.args.front();
+    }
 }
 
 TEST(OptionForms, OnlyPathsEscapeThe255CharacterCut) {
@@ -444,6 +482,60 @@ TEST(Packing, EncodingChoice) {
             EXPECT_EQ(filter, c.filter) << c.enc;
             EXPECT_EQ(quality, c.quality) << c.enc;
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The manual page lints clean; it and the completion name every option.
+
+std::string source_file(const std::string& name) {
+    std::string text;
+    EXPECT_TRUE(read_file(std::string(std::getenv("TARVO_SOURCE_DIR")) + "/" + name, &text)) << name;
+    return text;
+}
+
+// text holds lead + name not followed by a letter or digit.
+bool names(const std::string& text, const std::string& lead, const std::string& name) {
+    const std::string word = lead + name;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        const size_t end = at + word.size();
+        if (end == text.size() || !std::isalnum(static_cast<unsigned char>(text[end]))) return true;
+    }
+    return false;
+}
+
+TEST(Manual, LintsClean) {
+    const std::string page = std::string(std::getenv("TARVO_SOURCE_DIR")) + "/doc/tarvo.1";
+    CommandResult r;
+    if (tool_available("mandoc")) {
+        r = run_command({"mandoc", "-T", "lint", "-W", "style", page});
+    } else if (tool_available("groff")) {
+        r = run_command({"groff", "-man", "-t", "-ww", "-z", page});
+    } else {
+        GTEST_SKIP() << "neither mandoc nor groff is installed";
+    }
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(Manual, EveryOptionIsDocumentedAndCompleted) {
+    const std::string page = source_file("doc/tarvo.1");
+    const std::string completion = source_file("doc/tarvo-completion.bash");
+    for (const std::wstring& wide : cmd_option_names()) {
+        const std::string name(wide.begin(), wide.end());
+        EXPECT_TRUE(names(page, "\\-", name)) << name << " is not in the manual page";
+        EXPECT_TRUE(names(completion, "-", name)) << name << " is not completed";
+        // The name is one the argument pass takes, in one of its forms.
+        bool taken = false;
+        for (const std::wstring& element : {L"-" + wide, L"--" + wide, L"-" + wide + L"=1"}) {
+            TarvoSettings s;
+            const wchar_t* argv[] = {L"tarvo", element.c_str(), L"a.bmp"};
+            testing::internal::CaptureStderr();  // -debug traces the rest
+            cmd_parse_args(3, argv, &s, nullptr);
+            testing::internal::GetCapturedStderr();
+            taken = taken || s.warnings.empty();
+        }
+        EXPECT_TRUE(taken) << name << " is not an option";
     }
 }
 

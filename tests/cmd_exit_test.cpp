@@ -1,5 +1,6 @@
-// The built command end to end: exit status, the single error line on
-// standard error, and nothing of its own on standard output.
+// The built command end to end: exit status, the single error line and the
+// warnings on standard error, nothing of its own on standard output, -quiet,
+// and the document dates fixed by SOURCE_DATE_EPOCH.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "cmd/tarvo.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -45,14 +47,12 @@ protected:
         dir_ = dir_template;
     }
     void TearDown() override {
-        if (dir_.empty()) return;
-        std::remove((dir_ + "/out.txt").c_str());
-        std::remove((dir_ + "/err.txt").c_str());
-        rmdir(dir_.c_str());
+        if (!dir_.empty()) remove_tree(dir_);
     }
 
-    // Runs the command in the scratch directory with argv bytes as given.
-    RunResult run(const std::vector<std::string>& args) {
+    // Runs the command in the scratch directory with argv bytes as given and
+    // SOURCE_DATE_EPOCH set to source_date (unset for null).
+    RunResult run(const std::vector<std::string>& args, const char* source_date = nullptr) {
         RunResult r;
         std::string out = dir_ + "/out.txt", err = dir_ + "/err.txt";
         pid_t pid = fork();
@@ -64,6 +64,10 @@ protected:
             int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (fo < 0 || fe < 0 || dup2(fo, 1) < 0 || dup2(fe, 2) < 0 || chdir(dir_.c_str()) != 0)
                 _exit(127);
+            if (source_date)
+                setenv("SOURCE_DATE_EPOCH", source_date, 1);
+            else
+                unsetenv("SOURCE_DATE_EPOCH");
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -75,14 +79,29 @@ protected:
         return r;
     }
 
+    // A sample bitmap copied into the scratch directory under name.
+    void sample(const std::string& name) {
+        std::string bytes;
+        ASSERT_TRUE(read_file(std::string(std::getenv("TARVO_SOURCE_DIR")) +
+                                  "/examples/photo-24bit.bmp", &bytes));
+        ASSERT_TRUE(write_file(dir_ + "/" + name, bytes));
+    }
+    bool exists(const std::string& name) { return access((dir_ + "/" + name).c_str(), F_OK) == 0; }
+
     std::string bin_;
     std::string dir_;
 };
 
 std::string error_prefix(int code) { return "tarvo: error " + std::to_string(code) + ": "; }
 
+// The error line is the last line; warning lines may come before it.
 bool one_error_line(const std::string& err, int code) {
-    return err.rfind(error_prefix(code), 0) == 0 && err.find('\n') == err.size() - 1;
+    size_t start = err.rfind('\n', err.size() >= 2 ? err.size() - 2 : 0);
+    start = start == std::string::npos ? 0 : start + 1;
+    for (size_t at = 0; at < start; at = err.find('\n', at) + 1)
+        if (err.compare(at, 16, "tarvo: warning: ") != 0) return false;
+    return err.compare(start, error_prefix(code).size(), error_prefix(code)) == 0 &&
+           err.back() == '\n';
 }
 
 TEST_F(CommandExit, ResultCodesBecomeTheExitStatus) {
@@ -151,6 +170,132 @@ TEST_F(CommandExit, DebugTraceKeepsStrayBytesAndEndsWithTheCode) {
     EXPECT_EQ(v.err,
               "DBG: Tarvo.Command: arg[2]='-exitversion'\n"
               "DBG: Tarvo.Command: End (91)\n");
+}
+
+// -quiet in its spellings: nothing on standard output, the same file; a
+// failure still says why on standard error.
+TEST_F(CommandExit, QuietLeavesStandardOutputEmpty) {
+    sample("photo.bmp");
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        bool quiet;
+    } cases[] = {
+        {{"photo.bmp"}, TARVO_OK, false},
+        {{"-quiet", "photo.bmp"}, TARVO_OK, true},
+        {{"--quiet", "photo.bmp"}, TARVO_OK, true},
+        {{"/QUIET", "photo.bmp"}, TARVO_OK, true},
+        {{"-quiet", "missing.bmp"}, TARVO_ERR_LOAD, true},
+    };
+    std::string plain;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        RunResult r = run(c.args, "1700000000");
+        EXPECT_EQ(r.status, c.code & 0xFF);
+        EXPECT_EQ(r.out.empty(), c.quiet) << r.out;
+        if (c.code != TARVO_OK) {
+            EXPECT_TRUE(one_error_line(r.err, c.code)) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.err, "");
+        std::string pdf;
+        ASSERT_TRUE(read_file(dir_ + "/photo.pdf", &pdf));
+        if (plain.empty()) plain = pdf;
+        EXPECT_EQ(pdf, plain);
+    }
+}
+
+// An ignored option is named on standard error with what was probably
+// meant; the exit status and the files stay as they were.
+TEST_F(CommandExit, IgnoredOptionsAreNamedOnStandardError) {
+    sample("photo.bmp");
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* written;  // the file that must exist afterwards, or ""
+        std::string err;
+    } cases[] = {
+        {{"--output=x.pdf", "photo.bmp"}, TARVO_OK, "photo.pdf",
+         "tarvo: warning: ignoring unknown option '--output=x.pdf'; did you mean '-o=x.pdf'?\n"},
+        {{"-o", "x.pdf", "photo.bmp"}, TARVO_ERR_LOAD, "",
+         "tarvo: warning: ignoring unknown option '-o'; did you mean '-o=x.pdf'?\n"
+         "tarvo: error -502: cannot load bitmap 'x.pdf'\n"},
+        {{"-LDW=2100", "-ldh=2970", "photo.bmp"}, TARVO_ERR_PAGE_SIZE, "",
+         "tarvo: warning: ignoring unknown option '-LDW=2100'; did you mean '-ldw=2100'?\n" +
+             error_prefix(TARVO_ERR_PAGE_SIZE) +
+             "page width (ldw) and height (ldh) must be given together\n"},
+        {{"photo.bmp", "-o=x.pdf"}, TARVO_ERR_LOAD, "",
+         "tarvo: error -502: cannot load bitmap '-o=x.pdf'; options must come before the "
+         "bitmaps\n"},
+        {{"-xyz=1", "photo.bmp"}, TARVO_OK, "photo.pdf",
+         "tarvo: warning: ignoring unknown option '-xyz=1'\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        std::remove((dir_ + "/photo.pdf").c_str());
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.status, c.code & 0xFF);
+        EXPECT_EQ(r.err, c.err);
+        if (*c.written) {
+            EXPECT_TRUE(exists(c.written));
+        }
+        EXPECT_FALSE(exists("x.pdf"));
+    }
+}
+
+// SOURCE_DATE_EPOCH: the dates are that instant in UTC, so two runs give
+// the same bytes; a value that is not a whole number of seconds in range
+// ends the run before anything is written.
+TEST_F(CommandExit, SourceDateEpochFixesTheDates) {
+    sample("photo.bmp");
+    // An ICC header is all the writer reads of a profile.
+    std::string icc(256, '\0');
+    icc[2] = 1;  // declared size 256
+    icc.replace(16, 4, "RGB ");
+    icc.replace(36, 4, "acsp");
+    ASSERT_TRUE(write_file(dir_ + "/rgb.icc", icc));
+    const struct {
+        const char* value;
+        int code;
+        const char* info_date;  // Info entry, or null
+        const char* xmp_date;   // XMP entry of a PDF/A run, or null
+    } cases[] = {
+        {"1700000000", TARVO_OK, "D:20231114221320Z00'00'", "2023-11-14T22:13:20+00:00"},
+        {"0", TARVO_OK, "D:19700101000000Z00'00'", nullptr},
+        {"253402300799", TARVO_OK, "D:99991231235959Z00'00'", nullptr},
+        {"253402300800", TARVO_ERR_RANGE, nullptr, nullptr},
+        {"", TARVO_ERR_RANGE, nullptr, nullptr},
+        {"-1", TARVO_ERR_RANGE, nullptr, nullptr},
+        {"1700000000.5", TARVO_ERR_RANGE, nullptr, nullptr},
+        {"99999999999999999999999", TARVO_ERR_RANGE, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        std::remove((dir_ + "/photo.pdf").c_str());
+        std::remove((dir_ + "/again.pdf").c_str());
+        RunResult r = run({"-quiet", "photo.bmp"}, c.value);
+        EXPECT_EQ(r.status, c.code & 0xFF);
+        if (c.code != TARVO_OK) {
+            EXPECT_TRUE(one_error_line(r.err, c.code)) << r.err;
+            EXPECT_NE(r.err.find("SOURCE_DATE_EPOCH"), std::string::npos) << r.err;
+            EXPECT_FALSE(exists("photo.pdf"));
+            continue;
+        }
+        RunResult again = run({"-quiet", "-o=again.pdf", "photo.bmp"}, c.value);
+        ASSERT_EQ(again.status, 0) << again.err;
+        std::string first, second;
+        ASSERT_TRUE(read_file(dir_ + "/photo.pdf", &first));
+        ASSERT_TRUE(read_file(dir_ + "/again.pdf", &second));
+        EXPECT_EQ(first, second) << "two runs differ";
+        EXPECT_NE(first.find(std::string("/CreationDate (") + c.info_date + ")"), std::string::npos);
+        EXPECT_NE(first.find(std::string("/ModDate (") + c.info_date + ")"), std::string::npos);
+        if (!c.xmp_date) continue;
+        RunResult pdfa = run({"-quiet", "-eco=1", "-icc=rgb.icc", "-o=pdfa.pdf", "photo.bmp"}, c.value);
+        ASSERT_EQ(pdfa.status, 0) << pdfa.err;
+        const std::string qdf = qdf_text(dir_ + "/pdfa.pdf", dir_);
+        EXPECT_NE(qdf.find(std::string("<xmp:CreateDate>") + c.xmp_date + "<"), std::string::npos);
+        EXPECT_NE(qdf.find(std::string("<xmp:ModifyDate>") + c.xmp_date + "<"), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -229,4 +229,67 @@ TEST(ConvertJpeg, PrimaryColoursKeepTheirChannels) {
     remove_tree(dir);
 }
 
+// encp= and encg= on the bundled samples: the colour chart keeps its table
+// and its exact pixels with Flate at a fraction of the uncompressed size;
+// the grey ramp is exact without JPEG; JPEG on the chart stays close.
+TEST(ConvertEncoding, PaletteAndGreyChoices) {
+    if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";
+    const std::string examples = std::string(std::getenv("TARVO_SOURCE_DIR")) + "/examples/";
+    const struct {
+        const char* bitmap;
+        const char* option;
+        const char* colour;
+        const char* encoding;
+        const char* filter;  // "" when none
+        Check check;
+        double max_share;  // of the file without the option; 0: not compared
+    } cases[] = {
+        {"chart-8bit-topdown.bmp", "-encp=2", "index", "image", "/FlateDecode", SAMPLES, 0.1},
+        {"chart-8bit-topdown.bmp", "-encp=5", "rgb", "jpeg", "/DCTDecode", JPEG, 0.1},
+        {"grey-8bit.bmp", "-encg=2", "gray", "image", "/FlateDecode", SAMPLES, 0},
+        {"grey-8bit.bmp", "-encg=1", "gray", "image", "", SAMPLES, 0},
+    };
+    const std::string dir = make_temp_dir();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.bitmap) + " " + c.option);
+        const std::string plain = dir + "/plain.pdf", pdf = dir + "/chosen.pdf";
+        ASSERT_EQ(run_tarvo({"-o=" + plain, examples + c.bitmap}).status, 0);
+        CommandResult r = run_tarvo({c.option, "-o=" + pdf, examples + c.bitmap});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+        std::vector<ListedImage> list = pdfimages_list(pdf);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].colour, c.colour);
+        EXPECT_EQ(list[0].encoding, c.encoding);
+        const std::string dict = run_command({"qpdf", "--show-object=4", pdf}).out;
+        EXPECT_EQ(dict.find(std::string("/Filter ") + c.filter) != std::string::npos, *c.filter != 0) << dict;
+        EXPECT_EQ(dict.find("/Filter") != std::string::npos, *c.filter != 0) << dict;
+        std::string with, without;
+        ASSERT_TRUE(read_file(pdf, &with));
+        ASSERT_TRUE(read_file(plain, &without));
+        if (c.max_share > 0) {
+            EXPECT_LT(double(with.size()), c.max_share * double(without.size()));
+        }
+        // Pillow's copy goes beside the file it reads, so it reads a copy.
+        std::string bytes;
+        ASSERT_TRUE(read_file(examples + c.bitmap, &bytes));
+        ASSERT_TRUE(write_file(dir + "/source.bmp", bytes));
+        Raster source;
+        ASSERT_TRUE(read_with_pillow(dir + "/source.bmp", &source));
+        const std::string sub = dir + "/img";
+        ASSERT_EQ(run_command({"mkdir", "-p", sub}).status, 0);
+        std::vector<Raster> images = pdfimages_png(pdf, sub);
+        ASSERT_EQ(images.size(), 1u);
+        ASSERT_EQ(images[0].width, source.width);
+        ASSERT_EQ(images[0].height, source.height);
+        if (c.check == SAMPLES) {
+            EXPECT_EQ(mismatches(images[0].rgb, source.rgb), 0u);
+        } else {
+            EXPECT_GT(psnr(images[0].rgb, source.rgb), 25.0);
+        }
+        run_command({"rm", "-rf", sub});
+    }
+    remove_tree(dir);
+}
+
 }  // namespace

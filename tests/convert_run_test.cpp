@@ -2,17 +2,22 @@
 // sees it, page order, document information, result codes with their error
 // line, and the safety of the output file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cmd/tarvo.h"
+#include "platform/platform.h"
 #include "support/bmp_writer.h"
 #include "support/tools.h"
 
@@ -66,6 +71,13 @@ std::map<std::string, std::string> pdf_info(const std::string& pdf) {
     return info;
 }
 
+std::wstring wide_of(const std::string& bytes) {
+    wchar_t* text = plat_utf8_to_wide(bytes.c_str());
+    std::wstring s = text ? text : L"";
+    std::free(text);
+    return s;
+}
+
 std::string show(const std::string& pdf, int object) {
     return run_command({"qpdf", "--show-object=" + std::to_string(object), pdf}).out;
 }
@@ -89,6 +101,30 @@ TEST_F(ConvertRun, A4WithMarginsFitsTheImage) {
               "q\n0 0 0 rg\nq\n28.35 28.35 538.58 785.19 re W n\n"
               "538.58 0 0 403.93 28.35 218.98 cm\n/R4 Do\nQ\nQ\n");
     EXPECT_EQ(pdf_info(pdf)["Page size"], "595.28 x 841.89 pts (A4)");
+}
+
+// A paper name stands for ldw= and ldh= in its place on the command line.
+TEST_F(ConvertRun, PaperNamesSetThePageSize) {
+    std::string src = bitmap("p.bmp", 40, 30);
+    const struct {
+        std::vector<std::string> args;
+        const char* size;  // pdfinfo's "Page size", without the name it may add
+    } cases[] = {
+        {{"-paper=A4"}, "595.28 x 841.89 pts"},
+        {{"-paper=a4l"}, "841.89 x 595.28 pts"},
+        {{"/PAPER=Letter"}, "612 x 792 pts"},
+        {{"-paper=LEGALL"}, "1008 x 612 pts"},
+        {{"-paper=A3", "-ldw=1000"}, "283.46 x 1190.55 pts"},  // a later ldw wins
+        {{"-ldw=1000", "-ldh=1000", "-paper=B5"}, "498.9 x 708.66 pts"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(src);
+        CommandResult r = run_tarvo(args);
+        ASSERT_EQ(r.status, 0) << c.args.front() << r.err;
+        EXPECT_EQ(pdf_info(dir + "/p.pdf")["Page size"].rfind(c.size, 0), 0u)
+            << c.args.front() << ": " << pdf_info(dir + "/p.pdf")["Page size"];
+    }
 }
 
 TEST_F(ConvertRun, PageIsTheImageAtItsResolution) {
@@ -197,6 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Failure{"no file", {"-o=DIR/x.pdf"}, -400},
         Failure{"value out of range", {"-dpi=", "@"}, -406},
+        Failure{"unknown paper", {"-paper=A6", "@"}, -406},
         Failure{"eco with sec", {"-eco=1", "-sec=1", "@"}, -407},
         Failure{"password character", {"-sus=\xe2\x82\xac", "@"}, -409},
         Failure{"missing bitmap", {"-o=DIR/x.pdf", "DIR/missing.bmp"}, -502},
@@ -235,6 +272,71 @@ TEST_F(ConvertRun, ExistingOutputSurvivesAFailedRun) {
 
 // An output that names one of the bitmaps (directly or through a link)
 // would replace the input with the PDF: refused, the bitmap untouched.
+// A long batch killed at several moments, with each signal: the folder holds
+// the bitmap and the old target, untouched, and nothing else; a run that
+// finished first has replaced the target whole. The unnamed file vanishes
+// with the process whatever the signal; the named one of file systems
+// without unnamed files is removed on the signals that can be caught.
+TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
+    const std::string src = bitmap("big.bmp", 1000, 1000);
+    const std::string target = dir + "/out.pdf";
+    std::vector<std::wstring> args{L"tarvo", L"-quiet", L"-o=" + wide_of(target)};
+    for (int page = 0; page < 40; ++page) args.push_back(wide_of(src));
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& a : args) argv.push_back(a.c_str());
+
+    const struct {
+        bool unnamed;
+        int sig;
+    } cases[] = {
+        {true, SIGINT},   {true, SIGTERM},   {true, SIGHUP}, {true, SIGKILL},
+        {false, SIGINT},  {false, SIGTERM},  {false, SIGHUP},
+    };
+    // A file system without unnamed files gets the named one, which no
+    // handler can remove on SIGKILL.
+    const int probe = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (probe >= 0) close(probe);
+    int interrupted = 0;
+    for (const auto& c : cases) {
+        if (c.unnamed && c.sig == SIGKILL && probe < 0) continue;
+        for (int moment_ms : {10, 60, 200}) {
+            SCOPED_TRACE(std::string(c.unnamed ? "unnamed" : "named") + " file, signal " +
+                         std::to_string(c.sig) + " at " + std::to_string(moment_ms) + " ms");
+            ASSERT_TRUE(write_file(target, "precious"));
+            pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                int null = open("/dev/null", O_WRONLY);
+                dup2(null, 1);
+                dup2(null, 2);
+                cmd_set_unnamed_output(c.unnamed);
+                TarvoSettings s;
+                int code = cmd_parse_args(int(argv.size()), argv.data(), &s, nullptr);
+                if (code == 0) code = cmd_run(&s, nullptr);
+                _exit(code & 0xFF);
+            }
+            usleep(useconds_t(moment_ms) * 1000);
+            kill(pid, c.sig);
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            std::vector<std::string> left = files();
+            std::sort(left.begin(), left.end());
+            EXPECT_EQ(left, (std::vector<std::string>{"big.bmp", "out.pdf"}));
+            std::string now;
+            ASSERT_TRUE(read_file(target, &now));
+            if (WIFSIGNALED(status)) {
+                ++interrupted;
+                EXPECT_EQ(WTERMSIG(status), c.sig);
+                EXPECT_EQ(now, "precious");
+            } else {
+                EXPECT_EQ(WEXITSTATUS(status), 0);
+                EXPECT_EQ(run_command({"qpdf", "--check", target}).status, 0);
+            }
+        }
+    }
+    EXPECT_GT(interrupted, 0) << "every run finished before its signal";
+}
+
 TEST_F(ConvertRun, OutputThatIsAnInputIsRefused) {
     std::string a = bitmap("a.bmp", 8, 8);
     std::string original;

@@ -140,6 +140,72 @@ TEST(Clock, HookPinsBothClocksUntilCleared) {
     EXPECT_LE(std::llabs(to_unix_seconds(utc) - int64_t(std::time(nullptr))), 2);
 }
 
+// Successive readings of this clock are 1 ms apart.
+int64_t g_clock_ms = 0;
+PlatInstant stepping_clock() {
+    int64_t ms = g_clock_ms++;
+    return PlatInstant{ms / 1000, int32_t(ms % 1000) * 1000000};
+}
+
+struct ScopedZone {
+    std::string saved;
+    bool had;
+    explicit ScopedZone(const char* tz) {
+        const char* old = std::getenv("TZ");
+        had = old != nullptr;
+        saved = old ? old : "";
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ScopedZone() {
+        if (had)
+            setenv("TZ", saved.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+};
+
+int64_t offset_minutes(const PlatTime& utc, const PlatTime& local) {
+    int64_t u = 0, l = 0;
+    EXPECT_TRUE(plat_time_to_filetime(&utc, &u));
+    EXPECT_TRUE(plat_time_to_filetime(&local, &l));
+    return (l - u) / (60 * UNITS_PER_SECOND);
+}
+
+// The clock is read 1 ms before a minute turns over: two readings for the
+// two forms would straddle it, and a zone west of UTC came out one minute
+// short (-04'59' for -05'00').
+TEST(Clock, BothFormsComeFromOneReading) {
+    const struct {
+        const char* tz;
+        int64_t minutes;
+    } zones[] = {{"XST+05", -300}, {"XST-02", 120}, {"UTC0", 0}, {"XST+03:30", -210}};
+    const int64_t minute_end_ms = 1700000040000 - 1;
+    plat_set_clock_hook(stepping_clock);
+    for (const auto& z : zones) {
+        ScopedZone zone(z.tz);
+        PlatTime utc{}, local{};
+        g_clock_ms = minute_end_ms;
+        plat_system_time(&utc);
+        plat_local_time(&local);
+        EXPECT_EQ(offset_minutes(utc, local), z.minutes) << z.tz << " system, then local";
+        EXPECT_EQ(utc.millisecond, 999);
+        g_clock_ms = minute_end_ms;
+        plat_local_time(&local);
+        plat_system_time(&utc);
+        EXPECT_EQ(offset_minutes(utc, local), z.minutes) << z.tz << " local, then system";
+        g_clock_ms = minute_end_ms;
+        plat_clock_read(&utc, &local);
+        EXPECT_EQ(offset_minutes(utc, local), z.minutes) << z.tz << " both at once";
+        // Each pair is a new reading.
+        plat_system_time(&utc);
+        EXPECT_EQ(utc.millisecond, 0) << z.tz;
+        plat_local_time(&local);
+    }
+    plat_set_clock_hook(nullptr);
+}
+
 uint32_t pinned_tick() { return 123456u; }
 
 TEST(TickCount, CountsMillisecondsAndCanBePinned) {
