@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,88 +21,13 @@
 #include <jpeglib.h>
 #include <zlib.h>
 
+#include "bench/bench_pages.h"
 #include "cmd/tarvo.h"
 #include "codec/codec.h"
 #include "dib/dib.h"
 #include "pdf/pdfw.h"
 
 namespace {
-
-constexpr int A4_WIDTH = 2480;
-constexpr int A4_HEIGHT = 3508;
-constexpr int32_t PPM_300DPI = 11811;
-
-uint32_t lcg(uint32_t* seed) {
-    *seed = *seed * 1664525u + 1013904223u;
-    return *seed >> 8;
-}
-
-// A photo-like page: smooth shapes, texture and sensor noise.
-DibHandle colour_page() {
-    DibHandle dib = nullptr;
-    if (dib_create(A4_WIDTH, A4_HEIGHT, 24, PPM_300DPI, PPM_300DPI, nullptr, &dib) != DIB_OK)
-        return nullptr;
-    DibView v;
-    dib_view_open(&v, dib);
-    uint32_t seed = 1;
-    for (int y = 0; y < v.rows; ++y) {
-        uint8_t* row = v.pixels + int64_t(y) * v.stride;
-        for (int x = 0; x < v.width; ++x) {
-            double s = std::sin(x / 57.0) * std::cos(y / 83.0);
-            double t = std::sin((x + y) / 31.0);
-            int noise = int(lcg(&seed) % 17) - 8;
-            auto clamp = [](double c) { return uint8_t(c < 0 ? 0 : c > 255 ? 255 : c); };
-            row[3 * x] = clamp(128 + 90 * s + noise);
-            row[3 * x + 1] = clamp(120 + 60 * t + 40 * s + noise);
-            row[3 * x + 2] = clamp(x * 200.0 / v.width + 30 * t + noise);
-        }
-    }
-    dib_view_close(&v);
-    return dib;
-}
-
-// A page of text-like glyphs with ragged edges, black on white.
-DibHandle text_page() {
-    DibHandle dib = nullptr;
-    if (dib_create(A4_WIDTH, A4_HEIGHT, 1, PPM_300DPI, PPM_300DPI, nullptr, &dib) != DIB_OK)
-        return nullptr;
-    DibView v;
-    dib_view_open(&v, dib);
-    std::memset(v.pixels, 0xFF, size_t(v.pixel_bytes));
-    uint32_t seed = 7;
-    auto ink = [&](int x, int y) {
-        uint8_t* row = v.pixels + int64_t(v.rows - 1 - y) * v.stride;  // bottom-up
-        row[x / 8] = uint8_t(row[x / 8] & ~(0x80 >> (x % 8)));
-    };
-    for (int base = 200; base < A4_HEIGHT - 200; base += 50) {
-        int x = 180;
-        while (x < A4_WIDTH - 220) {
-            int letters = 2 + int(lcg(&seed) % 8);
-            for (int l = 0; l < letters; ++l) {
-                int w = 14 + int(lcg(&seed) % 10);
-                int kind = int(lcg(&seed) % 4);
-                int top = kind == 1 ? base - 34 : base - 22;
-                for (int y = top; y < base + (kind == 3 ? 10 : 0); ++y) {
-                    int jitter = int(lcg(&seed) % 3) - 1;
-                    for (int dx = 0; dx < w; ++dx) {
-                        double cx = (dx - (w - 1) / 2.0) / (w / 2.0);
-                        double cy = (y - (base - 11.0)) / 11.0;
-                        double r = cx * cx + cy * cy;
-                        bool on = kind == 0   ? r <= 1.0 && r >= 0.4
-                                  : kind == 1 ? dx < 4 + jitter
-                                  : kind == 2 ? dx < 4 || (cy < -0.7 && dx < w - 2)
-                                              : dx >= w - 4 + jitter || (r <= 1.0 && r >= 0.4);
-                        if (on) ink(x + dx, y);
-                    }
-                }
-                x += w + 5;
-            }
-            x += 20;
-        }
-    }
-    dib_view_close(&v);
-    return dib;
-}
 
 double cpu_seconds() {
     timespec t;
@@ -126,18 +50,6 @@ void best_of_pair(int reps, const std::function<void()>& a, const std::function<
         if (t1 - t0 < *best_a) *best_a = t1 - t0;
         if (t2 - t1 < *best_b) *best_b = t2 - t1;
     }
-}
-
-// Top-to-bottom rows of a bottom-up bitmap, packed without padding.
-std::vector<uint8_t> packed_rows(DibHandle dib) {
-    DibView v;
-    dib_view_open(&v, dib);
-    std::vector<uint8_t> rows(size_t(v.row_bytes) * v.rows);
-    for (int y = 0; y < v.rows; ++y)
-        std::memcpy(&rows[size_t(y) * v.row_bytes], v.pixels + int64_t(v.rows - 1 - y) * v.stride,
-                    size_t(v.row_bytes));
-    dib_view_close(&v);
-    return rows;
 }
 
 size_t jpeg_baseline(const std::vector<uint8_t>& bgr, int width, int height) {
@@ -217,7 +129,7 @@ int main(int argc, char** argv) {
     std::wstring wt(text_bmp.begin(), text_bmp.end());
     std::wstring wn(tiny_bmp.begin(), tiny_bmp.end());
     {
-        DibHandle pages[3] = {colour_page(), text_page(), nullptr};
+        DibHandle pages[3] = {bench_photo_page(), bench_text_page(), nullptr};
         dib_create(8, 8, 24, 0, 0, nullptr, &pages[2]);
         const std::wstring* names[3] = {&wc, &wt, &wn};
         for (int i = 0; i < 3; ++i) {
@@ -258,13 +170,13 @@ int main(int argc, char** argv) {
 
     DibHandle text = nullptr;
     dib_command(DIB_OP_LOAD, &text, const_cast<wchar_t*>(wt.c_str()));
-    std::vector<uint8_t> bgr = packed_rows(colour);
-    std::vector<uint8_t> bits = packed_rows(text);
+    std::vector<uint8_t> bgr = bench_top_down_rows(colour);
+    std::vector<uint8_t> bits = bench_top_down_rows(text);
     dib_command(DIB_OP_FREE, &colour, nullptr);
     dib_command(DIB_OP_FREE, &text, nullptr);
 
     double jpeg_s, colour_s;
-    best_of_pair(reps, [&] { jpeg_baseline(bgr, A4_WIDTH, A4_HEIGHT); },
+    best_of_pair(reps, [&] { jpeg_baseline(bgr, BENCH_A4_WIDTH, BENCH_A4_HEIGHT); },
                  [&] { convert(colour_bmp, pdf); }, &jpeg_s, &colour_s);
     long colour_pdf = file_size(pdf);
 
@@ -275,8 +187,8 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> z(zlen);
         compress2(z.data(), &zlen, bits.data(), uLong(bits.size()), 6);
         uint32_t space = uint32_t(out.size());
-        ccitt_encode(out.data(), &space, bits.data(), int32_t(bits.size()), -1, 0, A4_WIDTH,
-                     A4_HEIGHT, 0);
+        ccitt_encode(out.data(), &space, bits.data(), int32_t(bits.size()), -1, 0, BENCH_A4_WIDTH,
+                     BENCH_A4_HEIGHT, 0);
     }, [&] { convert(text_bmp, pdf); }, &g4_s, &text_s);
     long text_pdf = file_size(pdf);
 

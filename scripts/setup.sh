@@ -12,6 +12,7 @@ check=(
   clang libclang-rt-14-dev clang-tidy cppcheck
   qpdf poppler-utils mupdf-tools libtiff-dev imagemagick python3 python3-pil
   libxml2-utils ghostscript icc-profiles-free
+  libjpeg-turbo-progs libtiff-tools
   locales mandoc dpkg-dev file
 )
 case "${1:-check}" in
