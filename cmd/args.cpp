@@ -59,7 +59,7 @@ const TarvoOption OPTIONS[] = {
     {L"vtt", &TarvoSettings::vtt, 0, INT32_MAX},
     {L"vpl", &TarvoSettings::vpl, 0, 1},
     {L"vbc", &TarvoSettings::vbc, 0, 16777215},
-    {L"sec", &TarvoSettings::sec, 0, 2},
+    {L"sec", &TarvoSettings::sec, 0, 4},
     {L"set", &TarvoSettings::set, 0, 255},
     {nullptr, nullptr, 0, 0},
 };
@@ -133,6 +133,28 @@ bool to_password(const wchar_t* value, std::string* out) {
         if (c > 255) return false;
         if (out->size() < TARVO_PASSWORD_BYTES) out->push_back(char(static_cast<unsigned char>(c)));
     }
+    return true;
+}
+
+// Passwords of AES-256 (sec=3) are Unicode text, the others Latin-1 bytes;
+// the last sec= among the options decides, wherever it stands.
+bool passwords_are_text(int argc, const wchar_t* const* argv) {
+    int32_t sec = 0;
+    for (int i = 1; i < argc; ++i) {
+        const wchar_t* e = argv[i] ? argv[i] : L"";
+        if (e[0] != L'-' && e[0] != L'/') break;
+        if (std::wcscmp(e, L"--") == 0) break;
+        int32_t v = 0;
+        if (std::wcsncmp(e + 1, L"sec=", 4) == 0 && to_int32(e + 5, &v)) sec = v;
+    }
+    return sec == 3;
+}
+
+// UTF-8 of a password for AES-256, whole: the writer prepares and cuts it.
+bool to_text_password(const wchar_t* value, std::string* out) {
+    std::unique_ptr<char, void (*)(void*)> bytes(plat_wide_to_utf8(value), std::free);
+    if (!bytes) return false;
+    *out = bytes.get();
     return true;
 }
 
@@ -306,7 +328,9 @@ OptionOutcome apply_option(TarvoSettings* s, const wchar_t* text, const wchar_t*
     }
     bool owner = prefix_nocase(text, L"sow=");
     if (owner || prefix_nocase(text, L"sus=")) {
-        if (!to_password(after_equals(text), owner ? &s->owner_password : &s->user_password)) {
+        std::string* password = owner ? &s->owner_password : &s->user_password;
+        if (s->password_text ? !to_text_password(after_equals(full), password)
+                             : !to_password(after_equals(text), password)) {
             *detail = std::wstring(L"option '") + (owner ? L"sow=" : L"sus=") +
                       L"' holds a password character above U+00FF";
             *code = TARVO_ERR_PASSWORD;
@@ -340,6 +364,7 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
     detail->clear();
 
     int first_file = argc;
+    s->password_text = passwords_are_text(argc, argv);
     for (int i = 1; i < argc; ++i) {
         const wchar_t* element = argv[i] ? argv[i] : L"";
         std::wstring cut(element, std::min<size_t>(std::wcslen(element), TARVO_OPTION_CHARS));
@@ -366,6 +391,8 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
             first_file = i;
             break;
         }
+        s->options_text += element;
+        s->options_text += L'\n';
         int code = TARVO_OK;
         OptionOutcome outcome = apply_option(s, cut.c_str() + 1, element + 1, &code, detail);
         if (outcome == OPTION_END) return code;

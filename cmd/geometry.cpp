@@ -12,22 +12,22 @@ constexpr int64_t UNITS_PER_METRE = 283464;
 constexpr int64_t UNITS_PER_INCH = 7200;
 constexpr int32_t DEFAULT_DPI = 96;
 
-int32_t clamp32(int64_t v) {
+int32_t extent(int32_t pixels, int32_t res, bool is_dpi) {
+    int64_t r = res > 0 ? res : is_dpi ? DEFAULT_DPI : DIB_DEFAULT_PPM;
+    int64_t per = is_dpi ? UNITS_PER_INCH : UNITS_PER_METRE;
+    return cmd_clamp32((static_cast<int64_t>(pixels) * per + r / 2) / r);
+}
+
+}  // namespace
+
+int32_t cmd_clamp32(int64_t v) {
     if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(v);
 }
 
-int32_t extent(int32_t pixels, int32_t res, bool is_dpi) {
-    int64_t r = res > 0 ? res : is_dpi ? DEFAULT_DPI : DIB_DEFAULT_PPM;
-    int64_t per = is_dpi ? UNITS_PER_INCH : UNITS_PER_METRE;
-    return clamp32((static_cast<int64_t>(pixels) * per + r / 2) / r);
-}
-
-}  // namespace
-
 int32_t units_from_tenth_mm(int32_t tenth_mm) {
-    return clamp32((static_cast<int64_t>(tenth_mm) * 7200 + 127) / 254);
+    return cmd_clamp32((static_cast<int64_t>(tenth_mm) * 7200 + 127) / 254);
 }
 
 ImageExtent image_extent(int32_t width, int32_t height, int32_t xres, int32_t yres,
@@ -70,7 +70,7 @@ bool fit_image(int32_t w, int32_t h, int32_t scale, int32_t align, const PageRec
     }
     const int64_t dx = column == 0 ? 0 : column == 1 ? (aw - nw) / 2 : aw - nw;
     const int64_t dy = row == 0 ? 0 : row == 1 ? (ah - nh) / 2 : ah - nh;
-    *out = PageRect{clamp32(area.x + dx), clamp32(area.y + dy), clamp32(nw), clamp32(nh)};
+    *out = PageRect{cmd_clamp32(area.x + dx), cmd_clamp32(area.y + dy), cmd_clamp32(nw), cmd_clamp32(nh)};
     return nw >= 1 && nh >= 1;
 }
 

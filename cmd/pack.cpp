@@ -34,9 +34,13 @@ int32_t cmd_pack_permissions(int32_t set) {
 }
 
 int cmd_key_size_choice(int32_t sec) {
-    if (sec == 1) return 0;
-    if (sec == 2) return 1;
-    return -1;
+    switch (sec) {
+    case 1: return PDFW_SECURITY_RC4_40;
+    case 2: return PDFW_SECURITY_RC4_128;
+    case 3: return PDFW_SECURITY_AES_256;
+    case 4: return PDFW_SECURITY_AES_128;
+    default: return -1;
+    }
 }
 
 bool cmd_encoding_choice(int32_t enc, int* filter, int* quality) {

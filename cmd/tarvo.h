@@ -85,14 +85,17 @@ struct TarvoSettings {
     int32_t vtt = 0;  // transition time, ms
     int32_t vpl = 0;  // presentation loop
     int32_t vbc = 0;  // background colour 0xRRGGBB
-    int32_t sec = 0;  // 0 none, 1 RC4 40-bit, 2 RC4 128-bit
+    int32_t sec = 0;  // 0 none, 1 RC4 40-bit, 2 RC4 128-bit, 3 AES-256, 4 AES-128
     int32_t set = 0;  // permissions: 1 print, 2 copy, 4 modify, 8 annotate
 
     std::wstring outfile;  // empty: derived from the first file by the run
     std::wstring title, author, subject, keywords, creator;
     std::wstring iccfile;
-    std::string owner_password;  // Latin-1 bytes, at most 79
+    // Latin-1 bytes, at most 79; with sec=3 UTF-8 text, whole.
+    std::string owner_password;
     std::string user_password;
+    bool password_text = false;  // the passwords are UTF-8 text (sec=3)
+    std::wstring options_text;   // every option element, one per line
     int32_t debug = 0;
     int32_t verbose = 0;  // accepted, read by nobody
     int32_t quiet = 0;    // 1: nothing on standard output during the run
@@ -151,7 +154,8 @@ uint32_t cmd_pack_viewer_flags(const TarvoSettings* settings);
 uint32_t cmd_pack_colour(int32_t rgb);
 // The /P value for the set= permission bits; bits 4-7 of set are ignored.
 int32_t cmd_pack_permissions(int32_t set);
-// Key-size choice for sec: 0 (40-bit) for 1, 1 (128-bit) for 2, -1 otherwise.
+// The writer's security choice for sec: RC4 40-bit for 1, RC4 128-bit for 2,
+// AES-256 for 3, AES-128 for 4; -1 otherwise.
 int cmd_key_size_choice(int32_t sec);
 // Writer encoding for enc 1..7 (and encp, encg): filter code and JPEG
 // quality (-1 keeps the writer's). False for 0 (no call) and values out of
@@ -177,6 +181,9 @@ const wchar_t* cmd_result_text(int code);
 
 // ---- Page geometry, in document units (1/7200 inch) ----------------------
 // Results that would not fit 32 bits saturate at the int32 limits.
+
+// v saturated at the int32 limits.
+int32_t cmd_clamp32(int64_t v);
 
 // Tenths of a millimetre to document units, nearest (halves up) for v >= 0.
 int32_t units_from_tenth_mm(int32_t tenth_mm);

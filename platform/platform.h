@@ -32,6 +32,31 @@ char* plat_wide_to_utf8(const wchar_t* text);
 FILE* plat_wfopen(const wchar_t* path, const char* mode);
 
 // ---------------------------------------------------------------------------
+// Output files that replace their target only once complete.
+//
+// The file is written under another name (unnamed where the file system
+// allows, so that no kill at any moment leaves anything behind), flushed to
+// disk and then moved over the target, which keeps its permission bits (new
+// files get those of the umask). A target that is not a regular file (a
+// device, a FIFO) is written directly.
+
+typedef struct PlatOutputState* PlatOutput;
+// Plans the output for target and creates the file to write: null when the
+// target's folder takes no new file.
+PlatOutput plat_output_open(const wchar_t* target);
+// The path to write the document to, valid until commit or abandon.
+const wchar_t* plat_output_path(PlatOutput out);
+// Flushes the written file to disk and gives it the target's name; false
+// (and nothing left behind) when that fails. Frees out either way.
+bool plat_output_commit(PlatOutput out);
+// Removes what was written; accepts null. Frees out.
+void plat_output_abandon(PlatOutput out);
+// True when both paths name the same regular file (through links too).
+bool plat_same_file(const wchar_t* a, const wchar_t* b);
+// Test hook: false makes every output a named temporary file.
+void plat_output_allow_unnamed(bool allowed);
+
+// ---------------------------------------------------------------------------
 // Debugger output channel: standard error, one UTF-8 line per call.
 void plat_debug_out(const wchar_t* text);
 

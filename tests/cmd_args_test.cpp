@@ -83,7 +83,7 @@ const TableRow TABLE[] = {
     {L"vpt", &TarvoSettings::vpt, 0, INT32_MAX, 0},  {L"vte", &TarvoSettings::vte, 0, 14, 0},
     {L"vtd", &TarvoSettings::vtd, -1, 7, 0},         {L"vtt", &TarvoSettings::vtt, 0, INT32_MAX, 0},
     {L"vpl", &TarvoSettings::vpl, 0, 1, 0},          {L"vbc", &TarvoSettings::vbc, 0, 16777215, 0},
-    {L"sec", &TarvoSettings::sec, 0, 2, 0},          {L"set", &TarvoSettings::set, 0, 255, 0},
+    {L"sec", &TarvoSettings::sec, 0, 4, 0},          {L"set", &TarvoSettings::set, 0, 255, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Keywords, OptionTable, ::testing::ValuesIn(TABLE),
@@ -453,10 +453,12 @@ TEST(Packing, PermissionsAndKeySize) {
     EXPECT_EQ(cmd_pack_permissions(0), -64);
     EXPECT_EQ(cmd_pack_permissions(15), -4);
 
-    EXPECT_EQ(cmd_key_size_choice(1), 0);
-    EXPECT_EQ(cmd_key_size_choice(2), 1);
+    EXPECT_EQ(cmd_key_size_choice(1), PDFW_SECURITY_RC4_40);
+    EXPECT_EQ(cmd_key_size_choice(2), PDFW_SECURITY_RC4_128);
+    EXPECT_EQ(cmd_key_size_choice(3), PDFW_SECURITY_AES_256);
+    EXPECT_EQ(cmd_key_size_choice(4), PDFW_SECURITY_AES_128);
     EXPECT_EQ(cmd_key_size_choice(0), -1);
-    EXPECT_EQ(cmd_key_size_choice(3), -1);
+    EXPECT_EQ(cmd_key_size_choice(5), -1);
 }
 
 TEST(Packing, EncodingChoice) {

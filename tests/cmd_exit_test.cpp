@@ -219,13 +219,14 @@ TEST_F(CommandExit, IgnoredOptionsAreNamedOnStandardError) {
          "tarvo: warning: ignoring unknown option '--output=x.pdf'; did you mean '-o=x.pdf'?\n"},
         {{"-o", "x.pdf", "photo.bmp"}, TARVO_ERR_LOAD, "",
          "tarvo: warning: ignoring unknown option '-o'; did you mean '-o=x.pdf'?\n"
-         "tarvo: error -502: cannot load bitmap 'x.pdf'\n"},
+         "tarvo: error -502: cannot load bitmap 'x.pdf': no such file\n"},
         {{"-LDW=2100", "-ldh=2970", "photo.bmp"}, TARVO_ERR_PAGE_SIZE, "",
          "tarvo: warning: ignoring unknown option '-LDW=2100'; did you mean '-ldw=2100'?\n" +
              error_prefix(TARVO_ERR_PAGE_SIZE) +
              "page width (ldw) and height (ldh) must be given together\n"},
         {{"photo.bmp", "-o=x.pdf"}, TARVO_ERR_LOAD, "",
-         "tarvo: error -502: cannot load bitmap '-o=x.pdf'; options must come before the "
+         "tarvo: error -502: cannot load bitmap '-o=x.pdf': no such file; options must come "
+         "before the "
          "bitmaps\n"},
         {{"-xyz=1", "photo.bmp"}, TARVO_OK, "photo.pdf",
          "tarvo: warning: ignoring unknown option '-xyz=1'\n"},
