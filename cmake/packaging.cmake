@@ -26,10 +26,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert BMP bitmaps into one PDF document
 set(CPACK_PACKAGE_DESCRIPTION
   "Tarvo writes one PDF page per BMP bitmap: black-and-white scans as CCITT G4,
 colour tables exactly, grey and colour pictures as JPEG or losslessly, with
-page sizes, margins, PDF/A-1b and RC4 encryption.")
+page sizes, margins, PDF/A-1b and AES-256 encryption.")
 # The package holds the command; other components are for other packages.
 set(CPACK_COMPONENTS_ALL command)
 set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};tarvo;command;/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TARVO_MAINTAINER}")
