@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "cmd/tarvo.h"
+#include "support/bmp_writer.h"
 #include "support/tools.h"
 
 namespace {
@@ -241,6 +242,70 @@ TEST_F(CommandExit, IgnoredOptionsAreNamedOnStandardError) {
             EXPECT_TRUE(exists(c.written));
         }
         EXPECT_FALSE(exists("x.pdf"));
+    }
+}
+
+// A refused bitmap's error line says why, in the libraries' own words.
+TEST_F(CommandExit, ErrorLinesGiveTheReason) {
+    BmpFile bitfields;  // 32 bits with masks, as ImageMagick and GIMP write alpha
+    bitfields.width = 4;
+    bitfields.height = 2;
+    bitfields.bit_count = 32;
+    bitfields.compression = 3;
+    bitfields.body.assign(32, 0x7F);
+    ASSERT_TRUE(bmp_write(dir_ + "/masks.bmp", bitfields));
+    BmpFile os2 = bitfields;
+    os2.header_size = 12;
+    os2.compression = 0;
+    ASSERT_TRUE(bmp_write(dir_ + "/os2.bmp", os2));
+    TestBitmap chart = bmp_pattern(16, 16, 8);  // 252 colours, as some tools write
+    chart.palette.resize(252);
+    chart.colours_used = 252;
+    for (uint32_t& p : chart.pixels) p %= 252;
+    ASSERT_TRUE(bmp_write(dir_ + "/chart252.bmp", chart));
+    ASSERT_TRUE(write_file(dir_ + "/text.bmp", "not a bitmap at all"));
+    const struct {
+        const char* file;
+        int code;
+        const char* reason;
+    } cases[] = {
+        {"masks.bmp", TARVO_ERR_LOAD, "bit-field colour masks are not supported"},
+        {"os2.bmp", TARVO_ERR_LOAD, "OS/2 bitmap headers are not supported"},
+        {"text.bmp", TARVO_ERR_LOAD, "not a BMP file"},
+        {"missing.bmp", TARVO_ERR_LOAD, "no such file"},
+        {"chart252.bmp", TARVO_ERR_PAGE,
+         "the 8-bit bitmap has a colour table of 252 entries where 256 are needed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        RunResult r = run({"-quiet", c.file});
+        EXPECT_EQ(r.status, c.code & 0xFF);
+        EXPECT_TRUE(one_error_line(r.err, c.code)) << r.err;
+        EXPECT_NE(r.err.find(std::string("'") + c.file + "'"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(std::string(": ") + c.reason), std::string::npos) << r.err;
+    }
+}
+
+// Each encrypted document has an identifier and keys of its own, so the
+// same page encrypts differently in two runs; SOURCE_DATE_EPOCH makes
+// them the same.
+TEST_F(CommandExit, EncryptedRunsDifferUnlessReproducible) {
+    sample("photo.bmp");
+    for (const char* sec : {"-sec=1", "-sec=2", "-sec=3", "-sec=4"}) {
+        SCOPED_TRACE(sec);
+        std::string files[4];
+        for (int k = 0; k < 4; ++k) {
+            RunResult r = run({"-quiet", sec, "-sus=user", "-sow=owner", "-o=enc.pdf", "photo.bmp"},
+                              k < 2 ? nullptr : "1700000000");
+            ASSERT_EQ(r.status, 0) << r.err;
+            ASSERT_TRUE(read_file(dir_ + "/enc.pdf", &files[k]));
+        }
+        auto id_of = [](const std::string& pdf) { return pdf.substr(pdf.rfind("/ID [<") + 6, 32); };
+        EXPECT_NE(id_of(files[0]), id_of(files[1]));
+        EXPECT_NE(files[0].substr(files[0].size() / 2, 4096),
+                  files[1].substr(files[1].size() / 2, 4096))
+            << "the image encrypts alike";
+        EXPECT_EQ(files[2], files[3]) << "reproducible runs differ";
     }
 }
 
