@@ -2,6 +2,8 @@
 // in front of the block's bytes. Blocks never move, so lock only counts.
 #include "platform/platform.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -9,7 +11,13 @@
 struct alignas(std::max_align_t) PlatMemBlock {
     size_t size;
     unsigned locks;
+    bool mapped;  // from mmap rather than malloc
 };
+
+// Large blocks (bitmaps) are mapped with their pages made present in one
+// go: cheaper than taking a fault on each page as it is first written,
+// which is most of the cost of loading a big bitmap.
+static const size_t kMapFrom = size_t(1) << 20;
 
 static unsigned g_fail_countdown;
 static size_t g_blocks_in_use;
@@ -20,9 +28,18 @@ PlatMem plat_mem_alloc(unsigned flags, size_t size) {
     if (size > SIZE_MAX - head) return nullptr;
     // A block of 0 bytes is still a distinct handle.
     const size_t bytes = head + (size == 0 ? 1 : size);
-    void* raw = (flags & PLAT_MEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+    void* raw = nullptr;
+    bool mapped = false;
+    if (bytes >= kMapFrom) {
+        raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (raw == MAP_FAILED) raw = nullptr;
+        mapped = raw != nullptr;
+    }
+    if (!raw) raw = (flags & PLAT_MEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
     if (!raw) return nullptr;
     PlatMemBlock* b = static_cast<PlatMemBlock*>(raw);
+    b->mapped = mapped;
     b->size = size;
     b->locks = 0;
     ++g_blocks_in_use;
@@ -43,7 +60,10 @@ bool plat_mem_unlock(PlatMem h) {
 
 PlatMem plat_mem_free(PlatMem h) {
     if (!h) return nullptr;
-    std::free(h);
+    if (h->mapped)
+        munmap(h, sizeof(PlatMemBlock) + h->size);
+    else
+        std::free(h);
     --g_blocks_in_use;
     return nullptr;
 }
