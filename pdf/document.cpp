@@ -14,13 +14,19 @@ namespace {
 constexpr size_t kHeader = alignof(std::max_align_t);
 static_assert(kHeader >= sizeof(uint32_t), "header must hold the length");
 
+// The counters are updated with atomic operations: a page's image may be
+// prepared on another thread while the document writes.
 unsigned g_fail_countdown = 0;
 int64_t g_all_in_use = 0;
 
 // Consumes one allocator request of the test hook; false when it must fail.
 bool request_allowed() {
-    if (g_fail_countdown == 0) return true;
-    if (--g_fail_countdown == 0) return false;
+    unsigned left = __atomic_load_n(&g_fail_countdown, __ATOMIC_RELAXED);
+    while (left != 0) {
+        if (__atomic_compare_exchange_n(&g_fail_countdown, &left, left - 1, false,
+                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+            return left != 1;
+    }
     return true;
 }
 
@@ -31,9 +37,12 @@ uint32_t stored_length(const void* block) {
 }
 
 void account(PdfDocument* doc, int64_t delta) {
-    doc->mem_in_use += delta;
-    g_all_in_use += delta;
-    if (doc->mem_in_use > doc->mem_peak) doc->mem_peak = doc->mem_in_use;
+    const int64_t now = __atomic_add_fetch(&doc->mem_in_use, delta, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&g_all_in_use, delta, __ATOMIC_RELAXED);
+    int64_t peak = __atomic_load_n(&doc->mem_peak, __ATOMIC_RELAXED);
+    while (now > peak && !__atomic_compare_exchange_n(&doc->mem_peak, &peak, now, false,
+                                                      __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+    }
 }
 
 const char* const kFilterNames[] = {
@@ -171,39 +180,45 @@ const char* pdfw_transition_name(int style) {
 
 // ---- Allocator --------------------------------------------------------------
 
-void pdfw_alloc_fail_after(unsigned n) { g_fail_countdown = n; }
+void pdfw_alloc_fail_after(unsigned n) { __atomic_store_n(&g_fail_countdown, n, __ATOMIC_RELAXED); }
 
-int64_t pdfw_mem_all_in_use() { return g_all_in_use; }
+int64_t pdfw_mem_all_in_use() { return __atomic_load_n(&g_all_in_use, __ATOMIC_RELAXED); }
 
-void* pdfw_alloc(PdfDocument* doc, size_t n) {
+void* pdfw_alloc_counted(PdfDocument* doc, size_t n) {
     if (!doc) return request_allowed() ? std::malloc(n ? n : 1) : nullptr;
     void* raw = nullptr;
     if (n <= UINT32_MAX && request_allowed()) raw = std::malloc(kHeader + n);
-    if (!raw) {
-        pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
-        return nullptr;
-    }
+    if (!raw) return nullptr;
     uint32_t len = uint32_t(n);
     std::memcpy(raw, &len, sizeof len);
     account(doc, int64_t(n));
     return static_cast<unsigned char*>(raw) + kHeader;
 }
 
-void* pdfw_realloc(PdfDocument* doc, void* block, size_t n) {
-    if (!block) return pdfw_alloc(doc, n);
+void* pdfw_realloc_counted(PdfDocument* doc, void* block, size_t n) {
+    if (!block) return pdfw_alloc_counted(doc, n);
     if (!doc) return request_allowed() ? std::realloc(block, n ? n : 1) : nullptr;
     uint32_t old = stored_length(block);
     void* raw = nullptr;
     if (n <= UINT32_MAX && request_allowed())
         raw = std::realloc(static_cast<unsigned char*>(block) - kHeader, kHeader + n);
-    if (!raw) {
-        pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
-        return nullptr;
-    }
+    if (!raw) return nullptr;
     uint32_t len = uint32_t(n);
     std::memcpy(raw, &len, sizeof len);
     account(doc, int64_t(n) - int64_t(old));
     return static_cast<unsigned char*>(raw) + kHeader;
+}
+
+void* pdfw_alloc(PdfDocument* doc, size_t n) {
+    void* block = pdfw_alloc_counted(doc, n);
+    if (!block) pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
+    return block;
+}
+
+void* pdfw_realloc(PdfDocument* doc, void* block, size_t n) {
+    void* bigger = pdfw_realloc_counted(doc, block, n);
+    if (!bigger) pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
+    return bigger;
 }
 
 void pdfw_free(PdfDocument* doc, void* block) {
@@ -216,8 +231,12 @@ void pdfw_free(PdfDocument* doc, void* block) {
     std::free(static_cast<unsigned char*>(block) - kHeader);
 }
 
-int64_t pdfw_mem_in_use(const PdfDocument* doc) { return doc ? doc->mem_in_use : 0; }
-int64_t pdfw_mem_peak(const PdfDocument* doc) { return doc ? doc->mem_peak : 0; }
+int64_t pdfw_mem_in_use(const PdfDocument* doc) {
+    return doc ? __atomic_load_n(&doc->mem_in_use, __ATOMIC_RELAXED) : 0;
+}
+int64_t pdfw_mem_peak(const PdfDocument* doc) {
+    return doc ? __atomic_load_n(&doc->mem_peak, __ATOMIC_RELAXED) : 0;
+}
 
 // ---- Creation and destruction -----------------------------------------------
 

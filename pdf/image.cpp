@@ -1,6 +1,7 @@
 // Image XObjects, in four steps: classify the bitmap and choose its
 // encoding, prepare the samples in PDF order, encode them (with the
 // CCITT-against-Flate trial for bilevel images) and emit the stream object.
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 
@@ -42,6 +43,92 @@ struct Encoded {
     int encoding;  // the final one: CCITT may give way to Flate
 };
 
+}  // namespace
+
+// An image encoded apart from the document's other work, perhaps on another
+// thread: it reads the document's settings and counts its memory, but keeps
+// its own failure and trace lines until the page that shows it is written.
+struct PdfPreparedImage {
+    PdfDocument* doc;
+    ImagePlan plan;
+    Encoded enc;
+    bool ok;
+    int error;
+    char detail[160];
+    char* trace;  // the trace lines, in order
+    size_t trace_length;
+    size_t trace_capacity;
+    bool trace_failed;  // out of memory for a line: the page fails
+};
+
+namespace {
+
+bool job_fail(PdfPreparedImage* job, int code, const char* format = nullptr, ...)
+    __attribute__((format(printf, 3, 4)));
+bool job_fail(PdfPreparedImage* job, int code, const char* format, ...) {
+    job->ok = false;
+    job->error = code;
+    job->detail[0] = 0;
+    if (format) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(job->detail, sizeof job->detail, format, args);
+        va_end(args);
+    }
+    return false;
+}
+
+void job_trace_line(PdfPreparedImage* job, const char* line) {
+    const size_t n = std::strlen(line);
+    if (job->trace_length + n + 1 > job->trace_capacity) {
+        size_t grown = job->trace_capacity ? job->trace_capacity * 2 : 512;
+        while (grown < job->trace_length + n + 1) grown *= 2;
+        char* bigger = static_cast<char*>(pdfw_realloc_counted(job->doc, job->trace, grown));
+        if (!bigger) {
+            job->trace_failed = true;
+            return;
+        }
+        job->trace = bigger;
+        job->trace_capacity = grown;
+    }
+    std::memcpy(job->trace + job->trace_length, line, n + 1);
+    job->trace_length += n;
+}
+
+void job_trace(PdfPreparedImage* job, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void job_trace(PdfPreparedImage* job, const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    job_trace_line(job, line);
+}
+
+void* job_alloc(PdfPreparedImage* job, size_t n) {
+    void* block = pdfw_alloc_counted(job->doc, n);
+    if (!block) job_fail(job, PDFW_ERR_NO_MEMORY);
+    return block;
+}
+
+// The encoders' host: the document's counted memory, the job's trace.
+void* host_alloc(void* opaque, size_t n) { return job_alloc(static_cast<PdfPreparedImage*>(opaque), n); }
+void* host_realloc(void* opaque, void* block, size_t n) {
+    PdfPreparedImage* job = static_cast<PdfPreparedImage*>(opaque);
+    void* bigger = pdfw_realloc_counted(job->doc, block, n);
+    if (!bigger) job_fail(job, PDFW_ERR_NO_MEMORY);
+    return bigger;
+}
+void host_free(void* opaque, void* block) {
+    pdfw_free(static_cast<PdfPreparedImage*>(opaque)->doc, block);
+}
+void host_trace(void* opaque, const char* line) {
+    job_trace_line(static_cast<PdfPreparedImage*>(opaque), line);
+}
+CodecHost job_host(PdfPreparedImage* job) {
+    return CodecHost{host_alloc, host_realloc, host_free, host_trace, job};
+}
+
 bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
     return entry[0] == b && entry[1] == g && entry[2] == r;
 }
@@ -50,7 +137,7 @@ bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
 // 4-bit ramp (i, i, i) holds sixteen near-black greys that 4-bit DeviceGray
 // would stretch over the full range, so it keeps its indexed table.
 // Refusals say what was found.
-bool classify_table(PdfDocument* doc, ImagePlan* im) {
+bool classify_table(PdfPreparedImage* job, ImagePlan* im) {
     const uint8_t* t = im->pixels.table;
     const int bits = im->pixels.bit_count;
     im->grey = 0;
@@ -58,8 +145,8 @@ bool classify_table(PdfDocument* doc, ImagePlan* im) {
     switch (bits) {
     case 1:
         if (im->entries < 2)
-            return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
-                                    "the 1-bit bitmap has a colour table of %d entries where 2 are needed",
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
+                            "the 1-bit bitmap has a colour table of %d entries where 2 are needed",
                                     im->entries);
         if (same_rgb(t, 0, 0, 0) && same_rgb(t + 4, 255, 255, 255)) {
             im->cls = IMAGE_BILEVEL;
@@ -77,7 +164,7 @@ bool classify_table(PdfDocument* doc, ImagePlan* im) {
     case 8: {
         const int full = 1 << bits;
         if (im->entries != full)
-            return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
                                     "the %d-bit bitmap has a colour table of %d entries where %d are needed",
                                     bits, im->entries, full);
         bool ramp = bits == 8;
@@ -94,7 +181,7 @@ bool classify_table(PdfDocument* doc, ImagePlan* im) {
         im->cls = IMAGE_TRUECOLOUR;
         return true;
     default:
-        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT, "%d bits per pixel are not supported",
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "%d bits per pixel are not supported",
                                 bits);
     }
 }
@@ -122,7 +209,7 @@ bool encoding_supported(int encoding) {
 // Step 1: what the bitmap is, how it is encoded and how large its samples
 // are. Refusals: -18 for a bitmap the writer does not take, -17 for an
 // encoding it cannot produce.
-bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* im) {
+bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan* im) {
     std::memset(im, 0, sizeof *im);
     im->pixels = pdfw_codec_image(&view);
     im->entries = im->pixels.entries;
@@ -132,16 +219,16 @@ bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* 
     // A zero size is refused as a format the writer does not handle, before
     // any size is derived from it.
     if (im->pixels.width <= 0 || im->pixels.rows == 0)
-        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT, "the bitmap is %ld x %ld pixels",
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap is %ld x %ld pixels",
                                 static_cast<long>(im->pixels.width),
                                 static_cast<long>(im->pixels.rows));
-    if (!classify_table(doc, im)) return false;
+    if (!classify_table(job, im)) return false;
     if (im->cls == IMAGE_PALETTE)
         std::memcpy(im->table, im->pixels.table, 4 * static_cast<size_t>(im->entries));
-    choose_encoding(doc->encoding, im);
+    choose_encoding(job->doc->encoding, im);
     if (!encoding_supported(im->encoding))
-        return pdfw_fail_detail(doc, PDFW_ERR_FILTER, "the image writer cannot produce %s",
-                                pdfw_filter_name(im->encoding));
+        return job_fail(job, PDFW_ERR_FILTER, "the image writer cannot produce %s",
+                        pdfw_filter_name(im->encoding));
 
     const int64_t width = im->pixels.width;
     im->row_bytes = im->pixels.bit_count >= 24 ? 3 * width
@@ -149,7 +236,7 @@ bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* 
     im->u = im->encoding == PDFW_FILTER_DCT ? im->pixels.rows * width * (im->grey ? 1 : 3)
                                             : im->pixels.rows * im->row_bytes;
     if (im->u > PDFW_IMAGE_MAX_BYTES)
-        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
                                 "the bitmap is too large for one image (%lld bytes of samples)",
                                 static_cast<long long>(im->u));
     return true;
@@ -158,8 +245,8 @@ bool classify(PdfDocument* doc, const DibView& view, int res_is_dpi, ImagePlan* 
 // Step 2: rows top to bottom, pixels left to right, RGB for true colour,
 // row padding dropped; bilevel images with a white-first table are
 // complemented so that a 0 bit is always the painted (black) one.
-uint8_t* prepare_samples(PdfDocument* doc, const ImagePlan& im) {
-    uint8_t* out = static_cast<uint8_t*>(pdfw_alloc(doc, static_cast<size_t>(im.u)));
+uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im) {
+    uint8_t* out = static_cast<uint8_t*>(job_alloc(job, static_cast<size_t>(im.u)));
     if (!out) return nullptr;
     const int bit_count = im.pixels.bit_count;
     for (int32_t y = 0; y < im.pixels.rows; ++y) {
@@ -181,95 +268,99 @@ uint8_t* prepare_samples(PdfDocument* doc, const ImagePlan& im) {
     return out;
 }
 
-bool encode_flate(PdfDocument* doc, uint8_t* out, uint32_t* size, const uint8_t* samples,
+bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
                   uint32_t u) {
-    const int rc = pdfw_filter_flate(doc, out, size, samples, u);
+    const int rc = codec_flate(out, size, samples, u);
     if (rc == CODEC_OK) return true;
-    pdfw_trace(doc, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
-    return pdfw_fail(doc, PDFW_ERR_FLATE);
+    job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
+    return job_fail(job, PDFW_ERR_FLATE);
 }
 
 // G4 unless Flate comes out smaller (the trial runs first, and its size caps
 // the G4 run); equal sizes keep G4. *start is when the G4 run began.
-bool encode_bilevel(PdfDocument* doc, const ImagePlan& im, uint8_t* out, uint32_t capacity,
-                    const uint8_t* samples, uint32_t* size, int* encoding, uint32_t* start) {
+bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t* out,
+                    uint32_t capacity, const uint8_t* samples, uint32_t* size, int* encoding,
+                    uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
     int64_t flate_size = 0;
     bool compared = false;
     *size = capacity;
-    if (doc->encoding.compare_ccitt_flate) {
+    if (job->doc->encoding.compare_ccitt_flate) {
         uint32_t trial = capacity;
-        if (pdfw_filter_flate(doc, out, &trial, samples, u) == CODEC_OK) {
+        if (codec_flate(out, &trial, samples, u) == CODEC_OK) {
             flate_size = trial;
             *size = trial;  // CCITT may not come out larger than Flate
             compared = true;
         }
     }
     *start = plat_tick_count();
-    const int rc = pdfw_filter_ccitt(doc, out, size, samples, u, im.pixels.width, im.pixels.rows);
-    if (rc != CODEC_OK) pdfw_trace(doc, "PDF: ERROR ccitt_encode = %d\n", rc);
+    const CodecHost host = job_host(job);
+    const int rc = codec_ccitt_encode(&host, out, size, samples, static_cast<int32_t>(u), -1, 0,
+                                      im.pixels.width, im.pixels.rows, 0);
+    if (rc != CODEC_OK) job_trace(job, "PDF: ERROR ccitt_encode = %d\n", rc);
     if (rc == CODEC_OK && !(compared && flate_size < *size)) return true;
-    pdfw_trace(doc, "PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(*size),
-               static_cast<int>(flate_size));
+    job_trace(job, "PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(*size),
+              static_cast<int>(flate_size));
     *size = capacity;
     *encoding = PDFW_FILTER_FLATE;
-    return encode_flate(doc, out, size, samples, u);
+    return encode_flate(job, out, size, samples, u);
 }
 
 // JPEG data is a fraction of the samples, and the encoder hands back a
 // larger buffer when it needs one: a quarter spares the page a second
 // bitmap-sized block (and its page faults).
-bool encode_dct(PdfDocument* doc, const ImagePlan& im, uint8_t** out, uint32_t* size) {
-    const CodecHost host = pdfw_codec_host(doc);
+bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint32_t* size) {
+    const CodecHost host = job_host(job);
     uint8_t* jpeg = *out;
     const int rc = codec_dct_encode(&host, &im.pixels, im.quality, im.grey, &jpeg, size);
     if (jpeg != *out) {
         // The data outgrew our buffer and came back in a larger one.
-        pdfw_free(doc, *out);
+        pdfw_free(job->doc, *out);
         *out = jpeg;
     }
     if (rc == CODEC_OK) return true;
-    pdfw_trace(doc, "PDF: ERROR dct_encode = %d\n", rc);
-    return pdfw_fail(doc, PDFW_ERR_DCT);
+    job_trace(job, "PDF: ERROR dct_encode = %d\n", rc);
+    return job_fail(job, PDFW_ERR_DCT);
 }
 
-void trace_statistics(PdfDocument* doc, int encoding, uint32_t elapsed, uint64_t u, uint64_t p) {
-    pdfw_trace(doc, "PDF: pdfw_impage_image: encoding: %s, %ldms %ld%% (u=%lu p=%ld)\n",
-               pdfw_filter_name(encoding), static_cast<long>(elapsed),
-               static_cast<long>(p * 100 / u), static_cast<unsigned long>(u),
-               static_cast<long>(p));
+void trace_statistics(PdfPreparedImage* job, int encoding, uint32_t elapsed, uint64_t u,
+                      uint64_t p) {
+    job_trace(job, "PDF: pdfw_impage_image: encoding: %s, %ldms %ld%% (u=%lu p=%ld)\n",
+              pdfw_filter_name(encoding), static_cast<long>(elapsed),
+              static_cast<long>(p * 100 / u), static_cast<unsigned long>(u),
+              static_cast<long>(p));
 }
 
 // Step 3: runs the chosen encoder and traces the statistics line. Takes
 // the samples (null for DCT, which reads the bitmap); *out owns the data.
-bool encode_image(PdfDocument* doc, const ImagePlan& im, uint8_t* samples, Encoded* out) {
+bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, Encoded* out) {
     out->encoding = im.encoding;
     uint32_t start = plat_tick_count();
     if (im.encoding == PDFW_FILTER_NONE) {
         out->data = samples;
         out->p = im.u;
-        trace_statistics(doc, out->encoding, plat_tick_count() - start, im.u, out->p);
+        trace_statistics(job, out->encoding, plat_tick_count() - start, im.u, out->p);
         return true;
     }
     const int64_t room = im.encoding == PDFW_FILTER_DCT ? im.u / 4 : im.u;
     const uint32_t capacity = static_cast<uint32_t>(room + PDFW_IMAGE_SLACK);
-    uint8_t* buffer = static_cast<uint8_t*>(pdfw_alloc(doc, capacity));
+    uint8_t* buffer = static_cast<uint8_t*>(job_alloc(job, capacity));
     if (!buffer) {
-        pdfw_free(doc, samples);
+        pdfw_free(job->doc, samples);
         return false;
     }
     uint32_t size = capacity;
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE)
-        ok = encode_flate(doc, buffer, &size, samples, static_cast<uint32_t>(im.u));
+        ok = encode_flate(job, buffer, &size, samples, static_cast<uint32_t>(im.u));
     else if (im.encoding == PDFW_FILTER_CCITT)
-        ok = encode_bilevel(doc, im, buffer, capacity, samples, &size, &out->encoding, &start);
+        ok = encode_bilevel(job, im, buffer, capacity, samples, &size, &out->encoding, &start);
     else
-        ok = encode_dct(doc, im, &buffer, &size);
-    pdfw_free(doc, samples);
+        ok = encode_dct(job, im, &buffer, &size);
+    pdfw_free(job->doc, samples);
     out->data = buffer;
     out->p = size;
-    trace_statistics(doc, out->encoding, plat_tick_count() - start, im.u, out->p);
+    trace_statistics(job, out->encoding, plat_tick_count() - start, im.u, out->p);
     return ok;
 }
 
@@ -335,26 +426,77 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId
 
 }  // namespace
 
-bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjectId* id) {
+bool pdfw_image_prepare(PdfDocument* doc, DibHandle dib, int res_is_dpi,
+                        PdfPreparedImage** out) {
+    if (!out) return false;
+    *out = nullptr;
     if (!doc) return false;
-    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    auto* job = static_cast<PdfPreparedImage*>(pdfw_alloc_counted(doc, sizeof(PdfPreparedImage)));
+    if (!job) return false;
+    std::memset(job, 0, sizeof *job);
+    job->doc = doc;
+    job->ok = true;
+    *out = job;
     DibView view;
     if (dib_view_open(&view, dib) != DIB_OK)
-        return pdfw_fail_detail(doc, PDFW_ERR_BITMAP_FORMAT,
-                                "the bitmap's header does not describe its memory block");
-    ImagePlan im;
-    bool ok = classify(doc, view, res_is_dpi, &im);
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
+                        "the bitmap's header does not describe its memory block");
+    ImagePlan& im = job->plan;
+    bool ok = classify(job, view, res_is_dpi, &im);
     // JPEG reads the bitmap itself; every other encoder takes samples.
     const bool reads_bitmap = im.encoding == PDFW_FILTER_DCT;
     uint8_t* samples = nullptr;
-    if (ok && !reads_bitmap) ok = (samples = prepare_samples(doc, im)) != nullptr;
+    if (ok && !reads_bitmap) ok = (samples = prepare_samples(job, im)) != nullptr;
     if (!reads_bitmap) dib_view_close(&view);
-    Encoded enc{};
-    if (ok) ok = encode_image(doc, im, samples, &enc);
+    if (ok) ok = encode_image(job, im, samples, &job->enc);
     dib_view_close(&view);
-    if (!ok) {
-        pdfw_free(doc, enc.data);
-        return false;
+    im.pixels.pixels = nullptr;  // the bitmap is the caller's again
+    im.pixels.table = nullptr;
+    return ok && job->ok;
+}
+
+void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
+    if (!image) return;
+    PdfDocument* owner = doc ? doc : image->doc;
+    pdfw_free(owner, image->enc.data);
+    pdfw_free(owner, image->trace);
+    pdfw_free(owner, image);
+}
+
+bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id) {
+    if (!doc || !image) {
+        pdfw_image_discard(doc, image);
+        return doc ? pdfw_fail(doc, PDFW_ERR_ARGUMENT) : false;
     }
-    return emit_image(doc, im, &enc, id);
+    // The encoders' lines, one at a time, as they were written.
+    for (char* line = image->trace; line && *line;) {
+        char* end = std::strchr(line, '\n');
+        const char kept = end ? end[1] : 0;
+        if (end) end[1] = 0;
+        pdfw_trace(doc, "%s", line);
+        if (!end) break;
+        end[1] = kept;
+        line = end + 1;
+    }
+    bool ok = image->ok && !image->trace_failed;
+    if (!ok) {
+        const int code = image->ok ? PDFW_ERR_NO_MEMORY : image->error;
+        if (image->detail[0])
+            pdfw_fail_detail(doc, code, "%s", image->detail);
+        else
+            pdfw_fail(doc, code);
+    } else {
+        ok = emit_image(doc, image->plan, &image->enc, id);
+    }
+    pdfw_image_discard(doc, image);
+    return ok;
+}
+
+bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjectId* id) {
+    if (!doc) return false;
+    if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    PdfPreparedImage* image = nullptr;
+    pdfw_image_prepare(doc, dib, res_is_dpi, &image);
+    if (!image) return pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
+    return pdfw_image_emit(doc, image, id);
 }

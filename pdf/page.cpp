@@ -112,7 +112,12 @@ bool pdfw_content_printf(PdfDocument* doc, const char* format, ...) {
     return true;
 }
 
-bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const PageRect* clip) {
+namespace {
+
+// One page: the image XObject (written by emit), its placement in the
+// content stream, the resources and the page object.
+bool add_page(PdfDocument* doc, const PageRect* image, const PageRect* clip,
+              bool (*emit)(PdfDocument*, void*, PdfObjectId*), void* source) {
     if (image) {
         pdfw_trace(doc, "PDF: pdfw_impage( [%d/%d %lld/%lld %d %d] xusp)\n", image->x, image->y,
                    static_cast<long long>(image->x) + image->w,
@@ -127,7 +132,7 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const P
     if (!pdfw_content_printf(doc, "q\n") || !pdfw_content_printf(doc, "0 0 0 rg\n")) return false;
 
     PdfObjectId image_id{};
-    if (!pdfw_impage_image(doc, dib, 0, &image_id)) return false;
+    if (!emit(doc, source, &image_id)) return false;
 
     const int32_t height =
         doc->next_size_selector != -1 ? doc->next_height : doc->page_height;
@@ -145,6 +150,33 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const P
     if (!write_page(doc, resources, contents)) return false;
     content_release(doc);
     return true;
+}
+
+bool emit_bitmap(PdfDocument* doc, void* dib, PdfObjectId* id) {
+    return pdfw_impage_image(doc, static_cast<DibHandle>(dib), 0, id);
+}
+
+// Takes the prepared image out of its slot, which then holds null.
+bool emit_prepared(PdfDocument* doc, void* slot, PdfObjectId* id) {
+    PdfPreparedImage** held = static_cast<PdfPreparedImage**>(slot);
+    PdfPreparedImage* taken = *held;
+    *held = nullptr;
+    return pdfw_image_emit(doc, taken, id);
+}
+
+}  // namespace
+
+bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image, const PageRect* clip) {
+    return add_page(doc, image, clip, emit_bitmap, dib);
+}
+
+bool pdfw_impage_prepared(PdfDocument* doc, PdfPreparedImage* prepared, const PageRect* image,
+                          const PageRect* clip) {
+    // The prepared image is used up whether or not the page comes to be.
+    PdfPreparedImage* slot = prepared;
+    const bool ok = add_page(doc, image, clip, emit_prepared, &slot);
+    pdfw_image_discard(doc, slot);
+    return ok;
 }
 
 bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int reserved_a, int reserved_b,

@@ -248,6 +248,25 @@ bool pdf_page_set_rotate(PdfDocument* doc, int angle);
 bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image,
                  const PageRect* clip);
 
+// A page's image encoded ahead of its page, so that the next page can be
+// encoded on another thread while this one is written. pdfw_image_prepare
+// reads the bitmap and the document's settings and counts its memory with
+// the document's, but writes nothing and keeps its failure and trace lines
+// to itself: it may run on another thread while the document's own thread
+// writes pages, as long as no settings call runs meanwhile. It returns
+// false when the image failed (*out still holds it, with its failure, unless
+// memory ran out at once: then *out is null). The bitmap is not kept.
+struct PdfPreparedImage;
+bool pdfw_image_prepare(PdfDocument* doc, DibHandle dib, int res_is_dpi,
+                        PdfPreparedImage** out);
+// pdfw_impage with a prepared image, which it frees (in every case): the
+// trace lines and the failure of the preparation come out here, as if the
+// image had been encoded now.
+bool pdfw_impage_prepared(PdfDocument* doc, PdfPreparedImage* image, const PageRect* rect,
+                          const PageRect* clip);
+// Frees a prepared image that will not be used; accepts null.
+void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image);
+
 // ---- Information and closing -------------------------------------------------------
 
 // Sets (or with null or empty text removes) an information entry, key with

@@ -195,6 +195,10 @@ void pdfw_require_version(PdfDocument* doc, int version);
 void* pdfw_alloc(PdfDocument* doc, size_t n);
 void* pdfw_realloc(PdfDocument* doc, void* block, size_t n);
 void pdfw_free(PdfDocument* doc, void* block);
+// The same without recording an error: for work on another thread, which
+// keeps its own. Counting is thread-safe.
+void* pdfw_alloc_counted(PdfDocument* doc, size_t n);
+void* pdfw_realloc_counted(PdfDocument* doc, void* block, size_t n);
 // Test hook: the allocator's Nth request from now (1-based) fails; 0 = off.
 void pdfw_alloc_fail_after(unsigned n);
 // The encoders' host for a document: its allocator and its trace.
@@ -357,6 +361,10 @@ bool pdfw_content_printf(PdfDocument* doc, const char* format, ...)
 // hold dots per inch rather than pixels per metre.
 bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi,
                        PdfObjectId* id);
+
+// Writes a prepared image as its XObject (with its trace lines and, when it
+// failed, its failure) and frees it.
+bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id);
 
 // The encoders' description of a bitmap open in a view.
 CodecImage pdfw_codec_image(const DibView* view);
