@@ -48,7 +48,7 @@ struct Run {
     const TarvoSettings* settings = nullptr;
     std::wstring* detail = nullptr;
     PdfDocument* doc = nullptr;
-    DibHandle dib = nullptr;
+    CmdPageSource* pages = nullptr;
     PlatOutput output = nullptr;
 };
 
@@ -59,7 +59,8 @@ void set_detail(Run& run, const std::wstring& text) {
 // Every failure exit: nothing of the run is left behind but a file that
 // already existed at the target, untouched.
 int fail(Run& run, int code) {
-    if (run.dib) dib_command(DIB_OP_FREE, &run.dib, nullptr);
+    cmd_pages_stop(run.pages);  // before the document its pages belong to
+    run.pages = nullptr;
     if (run.doc) pdfw_destroy(&run.doc);
     plat_output_abandon(run.output);
     run.output = nullptr;
@@ -97,26 +98,24 @@ ImageExtent bitmap_extent(const TarvoSettings* s, const DibInfoHeader& header) {
     return image_extent(width, rows, header.x_ppm, header.y_ppm, false);
 }
 
-int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
+int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const PageRect& area) {
     const TarvoSettings* s = run.settings;
     const std::wstring& path = s->files[k];
     cmd_debug(s, L"DBG: pdf add page %d\n", static_cast<int>(k));
-    if (dib_command(DIB_OP_LOAD, &run.dib, const_cast<wchar_t*>(path.c_str())) != DIB_OK) {
-        run.dib = nullptr;
+    if (page.load_status != DIB_OK) {
         set_detail(run, L"cannot load bitmap '" + path + L"': " +
-                            widen(dib_cause_text(dib_load_cause())) +
+                            widen(dib_cause_text(page.load_cause)) +
                             (cmd_looks_like_option(path) ? L"; options must come before the bitmaps"
                                                          : L""));
         return fail(run, TARVO_ERR_LOAD);
     }
-    DibInfoHeader header{};
-    dib_command(DIB_OP_GET_HEADER, run.dib, &header);
-    const ImageExtent size = bitmap_extent(s, header);
+    const ImageExtent size = bitmap_extent(s, page.header);
 
     PageRect rect{};
     PageRect clip = area;
     if (page_size_given) {
         if (!fit_image(size.w, size.h, s->lis, s->lip, area, &rect)) {
+            pdfw_image_discard(run.doc, page.image);
             set_detail(run, L"bitmap '" + path + L"' does not fit into the page area");
             return fail(run, TARVO_ERR_FIT);
         }
@@ -130,13 +129,27 @@ int add_page(Run& run, size_t k, bool page_size_given, const PageRect& area) {
         pdfw_set_next_page_size(run.doc, 0, 0, 0, sum32(l, size.w, r), sum32(t, size.h, b));
     }
 
-    if (!pdfw_impage(run.doc, run.dib, &rect, &clip)) {
+    if (!pdfw_impage_prepared(run.doc, page.image, &rect, &clip)) {
         set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " +
                             widen(pdfw_last_error_text(run.doc)) + L" (writer error " +
                             std::to_wstring(pdfw_last_error(run.doc)) + L")");
         return fail(run, TARVO_ERR_PAGE);
     }
-    dib_command(DIB_OP_FREE, &run.dib, nullptr);
+    return TARVO_OK;
+}
+
+// Every page in order; the next one is prepared while this one is written.
+int add_pages(Run& run, bool page_size_given, const PageRect& area) {
+    const TarvoSettings* s = run.settings;
+    run.pages = cmd_pages_start(run.doc, &s->files, cmd_thread_count());
+    if (!run.pages) return writer_fail(run, L"out of memory", PDFW_ERR_NO_MEMORY);
+    CmdPage page{};
+    for (size_t k = 0; cmd_pages_next(run.pages, &page); ++k) {
+        const int code = add_page(run, k, page, page_size_given, area);
+        if (code != TARVO_OK) return code;
+    }
+    cmd_pages_stop(run.pages);
+    run.pages = nullptr;
     return TARVO_OK;
 }
 
@@ -313,8 +326,7 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     int code = configure_document(run);
     if (code == TARVO_OK) code = create_file(run, out_path);
     if (code == TARVO_OK) code = set_geometry(run, &page_size_given, &area);
-    for (size_t k = 0; code == TARVO_OK && k < s->files.size(); ++k)
-        code = add_page(run, k, page_size_given, area);
+    if (code == TARVO_OK) code = add_pages(run, page_size_given, area);
     if (code != TARVO_OK) return code;
 
     set_info(run);

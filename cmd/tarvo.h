@@ -179,6 +179,30 @@ void cmd_warning_line(const wchar_t* text);
 // Short text for a result code.
 const wchar_t* cmd_result_text(int code);
 
+// ---- Pages prepared ahead ---------------------------------------------------
+// One bitmap of the command line, loaded and its image prepared.
+struct CmdPage {
+    int load_status;           // DIB_OK, or the loader's status
+    int load_cause;            // the loader's DIB_CAUSE_* when it failed
+    DibInfoHeader header;      // of a loaded bitmap
+    PdfPreparedImage* image;   // for pdfw_impage_prepared; null if the load failed
+    bool prepared;
+};
+struct CmdPageSource;
+// Threads the run may use: TARVO_THREADS when it is a number of at least 1,
+// else the number of available cores.
+int cmd_thread_count();
+// Prepares the pages of files (which must outlive the source) for doc, in
+// order; with threads > 1 and more than one file on a second thread, one
+// page ahead of the run. Null when out of memory.
+CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>* files,
+                               int threads);
+// The next page, waiting for it if need be; false past the last. The caller
+// owns page->image.
+bool cmd_pages_next(CmdPageSource* source, CmdPage* page);
+// Stops the work, frees what was not handed out and the source; accepts null.
+void cmd_pages_stop(CmdPageSource* source);
+
 // ---- Page geometry, in document units (1/7200 inch) ----------------------
 // Results that would not fit 32 bits saturate at the int32 limits.
 

@@ -19,11 +19,22 @@ struct alignas(std::max_align_t) PlatMemBlock {
 // which is most of the cost of loading a big bitmap.
 static const size_t kMapFrom = size_t(1) << 20;
 
+// Counted atomically: bitmaps are loaded and freed on more than one thread.
 static unsigned g_fail_countdown;
 static size_t g_blocks_in_use;
 
+static bool request_allowed() {
+    unsigned left = __atomic_load_n(&g_fail_countdown, __ATOMIC_RELAXED);
+    while (left != 0) {
+        if (__atomic_compare_exchange_n(&g_fail_countdown, &left, left - 1, false,
+                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+            return left != 1;
+    }
+    return true;
+}
+
 PlatMem plat_mem_alloc(unsigned flags, size_t size) {
-    if (g_fail_countdown > 0 && --g_fail_countdown == 0) return nullptr;
+    if (!request_allowed()) return nullptr;
     const size_t head = sizeof(PlatMemBlock);
     if (size > SIZE_MAX - head) return nullptr;
     // A block of 0 bytes is still a distinct handle.
@@ -42,7 +53,7 @@ PlatMem plat_mem_alloc(unsigned flags, size_t size) {
     b->mapped = mapped;
     b->size = size;
     b->locks = 0;
-    ++g_blocks_in_use;
+    __atomic_add_fetch(&g_blocks_in_use, 1, __ATOMIC_RELAXED);
     return b;
 }
 
@@ -64,7 +75,7 @@ PlatMem plat_mem_free(PlatMem h) {
         munmap(h, sizeof(PlatMemBlock) + h->size);
     else
         std::free(h);
-    --g_blocks_in_use;
+    __atomic_sub_fetch(&g_blocks_in_use, 1, __ATOMIC_RELAXED);
     return nullptr;
 }
 
@@ -72,6 +83,6 @@ size_t plat_mem_size(PlatMem h) { return h ? h->size : 0; }
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }
 
-void plat_mem_fail_after(unsigned n) { g_fail_countdown = n; }
+void plat_mem_fail_after(unsigned n) { __atomic_store_n(&g_fail_countdown, n, __ATOMIC_RELAXED); }
 
-size_t plat_mem_blocks_in_use() { return g_blocks_in_use; }
+size_t plat_mem_blocks_in_use() { return __atomic_load_n(&g_blocks_in_use, __ATOMIC_RELAXED); }
