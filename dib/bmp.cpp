@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t FILE_HEADER_SIZE = 14;
+constexpr uint32_t OS2_V2_HEADER_SIZE = 64;
 
 // Compression codes of bit-field masks (with and without alpha) and of
 // embedded JPEG and PNG data.
@@ -118,9 +119,13 @@ DibInfoHeader parse_info_header(const uint8_t* raw) {
     return hdr;
 }
 
-// What the loader takes: the header kinds, compressions and depths it
-// reads, against the data_len bytes that follow the file header.
+// The compressions the loader decodes, and for the others the cause.
 int check_compression(const DibInfoHeader& hdr) {
+    // An OS/2 2.x header (64 bytes) gives codes 3 and 4 other meanings:
+    // Huffman 1D and 24-bit run-length, neither bit fields nor JPEG.
+    if (hdr.size == OS2_V2_HEADER_SIZE &&
+        (hdr.compression == COMPRESSION_BITFIELDS || hdr.compression == COMPRESSION_JPEG))
+        return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_COMPRESSION);
     switch (hdr.compression) {
     case DIB_COMPRESSION_NONE: return DIB_OK;
     case DIB_COMPRESSION_RLE8:

@@ -2,9 +2,6 @@
 // generated bitmaps, its output read back by qpdf and an XML parser.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,24 +17,6 @@ int end_code(const CommandResult& r) {
     size_t at = r.err.rfind("DBG: Tarvo.Command: End (");
     if (at == std::string::npos) return 1000;
     return std::atoi(r.err.c_str() + at + 25);
-}
-
-std::set<std::string> names_in(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.insert(n);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-std::string rgb_profile() {
-    for (const char* p : {"/usr/share/color/icc/ghostscript/srgb.icc", "/usr/share/color/icc/sRGB.icc"})
-        if (file_exists(p)) return p;
-    return "";
 }
 
 class ConvertPresent : public ::testing::Test {
@@ -113,7 +92,7 @@ TEST_F(ConvertPresent, ViewingOptions) {
 }
 
 TEST_F(ConvertPresent, PdfAMirrorsInfoInXmp) {
-    std::string icc = rgb_profile();
+    std::string icc = system_rgb_profile();
     if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
     CommandResult r = convert({"-eco=1", "-icc=" + icc, "-it=R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC & <co>",
                                "-ia=\xE6\x9D\xB1\xE4\xBA\xAC", "-is=Subject \"q\"", "-ik=a, b",
@@ -159,7 +138,7 @@ TEST_F(ConvertPresent, PdfAMirrorsInfoInXmp) {
 }
 
 TEST_F(ConvertPresent, PdfALeavesPresentationScriptOut) {
-    std::string icc = rgb_profile();
+    std::string icc = system_rgb_profile();
     if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
     CommandResult r = convert({"-eco=1", "-icc=" + icc, "-vom=2", "-vte=12"}, 1);
     ASSERT_EQ(end_code(r), 0) << r.err;
@@ -172,7 +151,7 @@ TEST_F(ConvertPresent, PdfALeavesPresentationScriptOut) {
 }
 
 TEST_F(ConvertPresent, BadProfilesLeaveOutputUntouched) {
-    std::string rgb = rgb_profile();
+    std::string rgb = system_rgb_profile();
     std::string truncated = dir + "/truncated.icc";
     if (!rgb.empty()) {
         std::string bytes;
@@ -189,7 +168,7 @@ TEST_F(ConvertPresent, BadProfilesLeaveOutputUntouched) {
     };
     const std::string previous = "previous output\n";
     ASSERT_TRUE(write_file(pdf, previous));
-    std::set<std::string> before = names_in(dir);
+    const std::vector<std::string> before = file_names(dir);
     for (const Case& c : cases) {
         if (c.profile.empty() || (c.code == -628 && !file_exists(c.profile))) continue;
         CommandResult r = convert({"-eco=1", "-icc=" + c.profile}, 1);
@@ -197,7 +176,7 @@ TEST_F(ConvertPresent, BadProfilesLeaveOutputUntouched) {
         std::string now;
         ASSERT_TRUE(read_file(pdf, &now));
         EXPECT_EQ(now, previous) << c.profile;
-        EXPECT_EQ(names_in(dir), before) << c.profile;
+        EXPECT_EQ(file_names(dir), before) << c.profile;
     }
 }
 

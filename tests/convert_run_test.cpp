@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <csignal>
 #include <map>
@@ -40,18 +38,6 @@ protected:
         std::string path = dir + "/" + name;
         EXPECT_TRUE(bmp_write(path, bmp));
         return path;
-    }
-
-    std::vector<std::string> files() {
-        std::vector<std::string> names;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(d);
-        }
-        return names;
     }
 
     std::string dir;
@@ -217,14 +203,14 @@ TEST_P(ConvertFailure, ReportsItsCode) {
         while ((at = arg.find("DIR")) != std::string::npos) arg.replace(at, 3, dir);
         args.push_back(arg == "@" ? good : arg);
     }
-    const std::vector<std::string> before = files();
+    const std::vector<std::string> before = file_names(dir);
     CommandResult r = run_tarvo(args);
     EXPECT_EQ(r.status, exit_status(f.code)) << f.what << "\n" << r.err;
     if (f.code < 0) {
         std::string prefix = "tarvo: error " + std::to_string(f.code) + ": ";
         EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << f.what << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(files().size(), before.size()) << f.what << ": a file was left behind";
+        EXPECT_EQ(file_names(dir).size(), before.size()) << f.what << ": a file was left behind";
     }
 }
 
@@ -260,14 +246,14 @@ TEST_F(ConvertRun, ExistingOutputSurvivesAFailedRun) {
     ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
     std::string a = bitmap("a.bmp", 8, 8);
     std::string b = bitmap("b.bmp", 9, 9);
-    const size_t count = files().size();
+    const size_t count = file_names(dir).size();
     CommandResult r = run_tarvo({"-o=" + pdf, a, b, dir + "/missing.bmp"});
     EXPECT_EQ(r.status, exit_status(-502));
     EXPECT_NE(r.err.find("missing.bmp"), std::string::npos) << r.err;
     std::string kept;
     ASSERT_TRUE(read_file(pdf, &kept));
     EXPECT_EQ(kept, "precious");
-    EXPECT_EQ(files().size(), count) << "the temporary file is removed";
+    EXPECT_EQ(file_names(dir).size(), count) << "the temporary file is removed";
 }
 
 // An output that names one of the bitmaps (directly or through a link)
@@ -319,7 +305,7 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
             kill(pid, c.sig);
             int status = 0;
             ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            std::vector<std::string> left = files();
+            std::vector<std::string> left = file_names(dir);
             std::sort(left.begin(), left.end());
             EXPECT_EQ(left, (std::vector<std::string>{"big.bmp", "out.pdf"}));
             std::string now;

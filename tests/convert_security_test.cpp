@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Standard output and error together: qpdf reports on both.
-int run(const std::vector<std::string>& argv, std::string* output) {
-    CommandResult r = run_command(argv);
-    if (output) *output = r.out + r.err;
-    return r.status;
-}
-
-std::string read_all(const fs::path& path) {
-    std::string bytes;
-    read_file(path.string(), &bytes);
-    return bytes;
-}
-
 // Every file pdfimages wrote under dir with the given root, by name suffix.
 std::map<std::string, std::string> extracted(const fs::path& dir, const std::string& root) {
     std::map<std::string, std::string> files;
@@ -78,13 +65,13 @@ protected:
         std::vector<std::string> argv = {bin_, "-o=" + (dir_ / out).string()};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), bitmaps_.begin(), bitmaps_.end());
-        return run(argv, log);
+        return run_output(argv, log);
     }
     std::string qpdf(const std::string& password, std::vector<std::string> args, int* status) {
         std::vector<std::string> argv = {"qpdf", "--password-mode=bytes", "--password=" + password};
         argv.insert(argv.end(), args.begin(), args.end());
         std::string out;
-        *status = run(argv, &out);
+        *status = run_output(argv, &out);
         return out;
     }
 
@@ -162,13 +149,11 @@ TEST_F(ConvertSecurity, DecryptedImagesEqualThoseOfThePlainConversion) {
         ASSERT_EQ(status, 0) << out;
         for (const char* root : {"p", "d"})
             for (const auto& old : extracted(dir_, root)) fs::remove(dir_ / (root + old.first));
-        ASSERT_EQ(run({"pdfimages", "-all", (dir_ / "plain.pdf").string(), (dir_ / "p").string()},
-                      &out),
-                  0)
-            << out;
-        ASSERT_EQ(run({"pdfimages", "-all", (dir_ / "dec.pdf").string(), (dir_ / "d").string()}, &out),
-                  0)
-            << out;
+        for (const char* root : {"p", "d"}) {
+            const fs::path pdf = dir_ / (root[0] == 'p' ? "plain.pdf" : "dec.pdf");
+            ASSERT_EQ(run_output({"pdfimages", "-all", pdf.string(), (dir_ / root).string()}, &out), 0)
+                << out;
+        }
         std::map<std::string, std::string> plain_images = extracted(dir_, "p");
         // Group 4 data comes out raw with a .params file beside it.
         EXPECT_EQ(plain_images.size(), bitmaps_.size() + 1);

@@ -1,8 +1,9 @@
-// BMP files: save-then-load round trips checked by Pillow, every refusal
-// status, larger headers, short pixel data, the pixel offset, resolutions
+// BMP files: save-then-load round trips checked by Pillow, the status and
+// cause of every refusal, larger headers, short pixel data, the pixel offset, resolutions
 // in dots per inch.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +20,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 // 0xRRGGBB, so the unused byte of 32-bit pixels stays 0.
 uint32_t pattern(int x, int y) { return static_cast<uint32_t>((x * 37 + y * 101) * 0x010203 + x) & 0xFFFFFF; }
@@ -116,91 +115,136 @@ INSTANTIATE_TEST_SUITE_P(
         return std::to_string(i.param.bits) + (i.param.top_down ? "BitTopDown" : "BitBottomUp");
     });
 
-// Files that must be refused, each with its status.
-struct Refusal {
+// What every load reports: its status and the cause a user is told. Rows
+// are files made here (loaded from a file and from memory), BMP-suite files,
+// or paths that are not BMP files.
+enum Source { MADE, SUITE, MISSING, DIRECTORY, UNREADABLE };
+
+struct LoadCase {
     const char* name;
-    Bytes (*make)();
+    Source source;
+    void (*edit)(BmpFile&);  // MADE: changes to an 8-bit 4 x 2 file
+    void (*patch)(Bytes&);   // MADE: then to its bytes
+    const char* suite;       // SUITE: the file's path in the suite
     int status;
+    int cause;
 };
 
-Bytes with(void (*edit)(BmpFile&)) {
-    BmpFile f = pattern_file(8, 4, 2);
-    edit(f);
-    return bmp_encode(f);
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+LoadCase edited(const char* name, void (*edit)(BmpFile&), int status, int cause) {
+    return {name, MADE, edit, nullptr, nullptr, status, cause};
+}
+LoadCase patched(const char* name, void (*patch)(Bytes&), int status, int cause) {
+    return {name, MADE, nullptr, patch, nullptr, status, cause};
+}
+LoadCase suite(const char* name, const char* file, int status, int cause) {
+    return {name, SUITE, nullptr, nullptr, file, status, cause};
 }
 
-template <size_t Offset, typename T>
-Bytes poke(Bytes b, T value) {
-    std::memcpy(&b[Offset], &value, sizeof value);
+Bytes made_bytes(const LoadCase& c) {
+    BmpFile f = pattern_file(8, 4, 2);
+    if (c.edit) c.edit(f);
+    Bytes b = bmp_encode(f);
+    if (c.patch) c.patch(b);
     return b;
 }
 
-const Refusal kRefusals[] = {
-    {"BitmapArraySignature", [] { Bytes b = with([](BmpFile&) {}); b[1] = 'A'; return b; },
-     DIB_ERR_NO_BITMAP},
-    {"TenBytes", [] { Bytes b = with([](BmpFile&) {}); b.resize(10); return b; }, DIB_ERR_NO_BITMAP},
-    {"Empty", [] { return Bytes(); }, DIB_ERR_NO_BITMAP},
-    {"FileSizeThirteen", [] { return with([](BmpFile& f) { f.file_size = 13; }); }, DIB_ERR_FILE_SIZE},
-    {"ShorterThanInfoHeader", [] { Bytes b = with([](BmpFile&) {}); b.resize(14 + 39); return b; },
-     DIB_ERR_READ},
-    {"CoreHeader", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{12}); }, DIB_ERR_UNSUPPORTED},
-    {"HeaderSizeZero", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{0}); }, DIB_ERR_UNSUPPORTED},
-    {"HeaderLongerThanFile", [] { return poke<14>(with([](BmpFile&) {}), uint32_t{0xFFFFFFF0}); },
-     DIB_ERR_READ},
-    {"TableLongerThanFile", [] { return with([](BmpFile& f) { f.colours_used = 0x40000000; }); },
-     DIB_ERR_READ},
-    {"TableCutShort", [] { return with([](BmpFile& f) { f.colours.resize(100); f.body.clear(); }); },
-     DIB_ERR_READ},
-    {"TwoBits", [] { return with([](BmpFile& f) { f.bit_count = 2; }); }, DIB_ERR_BIT_COUNT},
-    {"ZeroBits", [] { return with([](BmpFile& f) { f.bit_count = 0; }); }, DIB_ERR_BIT_COUNT},
-    {"SixtyFourBits", [] { return with([](BmpFile& f) { f.bit_count = 64; }); }, DIB_ERR_BIT_COUNT},
-    {"Rle8WithFourBits", [] { return with([](BmpFile& f) { f.compression = 1; f.bit_count = 4; }); },
-     DIB_ERR_UNSUPPORTED},
-    {"Rle4WithEightBits", [] { return with([](BmpFile& f) { f.compression = 2; }); },
-     DIB_ERR_UNSUPPORTED},
-    {"BitFields", [] { return with([](BmpFile& f) { f.compression = 3; f.bit_count = 32; }); },
-     DIB_ERR_UNSUPPORTED},
-    {"EmbeddedJpeg", [] { return with([](BmpFile& f) { f.compression = 4; }); }, DIB_ERR_UNSUPPORTED},
-    {"NegativeWidth", [] { return with([](BmpFile& f) { f.width = -4; }); }, DIB_ERR_UNSUPPORTED},
-    {"HeightIntMin", [] { return with([](BmpFile& f) { f.height = INT32_MIN; }); }, DIB_ERR_UNSUPPORTED},
-    {"TopDownRunLength", [] { return with([](BmpFile& f) { f.compression = 1; f.height = -2; }); },
-     DIB_ERR_UNSUPPORTED},
-    {"PixelArrayOver2GiB", [] { return with([](BmpFile& f) { f.width = 30000; f.height = 30000; f.bit_count = 24; }); },
-     DIB_ERR_NO_MEMORY},
-    {"WidthTimesBitsWraps32", [] { return with([](BmpFile& f) { f.width = INT32_MAX; f.height = 1; f.bit_count = 32; }); },
-     DIB_ERR_NO_MEMORY},
-    {"HugeRunLengthTarget", [] { return with([](BmpFile& f) { f.compression = 1; f.width = 100000; f.height = 100000; }); },
-     DIB_ERR_NO_MEMORY},
+const LoadCase kLoads[] = {
+    edited("Loads", [](BmpFile&) {}, DIB_OK, DIB_CAUSE_NONE),
+    {"Missing", MISSING, nullptr, nullptr, nullptr, DIB_ERR_OPEN_READ, DIB_CAUSE_NOT_FOUND},
+    // A folder opens for reading on Linux but cannot be read.
+    {"Directory", DIRECTORY, nullptr, nullptr, nullptr, DIB_ERR_NO_BITMAP, DIB_CAUSE_IS_DIRECTORY},
+    {"Unreadable", UNREADABLE, nullptr, nullptr, nullptr, DIB_ERR_OPEN_READ, DIB_CAUSE_PERMISSION},
+    patched("BitmapArraySignature", [](Bytes& b) { b[1] = 'A'; }, DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP),
+    patched("TenBytes", [](Bytes& b) { b.resize(10); }, DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP),
+    patched("Empty", [](Bytes& b) { b.clear(); }, DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP),
+    edited("FileSizeThirteen", [](BmpFile& f) { f.file_size = 13; }, DIB_ERR_FILE_SIZE,
+           DIB_CAUSE_FILE_SIZE_FIELD),
+    patched("ShorterThanInfoHeader", [](Bytes& b) { b.resize(14 + 39); }, DIB_ERR_READ, DIB_CAUSE_TRUNCATED),
+    patched("HeaderLongerThanFile", [](Bytes& b) { std::memset(&b[14], 0xFF, 4); }, DIB_ERR_READ,
+            DIB_CAUSE_TRUNCATED),
+    edited("TableLongerThanFile", [](BmpFile& f) { f.colours_used = 0x40000000; }, DIB_ERR_READ,
+           DIB_CAUSE_TRUNCATED),
+    edited("TableCutShort", [](BmpFile& f) { f.colours.resize(100); f.body.clear(); }, DIB_ERR_READ,
+           DIB_CAUSE_TRUNCATED),
+    patched("CoreHeader", [](Bytes& b) { b[14] = 12; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_OS2_HEADER),
+    patched("HeaderSizeZero", [](Bytes& b) { b[14] = 0; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_HEADER_SIZE),
+    edited("BitFields", [](BmpFile& f) { f.compression = 3; f.bit_count = 32; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_BITFIELDS),
+    edited("EmbeddedJpeg", [](BmpFile& f) { f.compression = 4; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED),
+    edited("EmbeddedPng", [](BmpFile& f) { f.compression = 5; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED),
+    edited("CompressionNine", [](BmpFile& f) { f.compression = 9; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_COMPRESSION),
+    // OS/2 2.x: 3 is Huffman 1D, not bit fields.
+    edited("Os2Huffman", [](BmpFile& f) { f.header_size = 64; f.compression = 3; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_COMPRESSION),
+    edited("Rle8WithFourBits", [](BmpFile& f) { f.compression = 1; f.bit_count = 4; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_RLE_DEPTH),
+    edited("Rle4WithEightBits", [](BmpFile& f) { f.compression = 2; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_RLE_DEPTH),
+    edited("TopDownRunLength", [](BmpFile& f) { f.compression = 1; f.height = -2; }, DIB_ERR_UNSUPPORTED,
+           DIB_CAUSE_RLE_TOP_DOWN),
+    // 1, 4, 8, 16, 24 and 32 bits load; 2 bits, which the format allows, do not.
+    edited("TwoBits", [](BmpFile& f) { f.bit_count = 2; }, DIB_ERR_BIT_COUNT, DIB_CAUSE_BIT_COUNT),
+    edited("ZeroBits", [](BmpFile& f) { f.bit_count = 0; }, DIB_ERR_BIT_COUNT, DIB_CAUSE_BIT_COUNT),
+    edited("SixtyFourBits", [](BmpFile& f) { f.bit_count = 64; }, DIB_ERR_BIT_COUNT, DIB_CAUSE_BIT_COUNT),
+    edited("NegativeWidth", [](BmpFile& f) { f.width = -4; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_WIDTH),
+    edited("HeightIntMin", [](BmpFile& f) { f.height = INT32_MIN; }, DIB_ERR_UNSUPPORTED, DIB_CAUSE_HEIGHT),
+    edited("PixelArrayOver2GiB", [](BmpFile& f) { f.width = 30000; f.height = 30000; f.bit_count = 24; },
+           DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE),
+    edited("WidthTimesBitsWraps32", [](BmpFile& f) { f.width = INT32_MAX; f.height = 1; f.bit_count = 32; },
+           DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE),
+    edited("HugeRunLengthTarget", [](BmpFile& f) { f.compression = 1; f.width = f.height = 100000; },
+           DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE),
+    suite("SuitePal8", "g/pal8.bmp", DIB_OK, DIB_CAUSE_NONE),
+    suite("SuiteBitFields565", "g/rgb16-565.bmp", DIB_ERR_UNSUPPORTED, DIB_CAUSE_BITFIELDS),
+    suite("SuiteAlphaBitFields", "q/rgba32abf.bmp", DIB_ERR_UNSUPPORTED, DIB_CAUSE_BITFIELDS),
+    suite("SuiteJpeg", "q/rgb24jpeg.bmp", DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED),
+    suite("SuiteOs2Huffman", "q/pal1huffmsb.bmp", DIB_ERR_UNSUPPORTED, DIB_CAUSE_COMPRESSION),
+    suite("SuiteOs2Rle24", "q/rgb24rle24.bmp", DIB_ERR_UNSUPPORTED, DIB_CAUSE_COMPRESSION),
+    suite("SuiteTwoBits", "q/pal2.bmp", DIB_ERR_BIT_COUNT, DIB_CAUSE_BIT_COUNT),
 };
 
-class BmpRefusal : public ::testing::TestWithParam<Refusal> {};
+class BmpLoad : public TempDir, public ::testing::WithParamInterface<LoadCase> {};
 
-TEST_P(BmpRefusal, FailsWithItsStatusAndLeavesNothing) {
-    const Bytes file = GetParam().make();
-    const size_t blocks = plat_mem_blocks_in_use();
-    DibHandle h = reinterpret_cast<DibHandle>(1);
-    EXPECT_EQ(dib_load_bmp_memory(&h, file.data(), file.size(), 0), GetParam().status);
-    EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(plat_mem_blocks_in_use(), blocks);
+TEST_P(BmpLoad, StatusAndCause) {
+    const LoadCase& c = GetParam();
+    std::string file = path("made.bmp");
+    const Bytes bytes = made_bytes(c);
+    if (c.source == MADE || c.source == UNREADABLE) {
+        ASSERT_TRUE(write_file(file, std::string(bytes.begin(), bytes.end())));
+    }
+    if (c.source == UNREADABLE) {
+        if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+        ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    } else if (c.source == SUITE) {
+        if (bmpsuite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
+        file = bmpsuite_dir() + "/" + c.suite;
+    } else if (c.source != MADE) {
+        file = c.source == MISSING ? path("missing.bmp") : dir_;
+    }
+    for (bool memory : {false, true}) {
+        if (memory && c.source != MADE) break;
+        // A refusal first, so that a success has a cause to clear.
+        DibHandle h = nullptr;
+        ASSERT_EQ(dib_load_bmp_memory(&h, nullptr, 0, 0), DIB_ERR_NO_BITMAP);
+        h = reinterpret_cast<DibHandle>(1);  // must be overwritten
+        const int status = memory ? dib_load_bmp_memory(&h, bytes.data(), bytes.size(), 0)
+                                  : dib_load_bmp(&h, wide(file).c_str(), 0);
+        EXPECT_EQ(status, c.status) << (memory ? "from memory" : "from the file");
+        EXPECT_EQ(dib_load_cause(), c.cause) << dib_cause_text(dib_load_cause());
+        EXPECT_EQ(h != nullptr, status == DIB_OK);
+        if (status == DIB_OK) dib_command(DIB_OP_FREE, &h, nullptr);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, BmpRefusal, ::testing::ValuesIn(kRefusals),
-                         [](const ::testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, BmpLoad, ::testing::ValuesIn(kLoads),
+                         [](const ::testing::TestParamInfo<LoadCase>& i) { return std::string(i.param.name); });
 
 using BmpFiles = TempDir;
 
-TEST_F(BmpFiles, FileLevelFailures) {
-    DibHandle h = reinterpret_cast<DibHandle>(1);
-    EXPECT_EQ(dib_load_bmp(&h, wide(path("missing.bmp")).c_str(), 0), DIB_ERR_OPEN_READ);
-    EXPECT_EQ(h, nullptr);
-    ASSERT_TRUE(write_file(path("empty.bmp"), ""));
-    EXPECT_EQ(dib_load_bmp(&h, wide(path("empty.bmp")).c_str(), 0), DIB_ERR_NO_BITMAP);
-    ASSERT_TRUE(write_file(path("short.bmp"), {'B', 'M', 99, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40}));
-    EXPECT_EQ(dib_load_bmp(&h, wide(path("short.bmp")).c_str(), 0), DIB_ERR_READ);
-    // A folder opens for reading on Linux but cannot be read.
-    EXPECT_LT(dib_load_bmp(&h, wide(dir_).c_str(), 0), 0);
-    EXPECT_EQ(h, nullptr);
-
+TEST_F(BmpFiles, SaveFailures) {
     DibHandle b = nullptr;
     ASSERT_EQ(dib_create(2, 2, 24, 0, 0, nullptr, &b), DIB_OK);
     EXPECT_EQ(dib_save_bmp(b, wide(path("no/such/folder.bmp")).c_str(), 0), DIB_ERR_OPEN_WRITE);

@@ -3,8 +3,6 @@
 // the run-length files decode to the pixels of their uncompressed twins.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -119,23 +117,14 @@ const SuiteFile kSuite[] = {
     {"x/ba-bm.bmp", DIB_ERR_NO_BITMAP},  // "BA" bitmap array
 };
 
-std::string suite_dir() {
-    const char* d = std::getenv("TARVO_BMPSUITE_DIR");
-    struct stat st;
-    if (!d || stat(d, &st) != 0 || !S_ISDIR(st.st_mode)) return "";
-    return d;
-}
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 int load(const std::string& rel, DibHandle* h) {
-    return dib_load_bmp(h, wide(suite_dir() + "/" + rel).c_str(), 0);
+    return dib_load_bmp(h, wide(bmpsuite_dir() + "/" + rel).c_str(), 0);
 }
 
 class BmpSuite : public ::testing::TestWithParam<SuiteFile> {
 protected:
     void SetUp() override {
-        if (suite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
+        if (bmpsuite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
     }
 };
 
@@ -162,7 +151,7 @@ TEST_P(BmpSuite, LoadsWithExpectedStatus) {
     if (f.path[0] == 'g' || f.reference) {
         Raster ours, theirs;
         ASSERT_TRUE(dib_read_rgb(h, &ours));
-        const std::string ref = suite_dir() + "/" + (f.reference ? f.reference : f.path);
+        const std::string ref = bmpsuite_dir() + "/" + (f.reference ? f.reference : f.path);
         ASSERT_TRUE(read_with_pillow(ref, &theirs)) << "Pillow cannot read " << ref;
         ASSERT_EQ(ours.width, theirs.width);
         ASSERT_EQ(ours.height, theirs.height);
@@ -186,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Files, BmpSuite, ::testing::ValuesIn(kSuite), param_nam
 // Run-length files decode to the same indices and table as their
 // uncompressed twins.
 TEST(BmpSuiteRle, DecodesToUncompressedTwin) {
-    if (suite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
+    if (bmpsuite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
     const char* pairs[][2] = {{"g/pal8rle.bmp", "g/pal8.bmp"}, {"g/pal4rle.bmp", "g/pal4.bmp"}};
     for (const auto& p : pairs) {
         DibHandle rle = nullptr, plain = nullptr;
@@ -208,12 +197,12 @@ TEST(BmpSuiteRle, DecodesToUncompressedTwin) {
 // ImageMagick writes the padding pixels of odd-width rows as pixels of the
 // run; such rows must keep their place.
 TEST(BmpSuiteRle, ImageMagickRunLengthFilesKeepTheirRows) {
-    if (suite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
+    if (bmpsuite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";
     if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick not installed";
     const std::string dir = make_temp_dir();
     ASSERT_FALSE(dir.empty());
     for (const char* name : {"g/pal8.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp", "g/pal8w126.bmp", "g/pal4.bmp"}) {
-        const std::string src = suite_dir() + "/" + name, out = dir + "/rle.bmp";
+        const std::string src = bmpsuite_dir() + "/" + name, out = dir + "/rle.bmp";
         ASSERT_EQ(std::system(("convert '" + src + "' -compress RLE '" + out + "'").c_str()), 0) << name;
         std::string file;
         ASSERT_TRUE(read_file(out, &file));

@@ -1,5 +1,8 @@
 // Catalog presentation entries and page transitions: in-memory dictionaries
-// for the rule tables, written documents read back by qpdf for the framing.
+// for the rule tables, a written document read back by qpdf for the framing.
+// The catalog steps and the object model they fill are writer internals,
+// tested here on purpose through the private header; the page table is set
+// up by hand, without writing pages.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -8,6 +11,7 @@
 #include "pdf/pdfw_private.h"
 #include "support/pdf_json.h"
 #include "support/tools.h"
+#include "support/writer_fixture.h"
 
 namespace {
 
@@ -43,7 +47,7 @@ struct Viewing : PdfViewing {
 
 void apply(PdfDocument* doc, const Viewing& v) { ASSERT_TRUE(pdfw_set_viewing(doc, &v)); }
 
-class Catalog : public ::testing::Test {
+class Catalog : public WriterTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pdfw_new(&doc));
@@ -53,7 +57,7 @@ protected:
     void TearDown() override {
         pdfw_object_free(doc, catalog);
         pdfw_destroy(&doc);
-        EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+        WriterTest::TearDown();
     }
     // Page objects 4, 5, ... with ordinals 1, 2, ...
     void add_pages(int count) {
@@ -307,7 +311,7 @@ TEST_F(CatalogScript, ColourTextIsLocaleFree) {
 }
 
 TEST_F(CatalogScript, RefusedInPdfA) {
-    doc->pdfa = 1;
+    ASSERT_TRUE(pdfw_set_icc_file(doc, L"profile.icc"));
     Viewing v;
     v.exec_mode = 2;
     apply(doc, v);
@@ -399,43 +403,28 @@ TEST_F(Catalog, DurationAndTransitionTime) {
 
 // ---- Written document ----------------------------------------------------------------
 
+using CatalogWritten = WriterFixture;
+
 // The script goes through literal-string escaping (parentheses, line feeds)
 // and must come back byte for byte.
-TEST(CatalogWritten, ScriptSurvivesStringEscaping) {
+TEST_F(CatalogWritten, ScriptSurvivesStringEscaping) {
     if (!tool_available("qpdf")) GTEST_SKIP() << "qpdf not installed";
-    std::string dir = make_temp_dir();
-    std::string pdf = dir + "/view.pdf";
     Viewing v;
     v.exec_mode = 2;
     v.loop = 1;
     v.background = 0x0000FF;
-    PdfDocument* doc = nullptr;
-    ASSERT_TRUE(pdfw_new(&doc));
     apply(doc, v);
-    std::wstring wide(pdf.begin(), pdf.end());
-    ASSERT_TRUE(pdfw_file_create(doc, wide.c_str(), nullptr));
-    PdfObjectId id;
-    ASSERT_TRUE(pdfw_obj_new(doc, &id, 1));
-    doc->page_count = 1;
-    PdfObject* page = pdfw_dict_new(doc);
-    pdfw_dict_set_name(doc, page, "Type", "Page");
-    pdfw_dict_set_ref(doc, page, "Parent", doc->pages_id);
-    EXPECT_TRUE(pdfw_object(doc, id, page));
-    pdfw_object_free(doc, page);
-    EXPECT_TRUE(pdfw_file_close(doc));
-
+    ASSERT_TRUE(add_page(doc));
     PdfObject* scratch = pdfw_dict_new(doc);
     ASSERT_TRUE(pdfw_catalog_open_action(doc, scratch));
     PdfObject* js = pdfw_dict_get(doc, scratch, "/OpenAction/JS");
     ASSERT_NE(js, nullptr);
-    std::string expected = pdf_tree_escape(std::string(js->text, size_t(js->length)));
+    const std::string expected = pdf_tree_escape(std::string(js->text, size_t(js->length)));
     pdfw_object_free(doc, scratch);
-    EXPECT_EQ(pdfw_destroy(&doc), 0);
-    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+    const std::string pdf = finish();
 
     EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
     EXPECT_EQ(pdf_tree(pdf)["/Root/OpenAction/JS"], expected);
-    remove_tree(dir);
 }
 
 }  // namespace

@@ -1,59 +1,23 @@
 // File frame and close sequence: info dates with a pinned clock, a complete
 // document checked by qpdf and poppler, the cross-reference layout, state
 // errors, write failures on /dev/full and at the offset limit, and
-// allocation failure at every request of a whole document.
+// allocation failure at every request of a whole document. Objects built by
+// hand, numbers taken before the file exists, the offset limit and the
+// allocation-failure sweep are writer internals, tested here on purpose
+// through the private header.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "pdf/pdfw_private.h"
-#include "platform/platform.h"
-#include "support/pdf_channel.h"
 #include "support/tools.h"
+#include "support/writer_fixture.h"
 
 namespace {
 
 using FileFrame = WriterTest;
 using FileFailure = WriterTest;
-
-int g_offset_minutes = 120;
-
-void pinned_clock(PlatTime* utc, PlatTime* local) {
-    // 2024-03-05 10:20:30 UTC, local time shifted by the pinned offset.
-    PlatTime base{2024, 3, 2, 5, 10, 20, 30, 0};
-    if (utc) *utc = base;
-    if (local) {
-        *local = base;
-        int minutes = base.hour * 60 + base.minute + g_offset_minutes;
-        local->hour = minutes / 60;
-        local->minute = minutes % 60;
-    }
-}
-
-bool pinned_user(wchar_t* buf, size_t cap) {
-    const wchar_t name[] = L"tester";
-    if (cap < sizeof name / sizeof name[0]) return false;
-    std::wmemcpy(buf, name, sizeof name / sizeof name[0]);
-    return true;
-}
-
-bool no_user(wchar_t*, size_t) { return false; }
-
-struct Pinned {
-    Pinned() {
-        g_offset_minutes = 120;
-        plat_set_time_hook(pinned_clock);
-        plat_set_user_hook(pinned_user);
-    }
-    ~Pinned() {
-        plat_set_time_hook(nullptr);
-        plat_set_user_hook(nullptr);
-    }
-};
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 struct DateCase {
     int offset_minutes;
@@ -63,8 +27,7 @@ struct DateCase {
 class InfoDate : public WriterTest, public testing::WithParamInterface<DateCase> {};
 
 TEST_P(InfoDate, OffsetForms) {
-    Pinned pin;
-    g_offset_minutes = GetParam().offset_minutes;
+    PinnedPlatform pin(GetParam().offset_minutes);
     char date[24];
     ASSERT_TRUE(pdfw_info_date(date, sizeof date));
     EXPECT_STREQ(date, GetParam().expected);
@@ -108,8 +71,11 @@ void expect_in_order(const std::string& text, const std::vector<std::string>& pa
     }
 }
 
+// Nothing is set, so the defaults show: PDF 1.3, A4 portrait, no rotation,
+// objects 1 to 3 for catalog, information and page tree, new numbers from 4,
+// the login name as /Author.
 TEST_F(FileFrame, CompleteDocument) {
-    Pinned pin;
+    PinnedPlatform pin;
     std::string dir = make_temp_dir();
     std::string path = dir + "/complete.pdf";
     PdfDocument* doc = nullptr;
@@ -135,22 +101,12 @@ TEST_F(FileFrame, CompleteDocument) {
     ASSERT_TRUE(pdfw_object(doc, extra, d));
     pdfw_object_free(doc, d);
 
-    PdfObjectId page;
-    ASSERT_TRUE(pdfw_obj_new(doc, &page, 1));
-    PdfObject* p = pdfw_dict_new(doc);
-    ASSERT_TRUE(pdfw_dict_set_name(doc, p, "Type", "Page"));
-    ASSERT_TRUE(pdfw_dict_set_ref(doc, p, "Parent", doc->pages_id));
-    PdfObject* box = pdfw_dict_set_array(doc, p, "MediaBox");
-    for (int32_t v : {0, 0, 59500, 84200}) ASSERT_TRUE(pdfw_array_add_hundredths(doc, box, v));
-    ASSERT_TRUE(pdfw_dict_set_ref(doc, p, "Contents", stream));
-    ASSERT_NE(pdfw_dict_set_dict(doc, p, "Resources"), nullptr);
-    ASSERT_TRUE(pdfw_object(doc, page, p));
-    pdfw_object_free(doc, p);
-    doc->page_count = 1;
+    ASSERT_TRUE(add_page(doc));  // objects 6 to 9
 
     ASSERT_TRUE(pdfw_set_info(doc, "/Title", L"T\u00e9st \U0001F600"));
     ASSERT_TRUE(pdfw_set_info(doc, "/Subject", L"plain"));
-    ASSERT_TRUE(pdfw_set_info(doc, "/Author", L"Someone"));
+    ASSERT_TRUE(pdfw_set_info(doc, "Keywords", L"gone"));
+    ASSERT_TRUE(pdfw_set_info(doc, "/Keywords", L""));  // removed
     testing::internal::CaptureStdout();
     ASSERT_TRUE(pdfw_file_close(doc));
     std::string log = testing::internal::GetCapturedStdout();
@@ -168,8 +124,8 @@ TEST_F(FileFrame, CompleteDocument) {
     Layout l = read_layout(path);
     EXPECT_EQ(l.bytes.substr(0, 26), "%PDF-1.3\n%Tarvo-0.7\n%\xC7\xEC\x8F\xA2\n");
     EXPECT_EQ(l.startxref, long(l.xref));
-    ASSERT_EQ(l.xref_lines.size(), 1u + 7u);
-    EXPECT_EQ(l.xref_lines[0], "0 7\n");
+    ASSERT_EQ(l.xref_lines.size(), 1u + 10u);
+    EXPECT_EQ(l.xref_lines[0], "0 10\n");
     EXPECT_EQ(l.xref_lines[1], "0000000000 65535 f \n");
     for (size_t i = 1; i < l.xref_lines.size(); ++i) {
         EXPECT_EQ(l.xref_lines[i].size(), 20u) << l.xref_lines[i];
@@ -179,17 +135,18 @@ TEST_F(FileFrame, CompleteDocument) {
             EXPECT_EQ(l.bytes.compare(offset, head.size(), head), 0) << "entry " << i - 1;
         }
     }
-    expect_in_order(l.bytes, {"3 0 obj\n<<\n/Type /Pages\n/Kids\n[\n6 0 R\n]\n/Count 1\n"
+    expect_in_order(l.bytes, {"3 0 obj\n<<\n/Type /Pages\n/Kids\n[\n9 0 R\n]\n/Count 1\n"
                               "/MediaBox [0 0 595 842]\n/Rotate 0\n>>\nendobj\n",
-                              "2 0 obj\n<<\n/Author (Someone)\n/Title (\xFE\xFF\x00T\x00\xE9",
+                              "2 0 obj\n<<\n/Author (tester)\n/Title (\xFE\xFF\x00T\x00\xE9",
                               "/Subject (plain)\n/Producer (Dunmarrow Tarvo Library v0.91)\n"
                               "/CreationDate (D:20240305122030+02'00')\n"
                               "/ModDate (D:20240305122030+02'00')\n>>\nendobj\n",
                               "1 0 obj\n<<\n/Type /Catalog /Pages 3 0 R >>\nendobj\nxref\n",
-                              "trailer\n<<\n/Size 7\n/Root 1 0 R\n/Info 2 0 R\n/ID [<"
+                              "trailer\n<<\n/Size 10\n/Root 1 0 R\n/Info 2 0 R\n/ID [<"
                                   + std::string(32, '0') + "><" + std::string(32, '0')
                                   + ">]\n>>\nstartxref\n"});
     EXPECT_EQ(l.bytes.find("/CropBox"), std::string::npos);
+    EXPECT_EQ(l.bytes.find("/Keywords"), std::string::npos);
     EXPECT_EQ(l.bytes.substr(l.bytes.size() - 6), "%%EOF\n");
 
     if (tool_available("qpdf")) {
@@ -209,8 +166,7 @@ TEST_F(FileFrame, CompleteDocument) {
 // An object numbered before the file existed and never written is left out,
 // which splits the table into subsections.
 TEST_F(FileFrame, UnwrittenNumbersSplitTheTable) {
-    Pinned pin;
-    plat_set_user_hook(no_user);
+    PinnedPlatform pin(120, false);
     std::string dir = make_temp_dir();
     std::string path = dir + "/gap.pdf";
     PdfDocument* doc = nullptr;
@@ -241,8 +197,8 @@ TEST_F(FileFrame, UnwrittenNumbersSplitTheTable) {
     remove_tree(dir);
 }
 
-TEST_F(FileFrame, HeaderAndInfoRules) {
-    Pinned pin;
+TEST_F(FileFrame, HeaderAndStateRules) {
+    PinnedPlatform pin;
     std::string dir = make_temp_dir();
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
@@ -251,17 +207,12 @@ TEST_F(FileFrame, HeaderAndInfoRules) {
     ASSERT_TRUE(pdfw_file_create(doc, wide(dir + "/a.pdf").c_str(), "%Tarvo-0.7"));
     EXPECT_FALSE(pdfw_file_create(doc, wide(dir + "/b.pdf").c_str(), nullptr));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILE_STATE);
-    ASSERT_NE(pdfw_dict_get(doc, doc->doc_info_obj, "/Author"), nullptr);
-    EXPECT_TRUE(pdfw_set_info(doc, "/Author", L""));
-    EXPECT_EQ(pdfw_dict_get(doc, doc->doc_info_obj, "/Author"), nullptr);
-    std::fflush(doc->out);
-    std::string bytes;
-    ASSERT_TRUE(read_file(dir + "/a.pdf", &bytes));
-    EXPECT_EQ(bytes, "%PDF-1.4\n%\xC7\xEC\x8F\xA2\n%Tarvo-0.7\n%\xC7\xEC\x8F\xA2\n");
+    std::fflush(nullptr);
+    EXPECT_EQ(read_all(dir + "/a.pdf"), "%PDF-1.4\n%\xC7\xEC\x8F\xA2\n%Tarvo-0.7\n%\xC7\xEC\x8F\xA2\n");
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_FILE_STATE);
 
     ASSERT_TRUE(pdfw_new(&doc));
-    doc->required_version = 0x108;
+    pdfw_require_version(doc, 0x108);  // beyond the versions the header knows
     EXPECT_FALSE(pdfw_file_create(doc, wide(dir + "/c.pdf").c_str(), nullptr));
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_VERSION);
 
@@ -276,16 +227,14 @@ TEST_F(FileFrame, HeaderAndInfoRules) {
 // /dev/full takes bytes into the stdio buffer and fails on flush or close;
 // larger writes fail at once. Either way the close reports -4.
 TEST_F(FileFailure, DeviceFull) {
-    Pinned pin;
+    PinnedPlatform pin;
     for (bool big : {false, true}) {
         PdfDocument* doc = nullptr;
         ASSERT_TRUE(pdfw_new(&doc));
         testing::internal::CaptureStdout();
         bool created = pdfw_file_create(doc, L"/dev/full", "%Tarvo-0.7");
         if (created && big) {
-            std::vector<uint8_t> noise(100000);
-            uint32_t x = 12345;
-            for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+            std::vector<uint8_t> noise = noise_bytes(100000, 12345);
             PdfObjectId id;
             EXPECT_FALSE(pdfw_obj_stream(doc, noise.data(), int32_t(noise.size()), &id));
         }
@@ -298,7 +247,7 @@ TEST_F(FileFailure, DeviceFull) {
 }
 
 TEST_F(FileFailure, OffsetLimitAtClose) {
-    Pinned pin;
+    PinnedPlatform pin;
     std::string dir = make_temp_dir();
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
@@ -316,9 +265,9 @@ TEST_F(FileFailure, OffsetLimitAtClose) {
 // zlib infcover style over a whole document: the Nth allocator request
 // fails; every run fails cleanly with -1 until N passes the last request.
 TEST_F(FileFailure, EveryAllocationCanFail) {
-    Pinned pin;
+    PinnedPlatform pin;
     std::string dir = make_temp_dir();
-    std::wstring path = wide(dir + "/alloc.pdf");
+    const std::wstring path = wide(dir + "/alloc.pdf");
     std::string content;
     for (int i = 0; i < 10; ++i) content += "q\n100 0 0 100 0 0 cm\n/R4 Do\nQ\n";
     int completed_at = 0;
@@ -330,17 +279,10 @@ TEST_F(FileFailure, EveryAllocationCanFail) {
         bool made = ok;
         if (ok) {
             std::vector<uint8_t> data(content.begin(), content.end());
-            PdfObjectId stream, page;
-            PdfObject* p = nullptr;
+            PdfObjectId stream;
             ok = pdfw_file_create(doc, path.c_str(), "%Tarvo-0.7") &&
                  pdfw_obj_stream(doc, data.data(), int32_t(data.size()), &stream) &&
-                 pdfw_obj_new(doc, &page, 1) && (p = pdfw_dict_new(doc)) != nullptr &&
-                 pdfw_dict_set_name(doc, p, "Type", "Page") &&
-                 pdfw_dict_set_ref(doc, p, "Parent", doc->pages_id) &&
-                 pdfw_dict_set_ref(doc, p, "Contents", stream) && pdfw_object(doc, page, p);
-            pdfw_object_free(doc, p);
-            doc->page_count = 1;
-            ok = ok && pdfw_set_info(doc, "/Title", L"\u00c5 title") && pdfw_file_close(doc);
+                 add_page(doc) && pdfw_set_info(doc, "/Title", L"\u00c5 title") && pdfw_file_close(doc);
         }
         pdfw_alloc_fail_after(0);
         testing::internal::GetCapturedStdout();

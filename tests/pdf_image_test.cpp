@@ -1,6 +1,8 @@
 // Image XObjects: classes, the dictionary each class gets, the prepared
-// samples, the CCITT/Flate choice and the refusals. The decoding of the
-// encoded data by independent tools is covered by the conversion tests.
+// samples, the CCITT/Flate choice and the refusals; the page's content
+// buffer. These and the allocation-failure sweeps are writer internals,
+// tested on purpose through the private header. Independent decoders read
+// the encoded data in the conversion tests.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "pdf/pdfw.h"
 #include "pdf/pdfw_private.h"
 #include "support/tools.h"
 #include "support/writer_fixture.h"
@@ -24,8 +25,11 @@ struct Written {
 
 class ImageTest : public WriterFixture {
 protected:
+    // The image writer on the bitmap, which it frees. The last error is
+    // cleared first, so a refusal must set its own.
     Written write(DibHandle dib) {
         Written w;
+        doc->last_error = PDFW_OK;
         const size_t start = written().size();
         const int64_t in_use = pdfw_mem_in_use(doc);
         PdfObjectId id{};
@@ -74,12 +78,8 @@ TEST_F(ImageTest, BilevelTextIsCcittImageMask) {
 
 TEST_F(ImageTest, NoiseKeepsFlateOverCcitt) {
     DibHandle dib = make_dib(64, 64, 1, 0);
-    uint32_t seed = 12345;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            seed = seed * 1103515245 + 12345;
-            set_pixel(dib, x, y, (seed >> 16) & 1);
-        }
+    const std::vector<uint8_t> noise = noise_bytes(64 * 64, 12345);
+    for (size_t i = 0; i < noise.size(); ++i) set_pixel(dib, int(i % 64), int(i / 64), noise[i] & 1);
     Written w = write(dib);
     ASSERT_TRUE(w.ok);
     EXPECT_TRUE(has(w.said, "PDF: ccitt_size=")) << w.said;
@@ -206,7 +206,6 @@ TEST_F(ImageTest, UnsupportedBitmapsAreRefused) {
         h->width = c.width;
         h->height = c.height;
         dib_unlock(dib);
-        doc->last_error = 0;
         Written w = write(dib);
         EXPECT_FALSE(w.ok) << c.what;
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_BITMAP_FORMAT) << c.what;
@@ -220,10 +219,11 @@ TEST_F(ImageTest, EncodingsItCannotProduceAreRefusedBeforeAnyOutput) {
     const int kFilters[] = {PDFW_FILTER_ASCIIHEX, PDFW_FILTER_ASCII85, PDFW_FILTER_LZW,
                             PDFW_FILTER_RUNLENGTH, PDFW_FILTER_JBIG2, PDFW_FILTER_JPX,
                             PDFW_FILTER_CRYPT, 11, -2};
+    PdfEncodingChoices e{};
+    ASSERT_TRUE(pdfw_get_encodings(doc, &e));
     for (int filter : kFilters) {
-        ASSERT_TRUE(pdfw_set_encoding(doc, 1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 1));
-        doc->encoding.truecolour = filter;
-        doc->last_error = 0;
+        e.truecolour = filter;
+        ASSERT_TRUE(pdfw_set_encodings(doc, &e));  // stored without checks
         Written w = write(make_dib(8, 8, 24, 3780));
         EXPECT_FALSE(w.ok) << filter;
         EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILTER) << filter;
@@ -257,14 +257,8 @@ TEST_F(ImageTest, JpegLargerThanItsBufferIsWrittenWhole) {
     // 1024 bytes of slack, so the encoder hands back a larger buffer.
     ASSERT_TRUE(pdfw_set_encoding(doc, 1, -1, -1, -1, -1, -1, 100, -1, 0, 0, 1));
     DibHandle dib = make_dib(128, 128, 8, 3780);
-    std::vector<uint32_t> grey;
-    uint32_t seed = 5;
-    for (int y = 0; y < 128; ++y)
-        for (int x = 0; x < 128; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            set_pixel(dib, x, y, seed >> 24);
-            grey.push_back(seed >> 24);
-        }
+    const std::vector<uint8_t> grey = noise_bytes(128 * 128, 5);
+    for (size_t i = 0; i < grey.size(); ++i) set_pixel(dib, int(i % 128), int(i / 128), grey[i]);
     Written w = write(dib);
     ASSERT_TRUE(w.ok);
     EXPECT_GT(w.data.size(), 128u * 128u + 1024u);
@@ -301,7 +295,6 @@ TEST_F(ImageTest, AllocationFailuresFailCleanly) {
     for (int bits : {1, 8, 24}) {
         for (unsigned n = 1;; ++n) {
             DibHandle dib = make_dib(40, 30, bits, 3780);
-            doc->last_error = 0;
             pdfw_alloc_fail_after(n);
             Written w = write(dib);  // checks that no memory is kept
             pdfw_alloc_fail_after(0);
@@ -310,6 +303,37 @@ TEST_F(ImageTest, AllocationFailuresFailCleanly) {
             ASSERT_LT(n, 50u);
         }
     }
+}
+
+TEST_F(ImageTest, PageContentPieceLimitAndGrowth) {
+    std::string piece(255, 'x');
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(pdfw_content_printf(doc, "%s", piece.c_str()));
+    EXPECT_EQ(std::string(doc->content).size(), 5 * piece.size());
+    EXPECT_FALSE(pdfw_content_printf(doc, "%s", (piece + "y").c_str()));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_LINE_LENGTH);
+}
+
+// Memory held apart from the object table, which grows with every number.
+int64_t held(const PdfDocument* doc) {
+    return pdfw_mem_in_use(doc) - doc->xref_capacity * int64_t(sizeof(PdfXrefEntry));
+}
+
+TEST_F(ImageTest, PageFailuresLeaveNoMemoryBehind) {
+    const int64_t before = held(doc);
+    DibHandle dib = make_dib(16, 8, 1, 3780);
+    for (unsigned n = 1; n < 40; ++n) {
+        pdfw_alloc_fail_after(n);
+        bool ok = pdfw_impage(doc, dib, nullptr, nullptr);
+        pdfw_alloc_fail_after(0);
+        if (ok) break;
+        EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY) << "failing request " << n;
+        doc->last_error = PDFW_OK;
+    }
+    dib_command(DIB_OP_FREE, &dib, nullptr);
+    // The content buffer stays allocated after a failure and is released by
+    // the next successful page.
+    ASSERT_TRUE(add_page(doc));
+    EXPECT_EQ(held(doc), before);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "codec/codec.h"
 #include "pdf/security/security.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -19,13 +20,7 @@ std::string md5_hex(const std::string& input, size_t piece) {
         md5_update(&ctx, input.data() + at, std::min(piece, input.size() - at));
     uint8_t digest[16];
     md5_final(&ctx, digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : digest) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-    return out;
+    return hex_text(digest, sizeof digest);
 }
 
 TEST(Md5, Rfc1321Suite) {
@@ -76,9 +71,7 @@ TEST(Flate, EmptyInputIsAValidStream) {
 }
 
 TEST(Flate, CapacityTooSmall) {
-    std::vector<uint8_t> src(4096);
-    uint32_t x = 1;
-    for (uint8_t& b : src) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    const std::vector<uint8_t> src = noise_bytes(4096, 1);
     std::vector<uint8_t> dst(src.size() + 64);
     for (uint32_t capacity : {0u, 1u, 100u, uint32_t(src.size() / 2)}) {
         uint32_t size = capacity;

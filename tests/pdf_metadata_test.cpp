@@ -1,6 +1,11 @@
 // PDF/A-1b objects: XMP date and text conversion, the packet read back by an
 // XML parser, the ICC profile checks, and written documents read by qpdf.
+// The XMP helpers, the profile check and the allocation-failure sweep of the
+// PDF/A objects are writer internals, tested here on purpose through the
+// private header.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,10 +16,9 @@
 #include "pdf/pdfw_private.h"
 #include "support/pdf_json.h"
 #include "support/tools.h"
+#include "support/writer_fixture.h"
 
 namespace {
-
-std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 // ---- Dates -----------------------------------------------------------------------
 
@@ -23,7 +27,7 @@ struct DateCase {
     const char* xmp;  // "" when refused
 };
 
-class XmpDate : public ::testing::TestWithParam<DateCase> {};
+class XmpDate : public WriterTest, public ::testing::WithParamInterface<DateCase> {};
 
 TEST_P(XmpDate, Converts) {
     char out[PDFW_XMP_DATE_LENGTH + 1];
@@ -51,7 +55,7 @@ struct TextCase {
     std::string utf8;
 };
 
-class XmpText : public ::testing::TestWithParam<TextCase> {};
+class XmpText : public WriterTest, public ::testing::WithParamInterface<TextCase> {};
 
 TEST_P(XmpText, EncodesAndEscapes) {
     const TextCase& c = GetParam();
@@ -88,7 +92,7 @@ const char* const kSystemPython = "/usr/bin/python3";
 
 std::vector<uint16_t> utf16(const std::u16string& s) { return std::vector<uint16_t>(s.begin(), s.end()); }
 
-class Packet : public ::testing::Test {
+class Packet : public WriterTest {
 protected:
     void SetUp() override {
         if (!file_exists(kSystemPython)) GTEST_SKIP() << "system Python missing";
@@ -100,7 +104,7 @@ protected:
     void TearDown() override {
         pdfw_object_free(doc, info);
         pdfw_destroy(&doc);
-        EXPECT_EQ(pdfw_mem_all_in_use(), 0);
+        WriterTest::TearDown();
         if (!dir.empty()) remove_tree(dir);
     }
     void set_text(const char* key, const std::u16string& value) {
@@ -193,7 +197,7 @@ struct IccCase {
     int error;  // 0 for accepted
 };
 
-class IccCheck : public ::testing::TestWithParam<IccCase> {};
+class IccCheck : public WriterTest, public ::testing::WithParamInterface<IccCase> {};
 
 TEST_P(IccCheck, Classifies) {
     const IccCase& c = GetParam();
@@ -204,11 +208,10 @@ TEST_P(IccCheck, Classifies) {
     }
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
-    ASSERT_TRUE(pdfw_set_icc_file(doc, widen(path).c_str()));
+    ASSERT_TRUE(pdfw_set_icc_file(doc, wide(path).c_str()));
     EXPECT_EQ(pdfw_icc_check(doc), c.error == 0);
     EXPECT_EQ(pdfw_last_error(doc), c.error);
     pdfw_destroy(&doc);
-    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
     remove_tree(dir);
 }
 
@@ -228,32 +231,33 @@ INSTANTIATE_TEST_SUITE_P(
                       IccCase{"missing", "", true, PDFW_ERR_ICC_OPEN}),
     [](const ::testing::TestParamInfo<IccCase>& i) { return std::string(i.param.label); });
 
-TEST(IccCheckPath, DirectoryAndNoPath) {
+using IccCheckPath = WriterTest;
+
+TEST_F(IccCheckPath, NoPathDirectoryAndLongPath) {
     std::string dir = make_temp_dir();
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
     EXPECT_FALSE(pdfw_icc_check(doc));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_PATH);
-    ASSERT_TRUE(pdfw_set_icc_file(doc, widen(dir).c_str()));
+    ASSERT_TRUE(pdfw_set_icc_file(doc, wide(dir).c_str()));
     EXPECT_FALSE(pdfw_icc_check(doc));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_READ);
+    // A path longer than any fixed buffer is kept whole, never cut to
+    // another file's name.
+    std::string path = dir;
+    for (char c : {'a', 'b', 'c'}) {
+        path += "/" + std::string(120, c);
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    }
+    path += "/profile.icc";
+    ASSERT_TRUE(write_file(path, make_profile(128, 128)));
+    ASSERT_TRUE(pdfw_set_icc_file(doc, wide(path).c_str()));
+    EXPECT_TRUE(pdfw_icc_check(doc)) << pdfw_last_error(doc);
     pdfw_destroy(&doc);
-    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
     remove_tree(dir);
 }
 
 // ---- Written documents ---------------------------------------------------------------
-
-// A profile shipped by a Debian package, or empty.
-std::string system_profile(std::initializer_list<const char*> candidates) {
-    for (const char* p : candidates)
-        if (file_exists(p)) return p;
-    return "";
-}
-std::string rgb_profile() {
-    return system_profile({"/usr/share/color/icc/ghostscript/srgb.icc",
-                           "/usr/share/color/icc/sRGB.icc"});
-}
 
 struct WriteResult {
     bool closed = false;
@@ -267,29 +271,21 @@ WriteResult write_document(const std::string& pdf, const std::string& icc,
     PdfDocument* doc = nullptr;
     if (!pdfw_new(&doc)) return result;
     if (!icc.empty()) {
-        EXPECT_TRUE(pdfw_set_icc_file(doc, widen(icc).c_str()));
+        EXPECT_TRUE(pdfw_set_icc_file(doc, wide(icc).c_str()));
     }
-    EXPECT_TRUE(pdfw_file_create(doc, widen(pdf).c_str(), "%Tarvo-0.7"));
-    PdfObjectId id;
-    EXPECT_TRUE(pdfw_obj_new(doc, &id, 1));
-    doc->page_count = 1;
-    PdfObject* page = pdfw_dict_new(doc);
-    pdfw_dict_set_name(doc, page, "Type", "Page");
-    pdfw_dict_set_ref(doc, page, "Parent", doc->pages_id);
-    EXPECT_TRUE(pdfw_object(doc, id, page));
-    pdfw_object_free(doc, page);
+    EXPECT_TRUE(pdfw_file_create(doc, wide(pdf).c_str(), "%Tarvo-0.7"));
+    EXPECT_TRUE(add_page(doc));
     if (!title.empty()) {
         EXPECT_TRUE(pdfw_set_info(doc, "/Title", title.c_str()));
     }
     result.closed = pdfw_file_close(doc);
     result.last_error = pdfw_destroy(&doc);
-    EXPECT_EQ(pdfw_mem_all_in_use(), 0);
     return result;
 }
 
 int object_number(const std::string& ref) { return std::atoi(ref.c_str()); }
 
-class PdfA : public ::testing::Test {
+class PdfA : public WriterTest {
 protected:
     void SetUp() override {
         if (!tool_available("qpdf")) GTEST_SKIP() << "qpdf not installed";
@@ -297,13 +293,14 @@ protected:
         pdf = dir + "/out.pdf";
     }
     void TearDown() override {
+        WriterTest::TearDown();
         if (!dir.empty()) remove_tree(dir);
     }
     std::string dir, pdf;
 };
 
 TEST_F(PdfA, RealProfileGivesMetadataAndIntent) {
-    std::string icc = rgb_profile();
+    std::string icc = system_rgb_profile();
     if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
     WriteResult w = write_document(pdf, icc, L"Caf\u00E9 Q&A <draft> \u6771\u4EAC \U0001F600");
     ASSERT_TRUE(w.closed);
@@ -348,11 +345,8 @@ TEST_F(PdfA, RealProfileGivesMetadataAndIntent) {
 TEST_F(PdfA, IncompressibleProfileIsStoredRaw) {
     // Header of a valid RGB profile, then bytes deflate cannot shrink.
     std::string icc = make_profile(4096, 4096);
-    uint32_t state = 12345;
-    for (size_t i = 128; i < icc.size(); ++i) {
-        state = state * 1103515245u + 12345u;
-        icc[i] = char(state >> 24);
-    }
+    const std::vector<uint8_t> noise = noise_bytes(icc.size() - 128, 12345);
+    std::copy(noise.begin(), noise.end(), icc.begin() + 128);
     std::string path = dir + "/noise.icc";
     ASSERT_TRUE(write_file(path, icc));
     WriteResult w = write_document(pdf, path);
@@ -376,14 +370,14 @@ TEST_F(PdfA, NoProfileNoPdfAObjects) {
 }
 
 TEST_F(PdfA, AllocationFailuresAreClean) {
-    std::string icc = rgb_profile();
+    std::string icc = system_rgb_profile();
     if (icc.empty()) GTEST_SKIP() << "no RGB profile installed";
     // Fail each allocation of the PDF/A objects in turn.
     for (unsigned n = 1; n < 200; ++n) {
         PdfDocument* doc = nullptr;
         ASSERT_TRUE(pdfw_new(&doc));
-        ASSERT_TRUE(pdfw_set_icc_file(doc, widen(icc).c_str()));
-        ASSERT_TRUE(pdfw_file_create(doc, widen(pdf).c_str(), nullptr));
+        ASSERT_TRUE(pdfw_set_icc_file(doc, wide(icc).c_str()));
+        ASSERT_TRUE(pdfw_file_create(doc, wide(pdf).c_str(), nullptr));
         PdfObjectId metadata, intent;
         pdfw_alloc_fail_after(n);
         bool ok = pdfw_obj_metadata(doc, &metadata) && pdfw_obj_output_intent(doc, &intent);

@@ -1,6 +1,9 @@
-// Document context and object model: settings and object table, key order,
-// replacement and removal, template and text strings, key paths, the
-// serialiser, and stream objects decoded with zlib.
+// Document context and object model: settings and their refusals, the
+// object table, key order, replacement and removal, template and text
+// strings, key paths, the serialiser, and stream objects decoded with zlib.
+// The object model, the object table and the stream writer are writer
+// internals, tested here on purpose through the private header; settings
+// are checked through the written file.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -10,6 +13,7 @@
 
 #include "pdf/pdfw_private.h"
 #include "support/pdf_channel.h"
+#include "support/writer_fixture.h"
 
 namespace {
 
@@ -30,66 +34,56 @@ std::string serialise(PdfDocument* doc, PdfObject* node) {
 
 std::string bytes_of(const PdfObject* node) { return std::string(node->text, size_t(node->length)); }
 
-TEST_F(Document, Defaults) {
+// The defaults (PDF 1.3, A4 portrait, no rotation, objects 1 to 3 for
+// catalog, information and page tree) show in FileFrame.CompleteDocument.
+TEST_F(Document, ProducerAndDestroy) {
+    EXPECT_EQ(std::wstring(pdfw_producer()), L"Dunmarrow Tarvo Library v0.91");
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
-    EXPECT_EQ(doc->required_version, 0x103);
-    EXPECT_EQ(doc->page_width, 59500);
-    EXPECT_EQ(doc->page_height, 84200);
-    EXPECT_EQ(doc->rotation, 0);
-    EXPECT_EQ(pdfw_obj_count(doc), 4);
-    EXPECT_EQ(doc->xref[0].generation, 65535u);
-    EXPECT_EQ(doc->xref[0].kind, 'f');
-    EXPECT_EQ(doc->root_id.number, 1);
-    EXPECT_EQ(doc->info_id.number, 2);
-    EXPECT_EQ(doc->pages_id.number, 3);
-    PdfObjectId id;
-    ASSERT_TRUE(pdfw_obj_new(doc, &id, 0));
-    EXPECT_EQ(id.number, 4);
-    EXPECT_EQ(std::wstring(pdfw_producer()), L"Dunmarrow Tarvo Library v0.91");
     EXPECT_EQ(pdfw_destroy(&doc), 0);
     EXPECT_EQ(doc, nullptr);
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_NULL_DOCUMENT);
     EXPECT_EQ(pdfw_destroy(nullptr), PDFW_ERR_NULL_DOCUMENT);
 }
 
+// Refused settings change nothing; accepted ones show in the written file.
 TEST_F(Document, SettingsRefuseBadValues) {
+    const std::string dir = make_temp_dir(), path = dir + "/settings.pdf";
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
-    EXPECT_FALSE(pdfw_set_rotation(doc, 45));
-    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ARGUMENT);
-    EXPECT_EQ(doc->rotation, 0);
+    pdfw_set_trace(doc, nullptr, nullptr);
+    // Without PDF/A mode the close reads no profile and writes no metadata.
+    EXPECT_FALSE(pdfw_set_icc_file(doc, L""));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_PATH);
+    pdfw_require_version(doc, 0x105);
+    pdfw_require_version(doc, 0x104);  // never lowered
+    ASSERT_TRUE(pdfw_file_create(doc, wide(path).c_str(), nullptr));
     EXPECT_TRUE(pdfw_set_rotation(doc, 270));
-    EXPECT_EQ(doc->rotation, 270);
-
+    EXPECT_FALSE(pdfw_set_rotation(doc, 45));
+    EXPECT_TRUE(pdfw_set_page_size(doc, 2, 0, 0, 0, 0));
     EXPECT_FALSE(pdfw_set_page_size(doc, 0, 0, 0, 0, 100));
     EXPECT_FALSE(pdfw_set_page_size(doc, 0, 1, 0, 100, 100));
     EXPECT_FALSE(pdfw_set_page_size(doc, 3, 0, 0, 100, 100));
-    EXPECT_TRUE(pdfw_set_page_size(doc, 2, 0, 0, 0, 0));
-    EXPECT_EQ(doc->page_width, 84200);
+    ASSERT_TRUE(add_page(doc));  // the image fills the page: A4 landscape
     EXPECT_TRUE(pdfw_set_page_size(doc, 0, 0, 0, 1234, 5678));
-    EXPECT_EQ(doc->page_height, 5678);
+    ASSERT_TRUE(pdfw_file_close(doc));
+    EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_ARGUMENT);
+    const std::string pdf = read_all(path);
+    EXPECT_EQ(pdf.substr(0, 9), "%PDF-1.5\n");
+    EXPECT_NE(pdf.find("\n842 0 0 595 0 0 cm\n"), std::string::npos);
+    EXPECT_NE(pdf.find("\n/MediaBox [0 0 12.34 56.78]\n/Rotate 270\n"), std::string::npos);
+    EXPECT_EQ(pdf.find("/Metadata"), std::string::npos);
+    remove_tree(dir);
 
+    ASSERT_TRUE(pdfw_new(&doc));
     EXPECT_TRUE(pdfw_set_encoding(doc, 1, -1, 0, -1, -1, 4, -1, -1, 0, 0, 1));
     PdfEncodingChoices e{};
     ASSERT_TRUE(pdfw_get_encodings(doc, &e));
     EXPECT_EQ(e.truecolour, 8);
     EXPECT_EQ(e.truecolour_quality, 0);
     EXPECT_EQ(e.grey, 4);
-
-    pdfw_require_version(doc, 0x105);
-    pdfw_require_version(doc, 0x104);
-    EXPECT_EQ(doc->required_version, 0x105);
-
-    EXPECT_FALSE(pdfw_set_icc_file(doc, L""));
-    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_ICC_PATH);
-    EXPECT_EQ(doc->pdfa, 0);
-    // Long paths are kept whole, never cut to another file's name.
-    const std::wstring long_path = L"/x/" + std::wstring(300, L'a') + L".icc";
-    EXPECT_TRUE(pdfw_set_icc_file(doc, long_path.c_str()));
-    EXPECT_EQ(doc->icc_path, long_path);
+    // PDF/A mode refuses LZW; a long profile path is checked in IccCheckPath.
     EXPECT_TRUE(pdfw_set_icc_file(doc, L"/x/sRGB.icc"));
-    EXPECT_EQ(doc->pdfa, 1);
     EXPECT_FALSE(pdfw_set_encoding(doc, 1, 3, 75, -1, -1, 8, 75, 6, 0, 0, 1));
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_PDFA_LZW);
     e.grey = PDFW_FILTER_LZW;
@@ -108,10 +102,7 @@ struct Refusal {
 
 void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
-class Refusals : public testing::TestWithParam<Refusal> {
-protected:
-    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
-};
+class Refusals : public WriterTest, public testing::WithParamInterface<Refusal> {};
 
 TEST_P(Refusals, NameTheirCause) {
     PdfDocument* doc = nullptr;
@@ -165,9 +156,7 @@ TEST_F(Document, ObjectTable) {
     EXPECT_EQ(found.number, 104);
     EXPECT_FALSE(pdfw_page_ref(doc, 9, &found));
     EXPECT_FALSE(pdfw_obj_set_page(doc, PdfObjectId{204, 0}, 1));
-    doc->position = 777;
-    EXPECT_TRUE(pdfw_obj_set_offset(doc, ids[0], 0));
-    EXPECT_EQ(doc->xref[4].offset, 777);
+    EXPECT_FALSE(pdfw_obj_set_offset(doc, PdfObjectId{204, 0}, 1));
     pdfw_destroy(&doc);
 }
 
@@ -309,18 +298,16 @@ TEST_F(KeyPath, Lookups) {
     pdfw_object_free(doc, root);
 }
 
+// FileFrame.CompleteDocument checks the offsets kept against a written file.
 TEST_F(Serialiser, ObjectFramingAndUnknownKind) {
     MemoryChannel ch;
     PdfDocument* doc = ch.doc;
-    doc->position = 100;
     PdfObjectId id;
     ASSERT_TRUE(pdfw_obj_new(doc, &id, 0));
     PdfObject* d = pdfw_dict_new(doc);
     ASSERT_TRUE(pdfw_dict_set_bytes(doc, d, "B", "\n", 1));
     ASSERT_TRUE(pdfw_object(doc, id, d));
     EXPECT_EQ(ch.text(), "4 0 obj\n<<\n/B (\\n)\n>>\nendobj\n");
-    EXPECT_EQ(doc->xref[4].offset, 100);
-    EXPECT_EQ(doc->security.current.number, 4);
 
     // A node of a kind the serialiser does not know stops the object.
     PdfObject* bad = pdfw_dict_new(doc);
@@ -391,10 +378,7 @@ struct StreamCase {
 
 void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
-class StreamWriter : public testing::TestWithParam<StreamCase> {
-protected:
-    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
-};
+class StreamWriter : public WriterTest, public testing::WithParamInterface<StreamCase> {};
 
 const std::string kText(600, 'q');
 

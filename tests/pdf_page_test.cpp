@@ -1,33 +1,25 @@
-// Image pages: the content stream's placement and clipping, the page
-// dictionary, per-page media size and rotation, and object order. Streams are
-// read back through qpdf, not through the writer.
+// Image pages through the public calls: the content stream's placement and
+// clipping, the page dictionary, per-page media size and rotation, and object
+// order. Streams are read back through qpdf, not through the writer.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "pdf/pdfw.h"
-#include "pdf/pdfw_private.h"
 #include "support/tools.h"
 #include "support/writer_fixture.h"
 
 namespace {
 
-class PageTest : public WriterFixture {
-protected:
-    // One 1-bit page (objects 4 image, 5 resources, 6 contents, 7 page).
-    bool add_page(const PageRect* image, const PageRect* clip) {
-        DibHandle dib = make_dib(16, 8, 1, 3780);
-        bool ok = pdfw_impage(doc, dib, image, clip);
-        dib_command(DIB_OP_FREE, &dib, nullptr);
-        return ok;
-    }
-};
+// add_page writes objects 4 image, 5 resources, 6 contents and 7 page; the
+// next page 8 to 11.
+using PageTest = WriterFixture;
 
 TEST_F(PageTest, GeometryExampleGivesTheEightContentLines) {
     ASSERT_TRUE(pdfw_set_page_size(doc, 0, 0, 0, 59528, 84189));
     PageRect image{2835, 21898, 53858, 40393};
     PageRect clip{2835, 2835, 53858, 78519};
-    ASSERT_TRUE(add_page(&image, &clip));
+    ASSERT_TRUE(add_page(doc, &image, &clip));
     std::string pdf = finish();
     EXPECT_EQ(stream_data(pdf, 6),
               "q\n0 0 0 rg\nq\n28.35 28.35 538.58 785.19 re W n\n"
@@ -39,16 +31,16 @@ TEST_F(PageTest, PlacementVariants) {
     // No clip: no clipping line. No rectangle: the default page.
     // Below the page bottom: a negative y with a leading minus.
     PageRect low{0, 84000, 100, 350};
-    ASSERT_TRUE(add_page(nullptr, nullptr));
-    ASSERT_TRUE(add_page(&low, nullptr));
+    ASSERT_TRUE(add_page(doc));
+    ASSERT_TRUE(add_page(doc, &low, nullptr));
     std::string pdf = finish();
     EXPECT_EQ(stream_data(pdf, 6), "q\n0 0 0 rg\nq\n595 0 0 842 0 0 cm\n/R4 Do\nQ\nQ\n");
     EXPECT_EQ(stream_data(pdf, 10), "q\n0 0 0 rg\nq\n1 0 0 3.50 0 -1.50 cm\n/R8 Do\nQ\nQ\n");
 }
 
 TEST_F(PageTest, PagesComeInOrderWithTheirObjects) {
-    ASSERT_TRUE(add_page(nullptr, nullptr));
-    ASSERT_TRUE(add_page(nullptr, nullptr));
+    ASSERT_TRUE(add_page(doc));
+    ASSERT_TRUE(add_page(doc));
     std::string pdf = finish();
     EXPECT_NE(run_command({"qpdf", "--show-object=4", pdf}).out.find("/Subtype /Image"),
               std::string::npos);
@@ -76,9 +68,9 @@ TEST_F(PageTest, NextPageSizeAndRotation) {
     std::string said = stdout_of([&] { EXPECT_TRUE(pdf_page_set_rotate(doc, 90)); });
     EXPECT_EQ(said, "PDF: pdf_page_set_rotate( 90)\n");
     PageRect image{100, 200, 1000, 800};
-    ASSERT_TRUE(add_page(&image, &image));
+    ASSERT_TRUE(add_page(doc, &image, &image));
     ASSERT_TRUE(pdfw_set_next_page_size(doc, 2, 0, 0, 0, 0));
-    ASSERT_TRUE(add_page(&image, nullptr));
+    ASSERT_TRUE(add_page(doc, &image, nullptr));
     std::string pdf = finish();
     std::string first = run_command({"qpdf", "--show-object=7", pdf}).out;
     EXPECT_NE(first.find("/MediaBox [ 0 0 123.45 200 ]"), std::string::npos) << first;
@@ -91,38 +83,9 @@ TEST_F(PageTest, NextPageSizeAndRotation) {
     EXPECT_EQ(stream_data(pdf, 10), "q\n0 0 0 rg\nq\n10 0 0 8 1 585 cm\n/R8 Do\nQ\nQ\n");
 }
 
-TEST_F(PageTest, ContentPieceLimitAndGrowth) {
-    std::string piece(255, 'x');
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(pdfw_content_printf(doc, "%s", piece.c_str()));
-    EXPECT_EQ(std::string(doc->content).size(), 5 * piece.size());
-    EXPECT_FALSE(pdfw_content_printf(doc, "%s", (piece + "y").c_str()));
-    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_LINE_LENGTH);
-}
+using PageNoFile = WriterTest;
 
-// Memory held apart from the object table, which grows with every number.
-int64_t held(const PdfDocument* doc) {
-    return pdfw_mem_in_use(doc) - doc->xref_capacity * int64_t(sizeof(PdfXrefEntry));
-}
-
-TEST_F(PageTest, FailuresLeaveNoMemoryBehind) {
-    const int64_t before = held(doc);
-    DibHandle dib = make_dib(16, 8, 1, 3780);
-    for (unsigned n = 1; n < 40; ++n) {
-        pdfw_alloc_fail_after(n);
-        bool ok = pdfw_impage(doc, dib, nullptr, nullptr);
-        pdfw_alloc_fail_after(0);
-        if (ok) break;
-        EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_NO_MEMORY) << "failing request " << n;
-        doc->last_error = 0;
-    }
-    dib_command(DIB_OP_FREE, &dib, nullptr);
-    // The content buffer stays allocated after a failure and is released by
-    // the next successful page.
-    ASSERT_TRUE(add_page(nullptr, nullptr));
-    EXPECT_EQ(held(doc), before);
-}
-
-TEST(PageNoFile, RefusedWithoutAnOpenFile) {
+TEST_F(PageNoFile, RefusedWithoutAnOpenFile) {
     PdfDocument* doc = nullptr;
     ASSERT_TRUE(pdfw_new(&doc));
     DibHandle dib = make_dib(8, 8, 1, 3780);

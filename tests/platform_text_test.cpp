@@ -1,6 +1,5 @@
 // UTF-8 conversion at the OS boundary: stray bytes must survive as
 // U+DC80 + byte, and file names must reach the file system byte-exactly.
-#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -160,12 +160,7 @@ TEST(WideFopen, NamesReachTheFileSystemByteExactly) {
         std::fputs("x", f);
         std::fclose(f);
     }
-    std::vector<std::string> found;
-    DIR* d = opendir(dir.c_str());
-    ASSERT_NE(d, nullptr);
-    while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) found.push_back(e->d_name);
-    closedir(d);
+    const std::vector<std::string> found = file_names(dir);
     for (const std::string& name : names) {
         EXPECT_NE(std::find(found.begin(), found.end(), name), found.end());
         std::remove((dir + "/" + name).c_str());

@@ -1,5 +1,5 @@
-// Writer test helpers: a document whose output channel writes into memory,
-// and a fixture that checks every writer byte is given back.
+// A document whose output channel writes into memory, for the tests of the
+// channel, the syntax and the object model (writer internals).
 #ifndef TARVO_TESTS_PDF_CHANNEL_H
 #define TARVO_TESTS_PDF_CHANNEL_H
 
@@ -10,35 +10,33 @@
 #include <string>
 
 #include "pdf/pdfw_private.h"
+#include "support/writer_fixture.h"
 
 struct MemoryChannel {
     PdfDocument* doc = nullptr;
+    FILE* file = nullptr;
     char* bytes = nullptr;
     size_t size = 0;
 
     MemoryChannel() {
         EXPECT_TRUE(pdfw_new(&doc));
-        if (doc) doc->out = open_memstream(&bytes, &size);
+        file = open_memstream(&bytes, &size);
+        if (doc) doc->out = file;
     }
     ~MemoryChannel() {
-        if (doc && doc->out) std::fclose(doc->out);
+        // The channel is not the document's to close.
         if (doc) doc->out = nullptr;
         pdfw_destroy(&doc);
+        if (file) std::fclose(file);
         std::free(bytes);
     }
     MemoryChannel(const MemoryChannel&) = delete;
     MemoryChannel& operator=(const MemoryChannel&) = delete;
 
     std::string text() {
-        std::fflush(doc->out);
+        std::fflush(file);
         return std::string(bytes, size);
     }
-};
-
-// Fixture for writer tests: after the test's documents are destroyed no
-// byte of the counted allocator is still in use.
-struct WriterTest : testing::Test {
-    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0); }
 };
 
 #endif

@@ -84,6 +84,12 @@ CommandResult run_command(const std::vector<std::string>& argv, int umask_value)
     return result;
 }
 
+int run_output(const std::vector<std::string>& argv, std::string* output) {
+    CommandResult r = run_command(argv);
+    if (output) *output = r.out + r.err;
+    return r.status;
+}
+
 std::string tarvo_bin() {
     const char* bin = std::getenv("TARVO_BIN");
     return bin ? bin : "";
@@ -93,6 +99,13 @@ CommandResult run_tarvo(const std::vector<std::string>& args, int umask_value) {
     std::vector<std::string> argv{tarvo_bin()};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_command(argv, umask_value);
+}
+
+std::string bmpsuite_dir() {
+    const char* d = std::getenv("TARVO_BMPSUITE_DIR");
+    struct stat st;
+    if (!d || stat(d, &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+    return d;
 }
 
 int exit_status(int result_code) { return result_code & 0xFF; }
@@ -112,23 +125,30 @@ std::string make_temp_dir() {
 
 void remove_tree(const std::string& dir) {
     if (dir.empty()) return;
-    DIR* d = opendir(dir.c_str());
-    if (d) {
+    for (const std::string& name : file_names(dir)) {
+        std::string path = dir + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            chmod(path.c_str(), 0700);
+            remove_tree(path);
+        } else {
+            unlink(path.c_str());
+        }
+    }
+    rmdir(dir.c_str());
+}
+
+std::vector<std::string> file_names(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
-            std::string path = dir + "/" + name;
-            struct stat st;
-            if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                chmod(path.c_str(), 0700);
-                remove_tree(path);
-            } else {
-                unlink(path.c_str());
-            }
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
         }
         closedir(d);
     }
-    rmdir(dir.c_str());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool read_file(const std::string& path, std::string* bytes) {
@@ -148,6 +168,37 @@ bool write_file(const std::string& path, const std::string& bytes) {
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
+}
+
+std::string read_all(const std::string& path) {
+    std::string bytes;
+    read_file(path, &bytes);
+    return bytes;
+}
+
+std::vector<uint8_t> noise_bytes(size_t n, uint32_t seed) {
+    std::vector<uint8_t> bytes(n);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    return bytes;
+}
+
+std::string hex_text(const void* bytes, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = static_cast<const uint8_t*>(bytes)[i];
+        s += kDigits[b >> 4];
+        s += kDigits[b & 15];
+    }
+    return s;
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::string system_rgb_profile() {
+    for (const char* p : {"/usr/share/color/icc/ghostscript/srgb.icc", "/usr/share/color/icc/sRGB.icc"})
+        if (file_exists(p)) return p;
+    return "";
 }
 
 bool file_exists(const std::string& path) {
@@ -253,18 +304,9 @@ std::vector<Raster> pdfimages_png(const std::string& pdf, const std::string& dir
     std::vector<Raster> images;
     std::string prefix = dir + "/img";
     if (run_command({"pdfimages", "-png", pdf, prefix}).status != 0) return images;
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name.rfind("img-", 0) == 0 && name.size() > 4 &&
-                name.compare(name.size() - 4, 4, ".png") == 0)
-                names.push_back(name);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
+    for (const std::string& name : file_names(dir)) {
+        if (name.rfind("img-", 0) != 0 || name.size() < 8 || name.compare(name.size() - 4, 4, ".png") != 0)
+            continue;
         Raster raster;
         if (read_with_pillow(dir + "/" + name, &raster)) images.push_back(raster);
     }

@@ -1,4 +1,5 @@
-// Running the built command and the independent PDF tools from tests.
+// Running the built command and the independent PDF tools, and the small
+// helpers every test program shares.
 #ifndef TARVO_TESTS_TOOLS_H
 #define TARVO_TESTS_TOOLS_H
 
@@ -15,9 +16,14 @@ struct CommandResult {
 // Runs argv[0] (searched on PATH) with the arguments; standard input is
 // empty. umask_value >= 0 sets the child's umask.
 CommandResult run_command(const std::vector<std::string>& argv, int umask_value = -1);
+// The exit status, with standard output and error together in *output
+// (qpdf reports on both).
+int run_output(const std::vector<std::string>& argv, std::string* output);
 
 // The built command's path from TARVO_BIN, or empty.
 std::string tarvo_bin();
+// The BMP suite's folder from TARVO_BMPSUITE_DIR, or empty when it is not there.
+std::string bmpsuite_dir();
 // The command with the arguments; the exit status as the signed result code.
 CommandResult run_tarvo(const std::vector<std::string>& args, int umask_value = -1);
 // The exit status a result code leaves: its low byte (-400 exits with 112).
@@ -29,10 +35,21 @@ bool tool_available(const std::string& name);
 // remove_tree.
 std::string make_temp_dir();
 void remove_tree(const std::string& dir);
+// Names in a directory, sorted, without "." and "..".
+std::vector<std::string> file_names(const std::string& dir);
 
 bool read_file(const std::string& path, std::string* bytes);
+std::string read_all(const std::string& path);  // empty when it does not read
 bool write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
+// Bytes of a linear congruential generator: noise no coder compresses.
+std::vector<uint8_t> noise_bytes(size_t n, uint32_t seed);
+// Two lowercase hex digits a byte.
+std::string hex_text(const void* bytes, size_t n);
+// Each byte as one wide character, for ASCII paths.
+std::wstring wide(const std::string& ascii);
+// An sRGB ICC profile shipped by a Debian package, or empty.
+std::string system_rgb_profile();
 
 // An image as 0xRRGGBB per pixel, top row first.
 struct Raster {

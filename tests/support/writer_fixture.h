@@ -1,18 +1,28 @@
-// A document with an open output file in a fresh directory, for tests of the
-// writer's page and image calls. Header only: the support sources are linked
-// into the bitmap-only test programs too, which have no writer.
+// Writer test support: the fixture every writer test derives from, a
+// document with an open output file, bitmaps and pages, and a pinned clock
+// and user. Header only: the support sources are linked into the
+// bitmap-only test programs too, which have no writer.
 #ifndef TARVO_TESTS_WRITER_FIXTURE_H
 #define TARVO_TESTS_WRITER_FIXTURE_H
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "pdf/pdfw.h"
+#include "platform/platform.h"
 #include "support/tools.h"
 
-class WriterFixture : public ::testing::Test {
+// After the test's documents are destroyed no byte of the writer's counted
+// allocator is still in use.
+struct WriterTest : ::testing::Test {
+    void TearDown() override { EXPECT_EQ(pdfw_mem_all_in_use(), 0) << "writer memory left after destroy"; }
+};
+
+// A document whose output file is open.
+class WriterFixture : public WriterTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -40,19 +50,49 @@ protected:
 DibHandle make_dib(int width, int height, int bit_count, int32_t ppm,
                    const void* table = nullptr);
 void set_pixel(DibHandle dib, int x, int y, uint32_t value);  // y from the top
+// A page showing a white 16 x 8 one-bit bitmap (image, resources, contents
+// and page objects, in that order), placed and clipped as pdfw_impage does.
+bool add_page(PdfDocument* doc, const PageRect* image = nullptr, const PageRect* clip = nullptr);
+
+// The platform clock and user name pinned while it lives: 2024-03-05
+// 10:20:30 UTC, local time offset_minutes east of it, and the login name
+// "tester" (none when has_user is false).
+struct PinnedPlatform {
+    explicit PinnedPlatform(int offset_minutes = 120, bool has_user = true) {
+        offset() = offset_minutes;
+        plat_set_time_hook(clock);
+        plat_set_user_hook(has_user ? user : [](wchar_t*, size_t) { return false; });
+    }
+    ~PinnedPlatform() {
+        plat_set_time_hook(nullptr);
+        plat_set_user_hook(nullptr);
+    }
+    static int& offset() {
+        static int minutes = 0;
+        return minutes;
+    }
+    static void clock(PlatTime* utc, PlatTime* local) {
+        *utc = *local = PlatTime{2024, 3, 2, 5, 10, 20, 30, 0};
+        const int minutes = local->hour * 60 + local->minute + offset();
+        local->hour = minutes / 60;
+        local->minute = minutes % 60;
+    }
+    static bool user(wchar_t* buf, size_t cap) {
+        return cap > 6 && std::wcscpy(buf, L"tester") != nullptr;
+    }
+};
 
 inline void WriterFixture::SetUp() {
     dir = make_temp_dir();
     ASSERT_FALSE(dir.empty());
     path = dir + "/out.pdf";
     ASSERT_TRUE(pdfw_new(&doc));
-    std::wstring wide(path.begin(), path.end());
-    ASSERT_TRUE(pdfw_file_create(doc, wide.c_str(), "%test"));
+    ASSERT_TRUE(pdfw_file_create(doc, wide(path).c_str(), "%test"));
 }
 
 inline void WriterFixture::TearDown() {
     if (doc) pdfw_destroy(&doc);
-    EXPECT_EQ(pdfw_mem_all_in_use(), 0) << "writer memory left after destroy";
+    WriterTest::TearDown();
     remove_tree(dir);
 }
 
@@ -101,6 +141,13 @@ inline void set_pixel(DibHandle dib, int x, int y, uint32_t value) {
     }
     }
     dib_view_close(&v);
+}
+
+inline bool add_page(PdfDocument* doc, const PageRect* image, const PageRect* clip) {
+    DibHandle dib = make_dib(16, 8, 1, 3780);
+    const bool ok = pdfw_impage(doc, dib, image, clip);
+    dib_command(DIB_OP_FREE, &dib, nullptr);
+    return ok;
 }
 
 #endif
