@@ -262,7 +262,7 @@ bool pdfw_image_prepare(PdfDocument* doc, DibHandle dib, int res_is_dpi,
 // pdfw_impage with a prepared image, which it frees (in every case): the
 // trace lines and the failure of the preparation come out here, as if the
 // image had been encoded now.
-bool pdfw_impage_prepared(PdfDocument* doc, PdfPreparedImage* image, const PageRect* rect,
+bool pdfw_impage_prepared(PdfDocument* doc, PdfPreparedImage* prepared, const PageRect* image,
                           const PageRect* clip);
 // Frees a prepared image that will not be used; accepts null.
 void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image);

@@ -123,9 +123,10 @@ TEST_F(SecuritySetup, IdentifierIsFreshAndSelfCheckPasses) {
             if (k > 0) {
                 ASSERT_TRUE(pdfw_set_random_seed(g.doc, "seed", 4));
             }
-            testing::internal::CaptureStdout();
+            std::string out;
+            pdfw_set_trace(g.doc, [](void* o, const char* line) { *static_cast<std::string*>(o) += line; },
+                           &out);
             bool ok = pdfw_set_encryption(g.doc, "owner", "user", c.choice, -64);
-            std::string out = testing::internal::GetCapturedStdout();
             ASSERT_TRUE(ok) << c.choice;
             EXPECT_EQ(out, "PDF security: Owner password is valid, User password is valid\n");
             ids[k] = hex_text(g.doc->security.file_id, 16);
