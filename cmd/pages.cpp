@@ -1,6 +1,6 @@
-// Pages prepared ahead: each bitmap is loaded and its image encoded, in
-// command-line order, on a second thread while the run writes the page
-// before it. The pages come out in order and exactly as the sequential run
+// Pages prepared ahead: each bitmap is loaded and its image encoded, two at
+// a time on two threads while the run writes the pages before them. The
+// pages come out in command-line order and exactly as the sequential run
 // makes them; with one thread the work is done when a page is asked for.
 #include <condition_variable>
 #include <cstdlib>
@@ -10,19 +10,28 @@
 
 #include "cmd/tarvo.h"
 
+namespace {
+
+// Pages being made or waiting for the run: bounds memory to about two
+// bitmaps and what they encode to.
+constexpr size_t kInFlight = 2;
+constexpr int kWorkers = 2;
+
+}  // namespace
+
 struct CmdPageSource {
     PdfDocument* doc = nullptr;
     const std::vector<std::wstring>* files = nullptr;
-    size_t taken = 0;  // pages handed out
+    size_t taken = 0;  // pages handed to the run
 
-    // With a second thread: at most one page waits, done, for the run, so
-    // two pages are in flight at the most.
-    std::thread worker;
+    std::thread workers[kWorkers];
+    int worker_count = 0;
     std::mutex lock;
     std::condition_variable changed;
-    bool ready = false;  // `page` holds the next page
+    size_t next = 0;  // the next page a worker takes up
+    bool done[kInFlight] = {};
+    CmdPage made[kInFlight] = {};  // page k waits in made[k % kInFlight]
     bool stop = false;
-    CmdPage page{};
 };
 
 namespace {
@@ -44,20 +53,23 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path) {
 }
 
 void work(CmdPageSource* src) {
-    for (size_t k = 0; k < src->files->size(); ++k) {
-        {
-            std::unique_lock<std::mutex> held(src->lock);
-            src->changed.wait(held, [&] { return src->stop || !src->ready; });
-            if (src->stop) return;
-        }
+    std::unique_lock<std::mutex> held(src->lock);
+    for (;;) {
+        src->changed.wait(held, [&] {
+            return src->stop || src->next >= src->files->size() ||
+                   src->next < src->taken + kInFlight;
+        });
+        if (src->stop || src->next >= src->files->size()) return;
+        const size_t k = src->next++;
+        held.unlock();
         CmdPage page = make_page(src->doc, (*src->files)[k]);
-        std::unique_lock<std::mutex> held(src->lock);
+        held.lock();
         if (src->stop) {
             pdfw_image_discard(src->doc, page.image);
             return;
         }
-        src->page = page;
-        src->ready = true;
+        src->made[k % kInFlight] = page;
+        src->done[k % kInFlight] = true;
         src->changed.notify_all();
     }
 }
@@ -81,13 +93,14 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
     if (!src) return nullptr;
     src->doc = doc;
     src->files = files;
-    // A second thread pays only when a page can be prepared while another
-    // is written.
-    if (threads > 1 && files->size() > 1) {
+    // Threads pay only when pages can be made while others are written.
+    const size_t wanted = threads > 1 && files->size() > 1 ? kWorkers : 0;
+    for (size_t w = 0; w < wanted; ++w) {
         try {
-            src->worker = std::thread(work, src);
+            src->workers[src->worker_count] = std::thread(work, src);
+            ++src->worker_count;
         } catch (...) {
-            // Without a thread the pages are made on demand.
+            break;  // the pages are made with the threads there are, or on demand
         }
     }
     return src;
@@ -95,15 +108,16 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
 
 bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     if (!src || src->taken >= src->files->size()) return false;
-    if (!src->worker.joinable()) {
+    if (src->worker_count == 0) {
         *page = make_page(src->doc, (*src->files)[src->taken++]);
         return true;
     }
     std::unique_lock<std::mutex> held(src->lock);
-    src->changed.wait(held, [&] { return src->ready; });
-    *page = src->page;
-    src->page = CmdPage{};
-    src->ready = false;
+    const size_t slot = src->taken % kInFlight;
+    src->changed.wait(held, [&] { return src->done[slot]; });
+    *page = src->made[slot];
+    src->made[slot] = CmdPage{};
+    src->done[slot] = false;
     ++src->taken;
     src->changed.notify_all();
     return true;
@@ -111,14 +125,13 @@ bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
 
 void cmd_pages_stop(CmdPageSource* src) {
     if (!src) return;
-    if (src->worker.joinable()) {
-        {
-            std::lock_guard<std::mutex> held(src->lock);
-            src->stop = true;
-            src->changed.notify_all();
-        }
-        src->worker.join();
+    {
+        std::lock_guard<std::mutex> held(src->lock);
+        src->stop = true;
+        src->changed.notify_all();
     }
-    if (src->ready) pdfw_image_discard(src->doc, src->page.image);
+    for (int w = 0; w < src->worker_count; ++w) src->workers[w].join();
+    for (size_t slot = 0; slot < kInFlight; ++slot)
+        if (src->done[slot]) pdfw_image_discard(src->doc, src->made[slot].image);
     delete src;
 }
