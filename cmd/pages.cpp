@@ -12,10 +12,15 @@
 
 namespace {
 
-// Pages being made or waiting for the run: bounds memory to about two
-// bitmaps and what they encode to.
+// Pages being made or waiting for the run.
 constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
+// Memory in bitmap-sized shares: a page holds two while its bitmap is read
+// (the bitmap and what the encoder makes of it), JPEG gives one back once
+// it has read the bitmap. With three, the next JPEG page is read while the
+// last one finishes its coding, and memory stays under three bitmaps.
+constexpr int kShares = 3;
+constexpr int kSharesPerPage = 2;
 
 }  // namespace
 
@@ -32,12 +37,32 @@ struct CmdPageSource {
     bool done[kInFlight] = {};
     CmdPage made[kInFlight] = {};  // page k waits in made[k % kInFlight]
     bool stop = false;
+    int shares = kShares;  // free shares
 };
 
 namespace {
 
-// Loads bitmap k and prepares its image; the bitmap is freed once encoded.
-CmdPage make_page(PdfDocument* doc, const std::wstring& path) {
+// A page's hold on memory while a worker makes it.
+struct Hold {
+    CmdPageSource* src;
+    int shares;
+};
+
+void give_back(CmdPageSource* src, Hold* hold, int shares) {
+    if (!src) return;
+    std::lock_guard<std::mutex> held(src->lock);
+    src->shares += shares;
+    hold->shares -= shares;
+    src->changed.notify_all();
+}
+
+void read_done(void* opaque) {
+    Hold* hold = static_cast<Hold*>(opaque);
+    give_back(hold->src, hold, 1);
+}
+
+// Loads bitmap k and prepares its image, which frees the bitmap once read.
+CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
     CmdPage page{};
     DibHandle dib = nullptr;
     page.load_status = dib_command(DIB_OP_LOAD, &dib, const_cast<wchar_t*>(path.c_str()));
@@ -46,9 +71,8 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path) {
         return page;
     }
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
-    pdfw_image_prepare(doc, dib, 0, &page.image);
+    pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;
-    dib_command(DIB_OP_FREE, &dib, nullptr);
     return page;
 }
 
@@ -57,13 +81,16 @@ void work(CmdPageSource* src) {
     for (;;) {
         src->changed.wait(held, [&] {
             return src->stop || src->next >= src->files->size() ||
-                   src->next < src->taken + kInFlight;
+                   (src->next < src->taken + kInFlight && src->shares >= kSharesPerPage);
         });
         if (src->stop || src->next >= src->files->size()) return;
         const size_t k = src->next++;
+        src->shares -= kSharesPerPage;
+        Hold hold{src, kSharesPerPage};
         held.unlock();
-        CmdPage page = make_page(src->doc, (*src->files)[k]);
+        CmdPage page = make_page(src->doc, (*src->files)[k], &hold);
         held.lock();
+        src->shares += hold.shares;
         if (src->stop) {
             pdfw_image_discard(src->doc, page.image);
             return;
@@ -109,7 +136,7 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
 bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     if (!src || src->taken >= src->files->size()) return false;
     if (src->worker_count == 0) {
-        *page = make_page(src->doc, (*src->files)[src->taken++]);
+        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr);
         return true;
     }
     std::unique_lock<std::mutex> held(src->lock);

@@ -285,7 +285,7 @@ void trace_to_stdout(void*, const char* line) { std::fputs(line, stdout); }
 int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
                      int32_t input_length, int32_t k, int32_t byte_align,
                      int32_t columns, int32_t rows, int32_t black_is_1) {
-    const CodecHost host = {nullptr, nullptr, nullptr, trace_to_stdout, nullptr};
+    const CodecHost host = {nullptr, nullptr, nullptr, trace_to_stdout, nullptr, nullptr};
     return codec_ccitt_encode(&host, output, space, data, input_length, k, byte_align,
                               columns, rows, black_is_1);
 }

@@ -23,14 +23,16 @@ enum {
 };
 
 // What an encoder takes from its caller, in the manner of zlib's zalloc:
-// memory (alloc/realloc/free with the opaque pointer; realloc may be null)
-// and a place for its trace lines (null: none). A null host means malloc
-// and no trace.
+// memory (alloc/realloc/free with the opaque pointer; realloc may be null),
+// a place for its trace lines (null: none) and word that the encoder has
+// read the last row of its image, which the caller may free from then on
+// (null: not wanted). A null host means malloc and nothing else.
 struct CodecHost {
     void* (*alloc)(void* opaque, size_t n);
     void* (*realloc)(void* opaque, void* block, size_t n);
     void (*free)(void* opaque, void* block);
     void (*trace)(void* opaque, const char* line);  // one line, ending "\n"
+    void (*rows_done)(void* opaque);
     void* opaque;
 };
 

@@ -210,6 +210,9 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
     jpeg_start_compress(&cinfo, TRUE);
     codec_trace(host, "=JPEG: Feed compress\n");
     feed_rows(&cinfo, host, image, grey_input, &scanline);
+    // The optimised tables come from the coefficients kept in the library's
+    // own buffer: the image itself is no longer read.
+    if (host && host->rows_done) host->rows_done(host->opaque);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     codec_free(host, scanline);

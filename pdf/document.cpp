@@ -170,7 +170,7 @@ void pdfw_trace(const PdfDocument* doc, const char* format, ...) {
 }
 
 CodecHost pdfw_codec_host(PdfDocument* doc) {
-    return CodecHost{host_alloc, host_realloc, host_free, host_trace, doc};
+    return CodecHost{host_alloc, host_realloc, host_free, host_trace, nullptr, doc};
 }
 
 const char* pdfw_transition_name(int style) {

@@ -59,6 +59,13 @@ struct PdfPreparedImage {
     size_t trace_length;
     size_t trace_capacity;
     bool trace_failed;  // out of memory for a line: the page fails
+    // The bitmap while it is read; freed as soon as it is done with when
+    // the job owns it.
+    DibView view;
+    bool view_open;
+    DibHandle owned;
+    void (*read_done)(void* opaque);  // the encoder has read the whole bitmap
+    void* read_done_opaque;
 };
 
 namespace {
@@ -125,8 +132,26 @@ void host_free(void* opaque, void* block) {
 void host_trace(void* opaque, const char* line) {
     job_trace_line(static_cast<PdfPreparedImage*>(opaque), line);
 }
+
+// The bitmap is read to its end: unlocked, and freed when it is the job's,
+// so that two pages in flight do not hold two bitmaps longer than needed.
+void release_bitmap(PdfPreparedImage* job) {
+    if (job->view_open) dib_view_close(&job->view);
+    job->view_open = false;
+    if (job->owned) dib_command(DIB_OP_FREE, &job->owned, nullptr);
+    job->owned = nullptr;
+    job->plan.pixels.pixels = nullptr;
+    job->plan.pixels.table = nullptr;
+}
+void host_rows_done(void* opaque) {
+    PdfPreparedImage* job = static_cast<PdfPreparedImage*>(opaque);
+    release_bitmap(job);
+    if (job->read_done) job->read_done(job->read_done_opaque);
+    job->read_done = nullptr;
+}
+
 CodecHost job_host(PdfPreparedImage* job) {
-    return CodecHost{host_alloc, host_realloc, host_free, host_trace, job};
+    return CodecHost{host_alloc, host_realloc, host_free, host_trace, host_rows_done, job};
 }
 
 bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
@@ -426,33 +451,54 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId
 
 }  // namespace
 
-bool pdfw_image_prepare(PdfDocument* doc, DibHandle dib, int res_is_dpi,
-                        PdfPreparedImage** out) {
-    if (!out) return false;
-    *out = nullptr;
-    if (!doc) return false;
+namespace {
+
+// Prepares the image of dib; owned: the bitmap is the job's to free as soon
+// as it has been read.
+bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
+             void (*read_done)(void*), void* opaque, PdfPreparedImage** out) {
     auto* job = static_cast<PdfPreparedImage*>(pdfw_alloc_counted(doc, sizeof(PdfPreparedImage)));
-    if (!job) return false;
+    if (!job) {
+        if (owned) dib_command(DIB_OP_FREE, &dib, nullptr);
+        return false;
+    }
     std::memset(job, 0, sizeof *job);
     job->doc = doc;
     job->ok = true;
+    job->owned = owned ? dib : nullptr;
+    job->read_done = read_done;
+    job->read_done_opaque = opaque;
     *out = job;
-    DibView view;
-    if (dib_view_open(&view, dib) != DIB_OK)
+    if (dib_view_open(&job->view, dib) != DIB_OK) {
+        release_bitmap(job);
         return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
                         "the bitmap's header does not describe its memory block");
+    }
+    job->view_open = true;
     ImagePlan& im = job->plan;
-    bool ok = classify(job, view, res_is_dpi, &im);
+    bool ok = classify(job, job->view, res_is_dpi, &im);
     // JPEG reads the bitmap itself; every other encoder takes samples.
-    const bool reads_bitmap = im.encoding == PDFW_FILTER_DCT;
     uint8_t* samples = nullptr;
-    if (ok && !reads_bitmap) ok = (samples = prepare_samples(job, im)) != nullptr;
-    if (!reads_bitmap) dib_view_close(&view);
+    if (ok && im.encoding != PDFW_FILTER_DCT) {
+        ok = (samples = prepare_samples(job, im)) != nullptr;
+        release_bitmap(job);
+    }
     if (ok) ok = encode_image(job, im, samples, &job->enc);
-    dib_view_close(&view);
-    im.pixels.pixels = nullptr;  // the bitmap is the caller's again
-    im.pixels.table = nullptr;
+    release_bitmap(job);
     return ok && job->ok;
+}
+
+}  // namespace
+
+bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
+                        void (*read_done)(void* opaque), void* opaque,
+                        PdfPreparedImage** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (!doc || !dib) return false;
+    DibHandle taken = *dib;
+    *dib = nullptr;
+    return prepare(doc, taken, true, res_is_dpi, read_done, opaque, out);
 }
 
 void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
@@ -496,7 +542,7 @@ bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjec
     if (!doc) return false;
     if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     PdfPreparedImage* image = nullptr;
-    pdfw_image_prepare(doc, dib, res_is_dpi, &image);
+    prepare(doc, dib, false, res_is_dpi, nullptr, nullptr, &image);
     if (!image) return pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
     return pdfw_image_emit(doc, image, id);
 }

@@ -253,11 +253,16 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image,
 // reads the bitmap and the document's settings and counts its memory with
 // the document's, but writes nothing and keeps its failure and trace lines
 // to itself: it may run on another thread while the document's own thread
-// writes pages, as long as no settings call runs meanwhile. It returns
-// false when the image failed (*out still holds it, with its failure, unless
-// memory ran out at once: then *out is null). The bitmap is not kept.
+// writes pages, as long as no settings call runs meanwhile. It takes the
+// bitmap (*dib becomes null) and frees it as soon as it has been read; when
+// the encoder read it itself (JPEG) and still works on its own copy, it
+// calls read_done (when not null) right then, on its own thread, so a
+// caller can start on the next bitmap. It returns false when the image
+// failed (*out still holds it, with its failure, unless memory ran out at
+// once: then *out is null).
 struct PdfPreparedImage;
-bool pdfw_image_prepare(PdfDocument* doc, DibHandle dib, int res_is_dpi,
+bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
+                        void (*read_done)(void* opaque), void* opaque,
                         PdfPreparedImage** out);
 // pdfw_impage with a prepared image, which it frees (in every case): the
 // trace lines and the failure of the preparation come out here, as if the
