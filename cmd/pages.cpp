@@ -110,8 +110,8 @@ int cmd_thread_count() {
         const long n = std::strtol(asked, &end, 10);
         if (*end == 0 && n >= 1) return n > 64 ? 64 : int(n);
     }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : int(cores > 64 ? 64 : cores);
+    const int cores = plat_core_count();
+    return cores > 64 ? 64 : cores;
 }
 
 CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>* files,

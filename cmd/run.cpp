@@ -248,6 +248,7 @@ int configure_document(Run& run) {
     cmd_debug(s, L"DBG: pdf new\n");
     if (!pdfw_new(&run.doc)) return destroy_and_fail(run, L"cannot create the document");
     if (s->quiet) pdfw_set_trace(run.doc, nullptr, nullptr);
+    pdfw_set_threads(run.doc, cmd_thread_count());
     if (s->eco == 1 && !pdfw_set_icc_file(run.doc, s->iccfile.c_str()))
         return destroy_and_fail(run, L"cannot use ICC profile '" + s->iccfile + L"'");
     cmd_debug(s, L"DBG: pdf set document exec mode: %d\n", s->vom);

@@ -241,17 +241,11 @@ bool encode_row_1d(BitSink* s, const FaxRow& cur) {
 
 }  // namespace
 
-int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* space,
-                           const uint8_t* data, int32_t input_length, int32_t k,
-                           int32_t byte_align, int32_t columns, int32_t rows,
-                           int32_t black_is_1) {
-    (void)input_length;
+int32_t codec_ccitt_encode_measured(uint8_t* output, uint32_t* space, const uint8_t* data,
+                                    int32_t k, int32_t byte_align, int32_t columns,
+                                    int32_t rows, uint64_t* rows_bits) {
     const uint32_t capacity = *space;
-    codec_trace(host,
-                "ccitt_encode( space=%ld, K=%d, EncodedByteAlign=%d, columns=%d, rows=%d, "
-                "BlackIs1=%d)\n",
-                long(capacity), int(k), int(byte_align), int(columns), int(rows),
-                int(black_is_1));
+    if (rows_bits) *rows_bits = UINT64_MAX;
     if (capacity > 0) output[0] = 0;
     if (k > 0) return CODEC_CCITT_MIXED_UNSUPPORTED;
 
@@ -269,11 +263,42 @@ int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* spa
         if (byte_align && !sink_align(&sink)) return full;
         prev = cur;
     }
+    if (rows_bits) *rows_bits = sink.total;
     // Two EOLs: the T.6 end of facsimile block, and the end of the 1-D data.
     if (!sink_code(&sink, kEol) || !sink_code(&sink, kEol)) return CODEC_CCITT_FULL_EOFB;
     sink_finish(&sink);
     *space = uint32_t((sink.total + 7) / 8);
     return CODEC_OK;
+}
+
+int32_t codec_ccitt_result_for(uint64_t rows_bits, int32_t k, uint32_t capacity,
+                               uint32_t* space) {
+    if (k > 0) return CODEC_CCITT_MIXED_UNSUPPORTED;
+    const uint64_t limit = uint64_t(capacity) * 8;
+    if (rows_bits >= limit)
+        return k < 0 ? CODEC_CCITT_FULL_2D : CODEC_CCITT_FULL_1D;
+    const uint64_t total = rows_bits + 2 * kEol.length;
+    if (total >= limit) return CODEC_CCITT_FULL_EOFB;
+    *space = uint32_t((total + 7) / 8);
+    return CODEC_OK;
+}
+
+void codec_ccitt_trace(const CodecHost* host, uint32_t space, int32_t k, int32_t byte_align,
+                       int32_t columns, int32_t rows, int32_t black_is_1) {
+    codec_trace(host,
+                "ccitt_encode( space=%ld, K=%d, EncodedByteAlign=%d, columns=%d, rows=%d, "
+                "BlackIs1=%d)\n",
+                long(space), int(k), int(byte_align), int(columns), int(rows), int(black_is_1));
+}
+
+int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* space,
+                           const uint8_t* data, int32_t input_length, int32_t k,
+                           int32_t byte_align, int32_t columns, int32_t rows,
+                           int32_t black_is_1) {
+    (void)input_length;
+    codec_ccitt_trace(host, *space, k, byte_align, columns, rows, black_is_1);
+    return codec_ccitt_encode_measured(output, space, data, k, byte_align, columns, rows,
+                                       nullptr);
 }
 
 namespace {

@@ -65,7 +65,21 @@ int32_t codec_ccitt_encode(const CodecHost* host, uint8_t* output, uint32_t* spa
                            const uint8_t* data, int32_t input_length, int32_t k,
                            int32_t byte_align, int32_t columns, int32_t rows,
                            int32_t black_is_1);
-// The same, with its parameter line on standard output.
+// The same without the parameter line, telling in *rows_bits how many bits
+// the rows took (UINT64_MAX when they did not fit), so that a caller can
+// tell what a smaller capacity would have given.
+int32_t codec_ccitt_encode_measured(uint8_t* output, uint32_t* space, const uint8_t* data,
+                                    int32_t k, int32_t byte_align, int32_t columns,
+                                    int32_t rows, uint64_t* rows_bits);
+// The status a run with this capacity would have returned, from the rows'
+// bits of a run with a capacity at least as large; on CODEC_OK *space is
+// the length.
+int32_t codec_ccitt_result_for(uint64_t rows_bits, int32_t k, uint32_t capacity,
+                               uint32_t* space);
+// The parameter line a run with this capacity traces.
+void codec_ccitt_trace(const CodecHost* host, uint32_t space, int32_t k, int32_t byte_align,
+                       int32_t columns, int32_t rows, int32_t black_is_1);
+// The same as codec_ccitt_encode, with its parameter line on standard output.
 int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
                      int32_t input_length, int32_t k, int32_t byte_align,
                      int32_t columns, int32_t rows, int32_t black_is_1);

@@ -255,6 +255,7 @@ bool pdfw_new(PdfDocument** handle) {
     pdfw_security_init(doc);
     doc->encoding = PdfEncodingChoices{1, 8, 75, 0, 0, 8, 75, 6, {0, 0}, 1};
     doc->trace = trace_to_stdout;
+    doc->threads = 1;
 
     bool ok = append_entry(doc, 65535, 'f', 0);
     PdfObjectId* reserved[] = {&doc->root_id, &doc->info_id, &doc->pages_id};
@@ -287,6 +288,13 @@ int pdfw_destroy(PdfDocument** handle) {
 
 int pdfw_last_error(const PdfDocument* doc) {
     return doc ? doc->last_error : PDFW_ERR_NULL_DOCUMENT;
+}
+
+bool pdfw_set_threads(PdfDocument* doc, int threads) {
+    if (!doc) return false;
+    if (threads < 1) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+    doc->threads = threads;
+    return true;
 }
 
 bool pdfw_set_trace(PdfDocument* doc, PdfTraceFn fn, void* opaque) {

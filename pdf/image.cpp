@@ -301,34 +301,70 @@ bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uin
     return job_fail(job, PDFW_ERR_FLATE);
 }
 
-// G4 unless Flate comes out smaller (the trial runs first, and its size caps
-// the G4 run); equal sizes keep G4. *start is when the G4 run began.
-bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t* out,
+// The Flate trial of a bilevel image, on a thread of its own when there
+// is one.
+struct FlateTrial {
+    uint8_t* dst;
+    uint32_t size;  // capacity in, length out
+    const uint8_t* src;
+    uint32_t length;
+    int rc;
+};
+
+void run_flate_trial(void* arg) {
+    FlateTrial* t = static_cast<FlateTrial*>(arg);
+    t->rc = codec_flate(t->dst, &t->size, t->src, t->length);
+}
+
+// G4 unless Flate comes out smaller; equal sizes keep G4. The rule is that
+// of a Flate trial whose size caps the G4 run, so G4 fails once it reaches
+// the Flate size. Here G4 runs with the full capacity (beside the trial
+// when a second thread is allowed) and what the capped run would have given
+// follows from the bits it took; the trace lines are those of the capped
+// run. A Flate result that wins is kept rather than made again.
+bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
                     uint32_t capacity, const uint8_t* samples, uint32_t* size, int* encoding,
                     uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
-    int64_t flate_size = 0;
-    bool compared = false;
-    *size = capacity;
+    FlateTrial trial{nullptr, capacity, samples, u, -1};
+    PlatThread helper = nullptr;
     if (job->doc->encoding.compare_ccitt_flate) {
-        uint32_t trial = capacity;
-        if (codec_flate(out, &trial, samples, u) == CODEC_OK) {
-            flate_size = trial;
-            *size = trial;  // CCITT may not come out larger than Flate
-            compared = true;
-        }
+        trial.dst = static_cast<uint8_t*>(job_alloc(job, capacity));
+        if (!trial.dst) return false;
+        if (job->doc->threads > 1) helper = plat_thread_start(run_flate_trial, &trial);
+        if (!helper) run_flate_trial(&trial);
     }
     *start = plat_tick_count();
+    uint32_t g4_size = capacity;
+    uint64_t rows_bits = 0;
+    int rc = codec_ccitt_encode_measured(*out, &g4_size, samples, -1, 0, im.pixels.width,
+                                         im.pixels.rows, &rows_bits);
+    plat_thread_join(helper);
+    const bool compared = trial.dst && trial.rc == CODEC_OK;
+    const uint32_t cap = compared ? trial.size : capacity;
     const CodecHost host = job_host(job);
-    const int rc = codec_ccitt_encode(&host, out, size, samples, static_cast<int32_t>(u), -1, 0,
-                                      im.pixels.width, im.pixels.rows, 0);
+    codec_ccitt_trace(&host, cap, -1, 0, im.pixels.width, im.pixels.rows, 0);
+    *size = cap;
+    if (compared) rc = codec_ccitt_result_for(rows_bits, -1, cap, size);
+    else if (rc == CODEC_OK) *size = g4_size;
     if (rc != CODEC_OK) job_trace(job, "PDF: ERROR ccitt_encode = %d\n", rc);
-    if (rc == CODEC_OK && !(compared && flate_size < *size)) return true;
+    if (rc == CODEC_OK && !(compared && trial.size < *size)) {
+        pdfw_free(job->doc, trial.dst);
+        return true;
+    }
     job_trace(job, "PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(*size),
-              static_cast<int>(flate_size));
-    *size = capacity;
+              static_cast<int>(compared ? trial.size : 0));
     *encoding = PDFW_FILTER_FLATE;
-    return encode_flate(job, out, size, samples, u);
+    if (compared) {
+        // The trial coded the same samples with the same capacity.
+        pdfw_free(job->doc, *out);
+        *out = trial.dst;
+        *size = trial.size;
+        return true;
+    }
+    pdfw_free(job->doc, trial.dst);
+    *size = capacity;
+    return encode_flate(job, *out, size, samples, u);
 }
 
 // JPEG data is a fraction of the samples, and the encoder hands back a
@@ -379,7 +415,7 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     if (im.encoding == PDFW_FILTER_FLATE)
         ok = encode_flate(job, buffer, &size, samples, static_cast<uint32_t>(im.u));
     else if (im.encoding == PDFW_FILTER_CCITT)
-        ok = encode_bilevel(job, im, buffer, capacity, samples, &size, &out->encoding, &start);
+        ok = encode_bilevel(job, im, &buffer, capacity, samples, &size, &out->encoding, &start);
     else
         ok = encode_dct(job, im, &buffer, &size);
     pdfw_free(job->doc, samples);

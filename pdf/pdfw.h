@@ -106,6 +106,10 @@ const char* pdfw_last_error_text(const PdfDocument* doc);
 typedef void (*PdfTraceFn)(void* opaque, const char* line);
 bool pdfw_set_trace(PdfDocument* doc, PdfTraceFn fn, void* opaque);
 
+// Threads the writer may use for one image (1, the default, keeps to the
+// caller's thread). The output is the same for every number.
+bool pdfw_set_threads(PdfDocument* doc, int threads);
+
 // ---- Settings, before pdfw_file_create ----------------------------------------
 
 // PDF/A-1b with the RGB ICC profile at path (read and checked at close):

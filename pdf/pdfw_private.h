@@ -167,6 +167,7 @@ struct PdfDocument {
 
     PdfTraceFn trace;
     void* trace_opaque;
+    int threads;  // for one image, at least 1
     char error_detail[160];  // what the last failure found; empty: its code says all
 };
 

@@ -57,6 +57,17 @@ bool plat_same_file(const wchar_t* a, const wchar_t* b);
 void plat_output_allow_unnamed(bool allowed);
 
 // ---------------------------------------------------------------------------
+// Threads: a second thread for work beside the caller's.
+typedef struct PlatThreadState* PlatThread;
+// Runs fn(arg) on a new thread; null when none can be made (the caller then
+// does the work itself).
+PlatThread plat_thread_start(void (*fn)(void* arg), void* arg);
+// Waits for the thread to end and frees it; accepts null.
+void plat_thread_join(PlatThread t);
+// Cores available to the process, at least 1.
+int plat_core_count();
+
+// ---------------------------------------------------------------------------
 // Debugger output channel: standard error, one UTF-8 line per call.
 void plat_debug_out(const wchar_t* text);
 

@@ -379,6 +379,14 @@ TEST(CcittCapacity, EveryCapacityMatchesTheBitWriter) {
         for (const ModeCase& m : kModes) {
             Encoded full = encode(b, m.k, m.align, ample(b));
             ASSERT_EQ(full.result, CODEC_OK);
+            // What a run with a smaller capacity gives follows from the bits
+            // of the full run.
+            std::vector<uint8_t> measured(ample(b));
+            uint32_t measured_space = ample(b);
+            uint64_t rows_bits = 0;
+            ASSERT_EQ(codec_ccitt_encode_measured(measured.data(), &measured_space, b.bits.data(),
+                                                  m.k, m.align, b.columns, b.rows, &rows_bits),
+                      CODEC_OK);
             const int32_t rows_fail = m.k < 0 ? CODEC_CCITT_FULL_2D : CODEC_CCITT_FULL_1D;
             for (uint32_t cap = 0; cap <= full.space + 1; ++cap) {
                 std::vector<uint8_t> ref;
@@ -393,6 +401,12 @@ TEST(CcittCapacity, EveryCapacityMatchesTheBitWriter) {
                                            b.columns, b.rows, 0);
                 testing::internal::GetCapturedStdout();
                 ASSERT_EQ(got, want) << m.name << " cap " << cap;
+                uint32_t derived = cap;
+                ASSERT_EQ(codec_ccitt_result_for(rows_bits, m.k, cap, &derived), want)
+                    << m.name << " cap " << cap;
+                if (want == CODEC_OK) {
+                    ASSERT_EQ(derived, space);
+                }
                 for (uint32_t i = cap; i < cap + 8; ++i) ASSERT_EQ(buf[i], 0xA5) << i;
                 if (want == CODEC_OK) {
                     ASSERT_EQ(space, ref_length);

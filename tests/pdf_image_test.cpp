@@ -47,6 +47,14 @@ protected:
         return w;
     }
 
+    // Standard output of f, and f's result.
+    template <typename F>
+    int stdout_of_code(F f, std::string* said) {
+        int rc = 0;
+        *said = stdout_of([&] { rc = f(); });
+        return rc;
+    }
+
     void encoding(int compression_on) {
         ASSERT_TRUE(pdfw_set_encoding(doc, compression_on, -1, -1, -1, -1, -1, -1, -1, 0, 0, 1));
     }
@@ -88,6 +96,87 @@ TEST_F(ImageTest, NoiseKeepsFlateOverCcitt) {
                             "/Filter /FlateDecode\n"))
         << w.dict;  // resolution 0: no HDPI/VDPI
 }
+
+// The choice between G4 and Flate against the rule written out plainly:
+// a Flate trial first, its size capping the G4 run, Flate again when G4
+// fails or comes out larger. The writer runs G4 at full capacity (beside
+// the trial on a second thread) and derives the capped run; stream, choice
+// and trace lines must be the same for every image and thread count.
+struct BilevelCase {
+    const char* name;
+    int width, height;
+    int pattern;  // 0 text, 1 noise, 2 white, 3 black, 4 stripes, 5 dots
+};
+
+void PrintTo(const BilevelCase& c, std::ostream* os) { *os << c.name; }
+
+class BilevelChoice : public ImageTest, public ::testing::WithParamInterface<BilevelCase> {};
+
+bool ink(const BilevelCase& c, int x, int y, uint32_t* seed) {
+    *seed = *seed * 1103515245u + 12345u;
+    switch (c.pattern) {
+    case 0: return (x + y) % 23 < 4 || (x + 200 - 2 * y) % 37 < 3;
+    case 1: return (*seed >> 16) & 1;
+    case 2: return false;
+    case 3: return true;
+    case 4: return (y / 3) % 2 == 0;
+    default: return x % 17 == 0 && y % 13 == 0;
+    }
+}
+
+TEST_P(BilevelChoice, SameStreamAndLinesAsTheTrialFirstRule) {
+    const BilevelCase& c = GetParam();
+    const int64_t row_bytes = (c.width + 7) / 8;
+    // 1 = white; the bits past the width stay 0, as in the bitmap's rows.
+    std::vector<uint8_t> samples(size_t(row_bytes * c.height), 0);
+    uint32_t seed = 7;
+    DibHandle base = make_dib(c.width, c.height, 1, 3780);
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) {
+            const bool black = ink(c, x, y, &seed);
+            set_pixel(base, x, y, black ? 0 : 1);
+            if (!black) samples[size_t(y * row_bytes + x / 8)] |= uint8_t(0x80 >> (x % 8));
+        }
+    // The rule, step by step.
+    const uint32_t u = uint32_t(samples.size()), capacity = u + 1024;
+    std::vector<uint8_t> out(capacity);
+    uint32_t flate_size = capacity;
+    const bool compared = codec_flate(out.data(), &flate_size, samples.data(), u) == CODEC_OK;
+    uint32_t size = compared ? flate_size : capacity;
+    std::string lines;
+    const int rc = stdout_of_code([&] {
+        return ccitt_encode(out.data(), &size, samples.data(), int32_t(u), -1, 0, c.width,
+                            c.height, 0);
+    }, &lines);
+    std::string want_data(reinterpret_cast<char*>(out.data()), size);
+    if (rc != CODEC_OK) lines += "PDF: ERROR ccitt_encode = " + std::to_string(rc) + "\n";
+    if (rc != CODEC_OK || (compared && flate_size < size)) {
+        lines += "PDF: ccitt_size=" + std::to_string(size) + " flate_size=" +
+                 std::to_string(compared ? flate_size : 0) + "\n";
+        size = capacity;
+        ASSERT_EQ(codec_flate(out.data(), &size, samples.data(), u), CODEC_OK);
+        want_data.assign(reinterpret_cast<char*>(out.data()), size);
+    }
+    for (int threads : {1, 2}) {
+        ASSERT_TRUE(pdfw_set_threads(doc, threads));
+        DibHandle dib = nullptr;
+        ASSERT_EQ(dib_copy(base, &dib, 0, nullptr), DIB_OK);
+        Written w = write(dib);
+        ASSERT_TRUE(w.ok) << threads;
+        EXPECT_EQ(w.data, want_data) << threads << " threads";
+        EXPECT_EQ(w.said.substr(0, lines.size()), lines) << threads << " threads";
+    }
+    dib_command(DIB_OP_FREE, &base, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, BilevelChoice,
+    ::testing::Values(BilevelCase{"text", 300, 120, 0}, BilevelCase{"text_a4_strip", 2480, 64, 0},
+                      BilevelCase{"noise", 64, 64, 1}, BilevelCase{"noise_wide", 301, 17, 1},
+                      BilevelCase{"white", 1728, 40, 2}, BilevelCase{"black", 99, 30, 3},
+                      BilevelCase{"stripes", 200, 90, 4}, BilevelCase{"dots", 513, 200, 5},
+                      BilevelCase{"one_pixel", 1, 1, 3}, BilevelCase{"one_column", 1, 300, 1}),
+    [](const ::testing::TestParamInfo<BilevelCase>& i) { return std::string(i.param.name); });
 
 TEST_F(ImageTest, WhiteBlackTableIsComplemented) {
     encoding(0);
