@@ -1,6 +1,7 @@
 // Image XObjects, in four steps: classify the bitmap and choose its
 // encoding, prepare the samples in PDF order, encode them (with the
 // CCITT-against-Flate trial for bilevel images) and emit the stream object.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -270,27 +271,57 @@ bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImageP
 // Step 2: rows top to bottom, pixels left to right, RGB for true colour,
 // row padding dropped; bilevel images with a white-first table are
 // complemented so that a 0 bit is always the painted (black) one.
+void prepare_row(const ImagePlan& im, int64_t y, uint8_t* dst) {
+    const uint8_t* src = codec_image_row(&im.pixels, y);
+    const int bit_count = im.pixels.bit_count;
+    if (bit_count >= 24) {
+        const int step = bit_count / 8;
+        for (int32_t x = 0; x < im.pixels.width; ++x, src += step, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+        }
+    } else if (im.invert) {
+        for (int64_t i = 0; i < im.row_bytes; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
+    } else {
+        std::memcpy(dst, src, static_cast<size_t>(im.row_bytes));
+    }
+}
+
 uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im) {
     uint8_t* out = static_cast<uint8_t*>(job_alloc(job, static_cast<size_t>(im.u)));
     if (!out) return nullptr;
-    const int bit_count = im.pixels.bit_count;
-    for (int32_t y = 0; y < im.pixels.rows; ++y) {
-        const uint8_t* src = codec_image_row(&im.pixels, y);
-        uint8_t* dst = out + static_cast<int64_t>(y) * im.row_bytes;
-        if (bit_count >= 24) {
-            const int step = bit_count / 8;
-            for (int32_t x = 0; x < im.pixels.width; ++x, src += step, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else if (im.invert) {
-            for (int64_t i = 0; i < im.row_bytes; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
-        } else {
-            std::memcpy(dst, src, static_cast<size_t>(im.row_bytes));
+    for (int32_t y = 0; y < im.pixels.rows; ++y)
+        prepare_row(im, y, out + static_cast<int64_t>(y) * im.row_bytes);
+    return out;
+}
+
+// Unencoded samples made row by row while they are written, so that no
+// copy of the image is held (the bitmap stays locked until then).
+struct RowProducer {
+    PdfDocument* doc;
+    const ImagePlan* im;
+    uint8_t* row;     // the current row, prepared
+    int64_t y;        // its number from the top
+    int64_t offset;   // bytes of it already given out
+};
+
+bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
+    RowProducer* p = static_cast<RowProducer*>(opaque);
+    const int64_t row_bytes = p->im->row_bytes;
+    *got = 0;
+    while (*got < max && p->y < p->im->pixels.rows) {
+        if (p->offset == 0) prepare_row(*p->im, p->y, p->row);
+        const size_t n = size_t(std::min<int64_t>(int64_t(max - *got), row_bytes - p->offset));
+        std::memcpy(out + *got, p->row + p->offset, n);
+        *got += n;
+        p->offset += int64_t(n);
+        if (p->offset == row_bytes) {
+            p->offset = 0;
+            ++p->y;
         }
     }
-    return out;
+    return true;
 }
 
 bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
@@ -480,9 +511,21 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId
     if (im.hdpi > 0) pdfw_stream_entry(&s, "/HDPI %ld", static_cast<long>(im.hdpi));
     if (im.vdpi != 0) pdfw_stream_entry(&s, "/VDPI %ld", static_cast<long>(im.vdpi));
     filter_entries(&s, im, enc->encoding);
-    pdfw_stream_adopt(&s, enc->data, enc->p);
-    enc->data = nullptr;
-    return pdfw_stream_end(&s);
+    RowProducer rows{doc, &im, nullptr, 0, 0};
+    if (enc->data) {
+        pdfw_stream_adopt(&s, enc->data, enc->p);
+        enc->data = nullptr;
+    } else {
+        // Unencoded samples come straight from the bitmap.
+        rows.row = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(std::max<int64_t>(im.row_bytes, 1))));
+        if (rows.row)
+            pdfw_stream_produce(&s, enc->p, produce_rows, &rows);
+        else
+            s.failed = true;  // out of memory, recorded
+    }
+    const bool ok = pdfw_stream_end(&s);
+    pdfw_free(doc, rows.row);
+    return ok;
 }
 
 }  // namespace
@@ -513,14 +556,15 @@ bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
     job->view_open = true;
     ImagePlan& im = job->plan;
     bool ok = classify(job, job->view, res_is_dpi, &im);
-    // JPEG reads the bitmap itself; every other encoder takes samples.
     uint8_t* samples = nullptr;
-    if (ok && im.encoding != PDFW_FILTER_DCT) {
+    // JPEG reads the bitmap itself, unencoded samples are made as they are
+    // written; the other encoders take samples made now.
+    if (ok && im.encoding != PDFW_FILTER_DCT && im.encoding != PDFW_FILTER_NONE) {
         ok = (samples = prepare_samples(job, im)) != nullptr;
         release_bitmap(job);
     }
     if (ok) ok = encode_image(job, im, samples, &job->enc);
-    release_bitmap(job);
+    if (!ok || im.encoding != PDFW_FILTER_NONE) release_bitmap(job);
     return ok && job->ok;
 }
 
@@ -540,6 +584,7 @@ bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
 void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
     if (!image) return;
     PdfDocument* owner = doc ? doc : image->doc;
+    release_bitmap(image);
     pdfw_free(owner, image->enc.data);
     pdfw_free(owner, image->trace);
     pdfw_free(owner, image);

@@ -318,6 +318,10 @@ struct PdfStream {
     int64_t length;
     int64_t capacity;
     bool failed;  // a step failed; the end writes nothing
+    // A body made while it is written, instead of body: fills out with up
+    // to max bytes (*got), in order; false on failure (the cause set).
+    bool (*produce)(void* opaque, uint8_t* out, size_t max, size_t* got);
+    void* produce_opaque;
 };
 void pdfw_stream_begin(PdfDocument* doc, PdfStream* s, PdfObjectId id, unsigned flags,
                        int32_t flate_margin);
@@ -332,6 +336,11 @@ bool pdfw_stream_entry_hex(PdfStream* s, const char* before, const uint8_t* byte
 bool pdfw_stream_write(PdfStream* s, const void* bytes, int64_t length);
 // Takes a whole body allocated with pdfw_alloc; the stream frees it.
 bool pdfw_stream_adopt(PdfStream* s, uint8_t* block, int64_t length);
+// A body of length bytes that produce makes while it is written, so that
+// no copy of it is held; not with PDFW_STREAM_FLATE.
+bool pdfw_stream_produce(PdfStream* s, int64_t length,
+                         bool (*produce)(void* opaque, uint8_t* out, size_t max, size_t* got),
+                         void* opaque);
 // Writes the object and frees the stream's memory; false (with the cause
 // set) when any step failed.
 bool pdfw_stream_end(PdfStream* s);

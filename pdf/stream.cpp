@@ -77,15 +77,24 @@ bool write_body(PdfStream* s) {
     uint8_t* sealed = c.kind == PDFW_CIPHER_AES
                           ? static_cast<uint8_t*>(pdfw_alloc(doc, kPiece + 32))
                           : nullptr;
-    bool ok = c.kind != PDFW_CIPHER_AES || sealed;
+    // A made body passes through a piece buffer of its own.
+    uint8_t* made = s->produce ? static_cast<uint8_t*>(pdfw_alloc(doc, kPiece)) : nullptr;
+    bool ok = (c.kind != PDFW_CIPHER_AES || sealed) && (!s->produce || made);
     for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
-        const size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
+        size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
         uint8_t* piece = s->body + at;
+        if (made) {
+            size_t got = 0;
+            ok = s->produce(s->produce_opaque, made, n, &got);
+            if (ok && got != n) ok = pdfw_fail(doc, PDFW_ERR_ARGUMENT);
+            piece = made;
+        }
         uint8_t* out = sealed ? sealed : piece;  // RC4 works in place
         size_t produced = 0;
-        ok = pdfw_cipher_update(&c, piece, n, out, &produced) &&
+        ok = ok && pdfw_cipher_update(&c, piece, n, out, &produced) &&
              pdfw_io_data(doc, out, int64_t(produced));
     }
+    pdfw_free(doc, made);
     size_t tail = 0;
     uint8_t last[32];
     ok = ok && pdfw_cipher_finish(&c, last, &tail) && pdfw_io_data(doc, last, int64_t(tail));
@@ -188,6 +197,20 @@ bool pdfw_stream_adopt(PdfStream* s, uint8_t* block, int64_t length) {
     return true;
 }
 
+bool pdfw_stream_produce(PdfStream* s, int64_t length,
+                         bool (*produce)(void* opaque, uint8_t* out, size_t max, size_t* got),
+                         void* opaque) {
+    if (s->failed) return false;
+    if (s->body || length < 0 || !produce || (s->flags & PDFW_STREAM_FLATE)) {
+        pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
+        return stream_fail(s);
+    }
+    s->produce = produce;
+    s->produce_opaque = opaque;
+    s->length = length;
+    return true;
+}
+
 bool pdfw_stream_end(PdfStream* s) {
     bool ok = !s->failed;
     bool compressed = false;
@@ -204,6 +227,7 @@ void pdfw_stream_abandon(PdfStream* s) {
     s->body = nullptr;
     s->dict_length = s->dict_capacity = 0;
     s->length = s->capacity = 0;
+    s->produce = nullptr;
 }
 
 bool pdfw_obj_stream(PdfDocument* doc, uint8_t* data, int32_t length, PdfObjectId* id) {
