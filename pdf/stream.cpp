@@ -82,12 +82,13 @@ bool write_body(PdfStream* s) {
     bool ok = (c.kind != PDFW_CIPHER_AES || sealed) && (!s->produce || made);
     for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
         size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
-        uint8_t* piece = s->body + at;
+        uint8_t* piece = made;
         if (made) {
             size_t got = 0;
             ok = s->produce(s->produce_opaque, made, n, &got);
             if (ok && got != n) ok = pdfw_fail(doc, PDFW_ERR_ARGUMENT);
-            piece = made;
+        } else {
+            piece = s->body + at;
         }
         uint8_t* out = sealed ? sealed : piece;  // RC4 works in place
         size_t produced = 0;

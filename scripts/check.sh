@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Set-up and the whole test suite: an optimised build with static analysis
 # (and the manual page lint and the Debian package built, unpacked and run),
-# a build under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# bounded fuzz run.
+# a build under AddressSanitizer and UndefinedBehaviorSanitizer, the tests
+# of the threaded paths under ThreadSanitizer, and a bounded fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh check
@@ -16,7 +16,7 @@ total=0
 run_tests() {
   local log
   log=$(mktemp)
-  ctest --test-dir "build/$1" --output-on-failure -j "$jobs" | tee "$log"
+  ctest --test-dir "build/$1" --output-on-failure -j "$jobs" "${@:2}" | tee "$log"
   local n
   n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   rm -f "$log"
@@ -29,6 +29,13 @@ run_tests release
 
 bash scripts/build.sh asan
 run_tests asan
+
+# The threaded paths: pages prepared on two threads, the bilevel trial
+# beside G4, whole conversions end to end.
+bash scripts/build.sh tsan tarvo convert_golden_test pdf_image_test cmd_exit_test \
+  convert_run_test convert_classes_test
+TARVO_THREADS=2 TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
+  run_tests tsan -R "Golden|BilevelChoice|CommandExit|ConvertRun|ClassCases|Classes"
 
 bash scripts/build.sh fuzz
 bash scripts/fuzz.sh build/fuzz "${TARVO_FUZZ_SECONDS:-60}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target of a fuzz build for a bounded time, seeded
 # from the stored corpus; any finding fails the run. The file parsers get the
-# full time, the encoder round trips half of it.
+# full time, the encoder round trips and whole conversions half of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build/fuzz}
@@ -13,7 +13,7 @@ for bin in "$dir"/fuzz/*_fuzzer; do
   work=$(mktemp -d)
   seeds=fuzz/corpus/$name
   limit=$seconds
-  case "$name" in *roundtrip*) limit=$(( (seconds + 1) / 2 )) ;; esac
+  case "$name" in *roundtrip*|convert*) limit=$(( (seconds + 1) / 2 )) ;; esac
   echo "== $name for ${limit}s"
   if ! "$bin" -max_total_time="$limit" -timeout=10 -rss_limit_mb=2048 \
        -artifact_prefix="$work/" -print_final_stats=1 "$work" \

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cmd/tarvo.h"
+#include "pdf/pdfw_private.h"  // the allocator's failure hook
 #include "platform/platform.h"
 #include "support/bmp_writer.h"
 #include "support/tools.h"
@@ -321,6 +322,46 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
         }
     }
     EXPECT_GT(interrupted, 0) << "every run finished before its signal";
+}
+
+// zlib infcover style over whole runs with pages prepared on two threads:
+// the writer's Nth allocation, or the Nth bitmap block, fails wherever it
+// falls (often on the second thread); every run fails cleanly with nothing
+// left in use, until N passes the last request.
+TEST_F(ConvertRun, EveryAllocationCanFailWithTwoThreads) {
+    const std::vector<std::string> pages = {bitmap("a.bmp", 40, 30), bitmap("b.bmp", 33, 20, 3780, 8),
+                                            bitmap("c.bmp", 64, 48, 3780, 1)};
+    std::vector<std::string> args = {"tarvo", "-quiet", "-o=" + dir + "/out.pdf"};
+    args.insert(args.end(), pages.begin(), pages.end());
+    std::vector<std::wstring> wide;
+    for (const std::string& a : args) wide.push_back(wide_of(a));
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& w : wide) argv.push_back(w.c_str());
+    setenv("TARVO_THREADS", "2", 1);
+    void (*const hooks[])(unsigned) = {pdfw_alloc_fail_after, plat_mem_fail_after};
+    for (void (*hook)(unsigned) : hooks) {
+        int code = -1;
+        unsigned n = 1;
+        for (; code != TARVO_OK && n < 2000; ++n) {
+            TarvoSettings s;
+            ASSERT_EQ(cmd_parse_args(int(argv.size()), argv.data(), &s, nullptr), TARVO_OK);
+            hook(n);
+            code = cmd_run(&s, nullptr);
+            hook(0);
+            EXPECT_EQ(pdfw_mem_all_in_use(), 0) << "request " << n;
+            EXPECT_EQ(plat_mem_blocks_in_use(), 0u) << "request " << n;
+            if (code != TARVO_OK) {
+                // -625: no document could be made at all.
+                EXPECT_TRUE(code == TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY ||
+                            code == TARVO_ERR_WRITER + PDFW_ERR_NULL_DOCUMENT ||
+                            code == TARVO_ERR_PAGE || code == TARVO_ERR_LOAD)
+                    << code << " at request " << n;
+            }
+        }
+        EXPECT_EQ(code, TARVO_OK);
+        EXPECT_GT(n, pages.size()) << "every page's requests were failed once";
+    }
+    unsetenv("TARVO_THREADS");
 }
 
 TEST_F(ConvertRun, OutputThatIsAnInputIsRefused) {
