@@ -16,9 +16,10 @@ namespace {
 constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
 // Memory in bitmap-sized shares: a page holds two while its bitmap is read
-// (the bitmap and what the encoder makes of it), JPEG gives one back once
-// it has read the bitmap. With three, the next JPEG page is read while the
-// last one finishes its coding, and memory stays under three bitmaps.
+// and encoded (the bitmap and what the encoder makes of it). JPEG gives one
+// back once it has read the bitmap and the other when it is done, its data
+// being small; any other page keeps one until it is written (its Flate data
+// or, unencoded, its bitmap). With three, memory stays under three bitmaps.
 constexpr int kShares = 3;
 constexpr int kSharesPerPage = 2;
 
@@ -36,6 +37,8 @@ struct CmdPageSource {
     size_t next = 0;  // the next page a worker takes up
     bool done[kInFlight] = {};
     CmdPage made[kInFlight] = {};  // page k waits in made[k % kInFlight]
+    int kept[kInFlight] = {};       // shares page k keeps until it is written
+    int writing = 0;                // shares of the page handed out last
     bool stop = false;
     int shares = kShares;  // free shares
 };
@@ -90,12 +93,17 @@ void work(CmdPageSource* src) {
         held.unlock();
         CmdPage page = make_page(src->doc, (*src->files)[k], &hold);
         held.lock();
-        src->shares += hold.shares;
+        // A page whose encoder gave nothing back keeps one share for what
+        // it holds until it is written.
+        const int keep = hold.shares == kSharesPerPage ? 1 : 0;
+        src->shares += hold.shares - keep;
         if (src->stop) {
+            src->shares += keep;
             pdfw_image_discard(src->doc, page.image);
             return;
         }
         src->made[k % kInFlight] = page;
+        src->kept[k % kInFlight] = keep;
         src->done[k % kInFlight] = true;
         src->changed.notify_all();
     }
@@ -140,10 +148,16 @@ bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
         return true;
     }
     std::unique_lock<std::mutex> held(src->lock);
+    // The page handed out before has been written by now.
+    src->shares += src->writing;
+    src->writing = 0;
+    src->changed.notify_all();
     const size_t slot = src->taken % kInFlight;
     src->changed.wait(held, [&] { return src->done[slot]; });
     *page = src->made[slot];
+    src->writing = src->kept[slot];
     src->made[slot] = CmdPage{};
+    src->kept[slot] = 0;
     src->done[slot] = false;
     ++src->taken;
     src->changed.notify_all();
