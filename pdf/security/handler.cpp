@@ -9,6 +9,11 @@
 #include "pdf/pdfw_private.h"
 #include "pdf/security/crypto.h"
 
+static_assert(PDFW_ALLOW_PRINT == SEC_ALLOW_PRINT && PDFW_ALLOW_COPY == SEC_ALLOW_COPY &&
+                  PDFW_ALLOW_MODIFY == SEC_ALLOW_MODIFY &&
+                  PDFW_ALLOW_ANNOTATE == SEC_ALLOW_ANNOTATE,
+              "the public permission bits are the handler's");
+
 namespace {
 
 struct Scheme {
@@ -193,6 +198,19 @@ int64_t pdfw_encrypted_length(const PdfDocument* doc, int64_t length) {
     return int64_t(sec_aes_encrypted_length(size_t(length)));
 }
 
+namespace {
+
+// The IV leads the first bytes an AES stream gives out; returns its length
+// there (0 once it is out).
+size_t take_iv(PdfCipher* c, uint8_t* out) {
+    if (!c->iv_pending) return 0;
+    std::memcpy(out, c->iv, sizeof c->iv);
+    c->iv_pending = false;
+    return sizeof c->iv;
+}
+
+}  // namespace
+
 bool pdfw_cipher_begin(PdfDocument* doc, PdfObjectId id, PdfCipher* c) {
     std::memset(c, 0, sizeof *c);
     if (!doc || !doc->security.on) return true;
@@ -227,12 +245,7 @@ bool pdfw_cipher_update(PdfCipher* c, const uint8_t* in, size_t length, uint8_t*
         *out_length = length;
         return true;
     default: {
-        size_t at = 0;
-        if (c->iv_pending) {
-            std::memcpy(out, c->iv, sizeof c->iv);
-            at = sizeof c->iv;
-            c->iv_pending = false;
-        }
+        const size_t at = take_iv(c, out);
         size_t n = 0;
         const bool ok = crypto_aes_cbc_update(c->aes, in, length, out + at,
                                               length + CRYPTO_AES_BLOCK, &n) == CRYPTO_OK;
@@ -245,12 +258,7 @@ bool pdfw_cipher_update(PdfCipher* c, const uint8_t* in, size_t length, uint8_t*
 bool pdfw_cipher_finish(PdfCipher* c, uint8_t* out, size_t* out_length) {
     *out_length = 0;
     if (c->kind != PDFW_CIPHER_AES) return true;
-    size_t at = 0;
-    if (c->iv_pending) {
-        std::memcpy(out, c->iv, sizeof c->iv);
-        at = sizeof c->iv;
-        c->iv_pending = false;
-    }
+    const size_t at = take_iv(c, out);
     size_t n = 0;
     const bool ok = crypto_aes_cbc_finish(c->aes, out + at, CRYPTO_AES_BLOCK, &n) == CRYPTO_OK;
     *out_length = at + n;
