@@ -9,9 +9,10 @@
 #include "pdf/pdfw_private.h"
 #include "pdf/security/crypto.h"
 
-static_assert(PDFW_ALLOW_PRINT == SEC_ALLOW_PRINT && PDFW_ALLOW_COPY == SEC_ALLOW_COPY &&
-                  PDFW_ALLOW_MODIFY == SEC_ALLOW_MODIFY &&
-                  PDFW_ALLOW_ANNOTATE == SEC_ALLOW_ANNOTATE,
+static_assert(int(PDFW_ALLOW_PRINT) == int(SEC_ALLOW_PRINT) &&
+                  int(PDFW_ALLOW_COPY) == int(SEC_ALLOW_COPY) &&
+                  int(PDFW_ALLOW_MODIFY) == int(SEC_ALLOW_MODIFY) &&
+                  int(PDFW_ALLOW_ANNOTATE) == int(SEC_ALLOW_ANNOTATE),
               "the public permission bits are the handler's");
 
 namespace {
