@@ -20,7 +20,9 @@ unsigned g_fail = 0;
 
 bool plat_clip_open(const void* owner) {
     if (g_open || (g_fail & PLAT_CLIP_FAIL_OPEN)) return false;
-    if (!OpenClipboard(static_cast<HWND>(const_cast<void*>(owner)))) return false;
+    // An owner that is no window opens the clipboard without one.
+    HWND window = static_cast<HWND>(const_cast<void*>(owner));
+    if (!OpenClipboard(window && IsWindow(window) ? window : nullptr)) return false;
     g_open = true;
     return true;
 }

@@ -99,6 +99,8 @@ int plat_surface_stretch_dib(PlatSurface* s, int32_t x, int32_t y, int32_t width
     const int rows = hdr->biHeight < 0 ? -hdr->biHeight : hdr->biHeight;
     const int copied = StretchDIBits(dc_of(s), x, y, width, height, 0, 0, hdr->biWidth, rows, bits,
                                      static_cast<const BITMAPINFO*>(info), DIB_RGB_COLORS, SRCCOPY);
+    // Callers read the DIB section right after (dib_from_surface).
+    GdiFlush();
     if (copied == 0 || copied == int(GDI_ERROR)) return PLAT_SURFACE_ERROR;
     return copied;
 }
