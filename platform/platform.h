@@ -73,8 +73,8 @@ bool plat_is_separator(wchar_t c);
 // allows, so that no kill at any moment leaves anything behind), flushed to
 // disk and then moved over the target, which keeps its permission bits (new
 // files get those of the umask). A target that is not a regular file (a
-// device, a FIFO) is written directly. On Windows the other name is a
-// hidden file beside the target, moved over it with MoveFileExW
+// device, a FIFO) is written directly. On Windows the other name is a new
+// file ".name.XXXXXX" beside the target, moved over it with MoveFileExW
 // (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) and removed on
 // Ctrl-C, Ctrl-Break and closing the console; a read-only target is not
 // replaced.
