@@ -24,6 +24,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 file "$exe" | grep -q 'PE32+ executable (console) x86-64' || fail "not a PE32+ console program: $(file "$exe")"
+# Linked statically: it imports only DLLs every Windows has.
+for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z'); do
+  case "$dll" in
+    kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | bcrypt.dll | msvcrt.dll) ;;
+    *) fail "tarvo.exe needs $dll" ;;
+  esac
+done
 
 # The inputs once, reached by the same relative paths from both sides.
 mkdir -p "$work/in" "$work/linux" "$work/win"
