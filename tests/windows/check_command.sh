@@ -63,6 +63,7 @@ runs=(
   "-quiet -sec=3 -sus=reader -sow=owner -set=1 -it=Title ../in/text-1bit.bmp"
   "-quiet -sec=2 -sus=reader -set=15 -vom=2 -vte=3 -vtt=1500 -vpa=1 -vpt=2000 ../in/grey-8bit.bmp"
   "-quiet -vra=90 -vwl=2 -vwz=8 -vwzv=1500 -dpi=300 -ldw=2100 -ldh=2970 -lbl=100 -lip=9 ../in/photo-24bit.bmp"
+  "-quiet -LDW=2100 -outptu=x.pdf /paper=letterl -lis=-1 ../in/text-1bit.bmp"
 )
 [ -n "$icc" ] && runs+=("-quiet -eco=1 -icc=$icc ../in/photo-24bit.bmp")
 for c in "${classes[@]}"; do runs+=("-quiet ../in/suite-$c"); done
