@@ -105,6 +105,8 @@ code() { (cd "$work/win" && wine "$run_child" "$exe" "$@" 2>/dev/null | tail -n 
 [ "$(code -quiet ../in/missing.bmp)" = "exit -502" ] || fail "missing bitmap: $(code -quiet ../in/missing.bmp)"
 [ "$(code -dpi=x ../in/text-1bit.bmp)" = "exit -406" ] || fail "-dpi=x"
 [ "$(code -exitversion)" = "exit 91" ] || fail "-exitversion"
+[ "$(code -quiet -o=..\\in\\text-1bit.bmp ../in/text-1bit.bmp)" = "exit -603" ] ||
+  fail "an output that is one of the bitmaps was not refused"
 set +e
 windows >/dev/null 2>&1
 status=$?
@@ -143,7 +145,8 @@ set -e
 [ "$(cat "$work/win/kept.pdf")" = old ] || fail "a failed run touched the existing file"
 windows -quiet -o=kept.pdf ../in/text-1bit.bmp || fail "replacing an existing file"
 qpdf --check "$work/win/kept.pdf" >/dev/null || fail "the replaced file is not the document"
-leftovers=$(find "$work/win" -name '.*' -type f)
+windows -quiet -o=NUL ../in/text-1bit.bmp || fail "writing to the NUL device"
+leftovers=$(find "$work/win" -name '.*' -o -iname 'nul*' -type f)
 [ -z "$leftovers" ] || fail "temporary files left: $leftovers"
 
 echo "check_command: $n conversions byte-identical to Linux; exit codes, debugger channel, paths checked"
