@@ -218,7 +218,11 @@ TEST(TickCount, CountsMillisecondsAndCanBePinned) {
     uint32_t a = plat_tick_count();
     usleep(60000);
     uint32_t b = plat_tick_count();
+#ifdef _WIN32
+    EXPECT_GE(b - a, 40u);  // GetTickCount moves in steps of the 10-16 ms timer
+#else
     EXPECT_GE(b - a, 50u);
+#endif
     EXPECT_LT(b - a, 5000u);
 
     plat_set_tick_hook(pinned_tick);
