@@ -1,6 +1,4 @@
 // The argument pass: options into the settings record, then the file paths.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -162,9 +160,8 @@ bool to_text_password(const wchar_t* value, std::string* out) {
 // has a further '/' or names an existing non-directory.
 bool is_absolute_path(const wchar_t* element) {
     if (std::wcschr(element + 1, L'/')) return true;
-    std::unique_ptr<char, void (*)(void*)> name(plat_wide_to_utf8(element), std::free);
-    struct stat st;
-    return name && stat(name.get(), &st) == 0 && !S_ISDIR(st.st_mode);
+    const int kind = plat_file_kind(element, nullptr);
+    return kind != PLAT_FILE_NONE && kind != PLAT_FILE_FOLDER;
 }
 
 // ---- What an ignored option was probably meant to be ----------------------
@@ -263,9 +260,7 @@ std::wstring ignored_option_warning(const wchar_t* element, const wchar_t* next)
         }
     }
     if (!meant.empty()) return line + L"; did you mean '" + meant + L"'?";
-    struct stat st;
-    std::unique_ptr<char, void (*)(void*)> name(plat_wide_to_utf8(element), std::free);
-    if (element[0] == L'-' && name && stat(name.get(), &st) == 0 && S_ISREG(st.st_mode))
+    if (element[0] == L'-' && plat_file_kind(element, nullptr) == PLAT_FILE_REGULAR)
         return line + L"; a bitmap whose name begins with '-' goes after '--'";
     return line;
 }

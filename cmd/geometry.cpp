@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "cmd/tarvo.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ bool fit_image(int32_t w, int32_t h, int32_t scale, int32_t align, const PageRec
 }
 
 std::wstring cmd_default_output(const std::wstring& first_file) {
-    const size_t slash = first_file.rfind(L'/');
-    const size_t name = slash == std::wstring::npos ? 0 : slash + 1;
+    size_t name = first_file.size();
+    while (name > 0 && !plat_is_separator(first_file[name - 1])) --name;
     const size_t dot = first_file.rfind(L'.');
     if (dot != std::wstring::npos && dot > name) return first_file.substr(0, dot) + L".pdf";
     return first_file + L".pdf";

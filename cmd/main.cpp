@@ -1,9 +1,7 @@
 // tarvo: converts BMP bitmaps into one PDF document.
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "cmd/tarvo.h"
 #include "pdf/pdfw.h"
@@ -36,21 +34,17 @@ const char USAGE[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::unique_ptr<wchar_t, void (*)(void*)>> owned;
-    std::vector<const wchar_t*> args;
-    for (int i = 0; i < argc; ++i) {
-        owned.emplace_back(plat_utf8_to_wide(argv[i]), std::free);
-        if (!owned.back()) {
-            int code = TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY;
-            cmd_error_line(code, L"out of memory reading the command line");
-            return code & 0xFF;
-        }
-        args.push_back(owned.back().get());
+    PlatArgs args{};
+    if (!plat_args_read(argc, argv, &args)) {
+        int code = TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY;
+        cmd_error_line(code, L"out of memory reading the command line");
+        return plat_exit_status(code);
     }
 
     TarvoSettings settings;
     std::wstring detail;
-    int code = cmd_parse_args(argc, args.data(), &settings, &detail);
+    int code = cmd_parse_args(args.count, args.values, &settings, &detail);
+    plat_args_free(&args);
     for (const std::wstring& warning : settings.warnings) cmd_warning_line(warning.c_str());
     if (code == TARVO_OK && settings.request == TARVO_REQUEST_HELP) {
         std::fputs(USAGE, stdout);
@@ -65,6 +59,6 @@ int main(int argc, char** argv) {
     if (code < 0) cmd_error_line(code, detail.c_str());
     cmd_debug(&settings, L"DBG: Tarvo.Command: End (%d)\n", code);
     std::fflush(stdout);
-    // The exit status keeps the low byte: -400 leaves 112.
-    return code & 0xFF;
+    // The whole code on Windows; its low byte elsewhere (-400 leaves 112).
+    return plat_exit_status(code);
 }

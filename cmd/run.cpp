@@ -1,8 +1,6 @@
 // The conversion run: one document from creation to destruction, one page
 // per bitmap, written to an output that replaces the target only once the
 // document is complete.
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -171,9 +169,9 @@ std::string reproducible_seed(const TarvoSettings* s) {
     std::wstring text = L"SOURCE_DATE_EPOCH=" + std::to_wstring(s->source_date) + L"\n" +
                         s->options_text;
     for (const std::wstring& f : s->files) {
-        struct stat st {};
-        const bool known = stat(to_utf8(f).c_str(), &st) == 0;
-        text += f + L"\n" + std::to_wstring(known ? int64_t(st.st_size) : -1) + L"\n";
+        int64_t size = -1;
+        plat_file_kind(f.c_str(), &size);
+        text += f + L"\n" + std::to_wstring(size) + L"\n";
     }
     return to_utf8(text);
 }

@@ -1,7 +1,7 @@
-// Clock and tick count, with test hooks that pin them.
+// Clock and tick count, with test hooks that pin them. The system's clocks
+// and its calendar come from clock_posix.cpp or clock_win32.cpp.
 #include "platform/platform.h"
-
-#include <ctime>
+#include "platform/platform_os.h"
 
 namespace {
 
@@ -24,23 +24,9 @@ enum PendingKind { PENDING_NONE, PENDING_FOR_LOCAL, PENDING_FOR_UTC };
 thread_local PendingKind t_pending = PENDING_NONE;
 thread_local Reading t_pending_reading{};
 
-void from_tm(const std::tm& tm, long nsec, PlatTime* out) {
-    out->year = tm.tm_year + 1900;
-    out->month = tm.tm_mon + 1;
-    out->day_of_week = tm.tm_wday;
-    out->day = tm.tm_mday;
-    out->hour = tm.tm_hour;
-    out->minute = tm.tm_min;
-    // A leap second (tm_sec 60) has no place in the Windows-style record.
-    out->second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
-    out->millisecond = int(nsec / 1000000);
-}
-
 PlatInstant read_instant() {
     if (g_clock_hook) return g_clock_hook();
-    std::timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return PlatInstant{int64_t(ts.tv_sec), int32_t(ts.tv_nsec)};
+    return plat_os_now();
 }
 
 Reading take_reading() {
@@ -50,13 +36,8 @@ Reading take_reading() {
         return r;
     }
     PlatInstant now = g_fixed ? PlatInstant{g_fixed_seconds, 0} : read_instant();
-    const std::time_t secs = std::time_t(now.seconds);
-    std::tm tm{};
-    if (gmtime_r(&secs, &tm)) from_tm(tm, now.nanoseconds, &r.utc);
-    if (g_fixed)
-        r.local = r.utc;
-    else if (localtime_r(&secs, &tm))
-        from_tm(tm, now.nanoseconds, &r.local);
+    plat_os_calendar(now, &r.utc, g_fixed ? nullptr : &r.local);
+    if (g_fixed) r.local = r.utc;
     return r;
 }
 
@@ -137,12 +118,7 @@ bool plat_time_to_filetime(const PlatTime* t, int64_t* out) {
 
 uint32_t plat_tick_count() {
     if (g_tick_hook) return g_tick_hook();
-    std::timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    // Wraps after 49.7 days, as the Windows tick count does; callers only
-    // take differences.
-    uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-    return uint32_t(ms);
+    return plat_os_ticks();
 }
 
 // A new source starts without a reading waiting from the old one.

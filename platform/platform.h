@@ -1,6 +1,8 @@
 // Operating-system layer: the few services the converter, the writer and the
 // bitmap library take from the host. Everything here is plain functions over
-// plain data so the rest of the code never includes an OS header.
+// plain data so the rest of the code never includes an OS header. One set of
+// files serves POSIX systems (*_posix.cpp), another Windows (*_win32.cpp,
+// over the Win32 calls); the build takes one of them.
 #ifndef TARVO_PLATFORM_H
 #define TARVO_PLATFORM_H
 
@@ -12,9 +14,28 @@
 // ---------------------------------------------------------------------------
 // Command line and paths
 //
-// Wide text is wchar_t (UTF-32 on Linux). Bytes of an argument that are not
-// valid UTF-8 are carried as the code points U+DC80 + byte, so any Linux file
-// name survives the round trip back to bytes unchanged.
+// Wide text is wchar_t: UTF-32 on Linux, UTF-16 on Windows. Bytes of a Linux
+// argument that are not valid UTF-8 are carried as the code points
+// U+DC80 + byte, so any Linux file name survives the round trip back to
+// bytes unchanged.
+
+// The process's command line, element 0 the program. On POSIX systems
+// main's argc and argv decoded with plat_utf8_to_wide; on Windows the
+// process's own wide command line (GetCommandLineW split by
+// CommandLineToArgvW), main's arguments unused. It also sets standard
+// output and error to binary on Windows, so that their lines end in a line
+// feed as on Linux. False when out of memory; free with plat_args_free.
+struct PlatArgs {
+    int count;
+    wchar_t** values;
+};
+bool plat_args_read(int argc, char** argv, PlatArgs* args);
+void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
+
+// The process exit status that carries a result code: its low byte on
+// POSIX systems (all a parent sees there), the whole code on Windows
+// (-400 exits with 112 on Linux, with -400 on Windows).
+int plat_exit_status(int code);
 
 // Decodes UTF-8 bytes into a wide string; stray bytes become U+DC80 + byte.
 // Returns a malloc'ed, NUL-terminated string (free with std::free), or null
@@ -27,9 +48,23 @@ wchar_t* plat_utf8_to_wide(const char* bytes);
 // (out of memory, null text).
 char* plat_wide_to_utf8(const wchar_t* text);
 
-// Opens a file named by a wide path, as fopen does with the same mode;
-// null with errno set on failure.
+// Opens a file named by a wide path, as fopen does with the same mode
+// (_wfopen on Windows); null with errno set on failure.
 FILE* plat_wfopen(const wchar_t* path, const char* mode);
+
+// What a path names, links followed.
+enum {
+    PLAT_FILE_NONE = 0,     // nothing, or it cannot be examined
+    PLAT_FILE_REGULAR = 1,  // a file
+    PLAT_FILE_FOLDER = 2,
+    PLAT_FILE_OTHER = 3,    // a device, a FIFO, a socket
+};
+// One of PLAT_FILE_*; *size (when not null) gets the length in bytes the
+// system reports for it (a file's length), -1 when nothing is there.
+int plat_file_kind(const wchar_t* path, int64_t* size);
+// True for a character that separates folders in a path: '/', and on
+// Windows '\\' too.
+bool plat_is_separator(wchar_t c);
 
 // ---------------------------------------------------------------------------
 // Output files that replace their target only once complete.
@@ -38,7 +73,11 @@ FILE* plat_wfopen(const wchar_t* path, const char* mode);
 // allows, so that no kill at any moment leaves anything behind), flushed to
 // disk and then moved over the target, which keeps its permission bits (new
 // files get those of the umask). A target that is not a regular file (a
-// device, a FIFO) is written directly.
+// device, a FIFO) is written directly. On Windows the other name is a new
+// file ".name.XXXXXX" beside the target, moved over it with MoveFileExW
+// (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) and removed on
+// Ctrl-C, Ctrl-Break and closing the console; a read-only target is not
+// replaced.
 
 typedef struct PlatOutputState* PlatOutput;
 // Plans the output for target and creates the file to write: null when the
@@ -51,9 +90,11 @@ const wchar_t* plat_output_path(PlatOutput out);
 bool plat_output_commit(PlatOutput out);
 // Removes what was written; accepts null. Frees out.
 void plat_output_abandon(PlatOutput out);
-// True when both paths name the same regular file (through links too).
+// True when both paths name the same regular file (through links too; on
+// Windows the same volume and file index).
 bool plat_same_file(const wchar_t* a, const wchar_t* b);
-// Test hook: false makes every output a named temporary file.
+// Test hook: false makes every output a named temporary file (always so on
+// Windows).
 void plat_output_allow_unnamed(bool allowed);
 
 // ---------------------------------------------------------------------------
@@ -68,7 +109,8 @@ void plat_thread_join(PlatThread t);
 int plat_core_count();
 
 // ---------------------------------------------------------------------------
-// Debugger output channel: standard error, one UTF-8 line per call.
+// Debugger output channel, one line per call: OutputDebugStringW on
+// Windows; standard error in UTF-8 elsewhere, where there is no such channel.
 void plat_debug_out(const wchar_t* text);
 
 // ---------------------------------------------------------------------------
@@ -157,11 +199,14 @@ size_t plat_mem_blocks_in_use();
 
 // ---------------------------------------------------------------------------
 // Drawing surface and clipboard: what the bitmap library draws on and
-// exchanges bitmaps through, in place of a device context and the system
-// clipboard.
+// exchanges bitmaps through. On Windows they are a memory device context
+// (drawn with SetStretchBltMode and StretchDIBits) and the system
+// clipboard; elsewhere a raster and a clipboard of the process's own that
+// behave the same way.
 //
-// A surface is an in-memory 24-bit raster, rows top-down, each pixel blue,
-// green, red (the byte order of a 24-bit bitmap), rows padded to 4 bytes.
+// A surface is a 24-bit raster, rows top-down, each pixel blue, green, red
+// (the byte order of a 24-bit bitmap), rows padded to 4 bytes. On Windows
+// it is the device context's DIB section.
 
 struct PlatSurface {
     int32_t width;
@@ -169,6 +214,7 @@ struct PlatSurface {
     int32_t stride;      // bytes per row
     int stretch_mode;    // PLAT_STRETCH_*
     uint8_t* pixels;     // height rows of stride bytes, top row first
+    void* device;        // the memory device context on Windows, else null
 };
 
 enum {
@@ -203,17 +249,19 @@ int plat_surface_stretch_dib(PlatSurface* s, int32_t x, int32_t y,
                              int32_t width, int32_t height, const void* info,
                              const void* bits);
 
-// The clipboard is one per process. Data blocks are PlatMem blocks; a
-// block set on the clipboard belongs to it from then on and is freed when
-// replaced or emptied. Every call but availability and registration needs
-// the clipboard open.
+// The clipboard is the system's on Windows, one per process elsewhere.
+// Data blocks are PlatMem blocks; a block set on the clipboard belongs to
+// it from then on (it no longer counts in plat_mem_blocks_in_use) and is
+// freed when replaced or emptied. Every call but availability and
+// registration needs the clipboard open.
 enum {
     PLAT_CF_DIB = 8,
     PLAT_CF_FIRST_REGISTERED = 0xC000,
     PLAT_CF_LAST_REGISTERED = 0xFFFF,
 };
 
-// Opens the clipboard for owner (null allowed); false while it is open.
+// Opens the clipboard for owner (null allowed); false while it is open
+// (on Windows also while another program has it open).
 bool plat_clip_open(const void* owner);
 bool plat_clip_close();  // false when it is not open
 // Frees all data; false when the clipboard is not open.

@@ -1,15 +1,17 @@
 // Wide text at the OS boundary: UTF-8 with stray bytes escaped as
 // U+DC80 + byte (the same mapping as Python's surrogateescape), so that any
 // byte string a Linux file name can hold survives bytes -> wide -> bytes.
+// Wide strings are UTF-32 where wchar_t has 32 bits and UTF-16 where it has
+// 16 (Windows); the UTF-8 is the same either way.
 #include "platform/platform.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 const wchar_t ESCAPE_BASE = 0xDC00;  // stray byte b is carried as ESCAPE_BASE + b (b >= 0x80)
+const bool UTF16 = sizeof(wchar_t) == 2;
 
 bool is_cont(unsigned char b) { return (b & 0xC0) == 0x80; }
 
@@ -52,8 +54,9 @@ int decode_one(const unsigned char* s, uint32_t* cp) {
 wchar_t* plat_utf8_to_wide(const char* bytes) {
     if (!bytes) return nullptr;
     size_t n = std::strlen(bytes);
-    // At most one wide character per byte. The NUL terminator stops every
-    // look-ahead in decode_one, since it is never a continuation byte.
+    // At most one wide character per byte (in UTF-16 a four-byte sequence
+    // makes two). The NUL terminator stops every look-ahead in decode_one,
+    // since it is never a continuation byte.
     wchar_t* out = static_cast<wchar_t*>(std::malloc((n + 1) * sizeof(wchar_t)));
     if (!out) return nullptr;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes);
@@ -64,6 +67,10 @@ wchar_t* plat_utf8_to_wide(const char* bytes) {
         if (len == 0) {
             out[k++] = wchar_t(ESCAPE_BASE + s[i]);
             ++i;
+        } else if (UTF16 && cp >= 0x10000) {
+            out[k++] = wchar_t(0xD800 + ((cp - 0x10000) >> 10));
+            out[k++] = wchar_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            i += size_t(len);
         } else {
             out[k++] = wchar_t(cp);
             i += size_t(len);
@@ -82,7 +89,11 @@ char* plat_wide_to_utf8(const wchar_t* text) {
     unsigned char* d = reinterpret_cast<unsigned char*>(out);
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = uint32_t(text[i]);
-        if (c >= 0xDC80 && c <= 0xDCFF) {
+        const uint32_t next = i + 1 < n ? uint32_t(text[i + 1]) : 0;
+        if (UTF16 && c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
             *d++ = static_cast<unsigned char>(c - ESCAPE_BASE);
             continue;
         }
@@ -107,21 +118,4 @@ char* plat_wide_to_utf8(const wchar_t* text) {
     }
     *d = 0;
     return out;
-}
-
-FILE* plat_wfopen(const wchar_t* path, const char* mode) {
-    if (!path || !mode) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    char* name = plat_wide_to_utf8(path);
-    if (!name) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    FILE* f = std::fopen(name, mode);
-    int saved = errno;
-    std::free(name);
-    errno = saved;
-    return f;
 }

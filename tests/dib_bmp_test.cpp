@@ -216,7 +216,11 @@ TEST_P(BmpLoad, StatusAndCause) {
         ASSERT_TRUE(write_file(file, std::string(bytes.begin(), bytes.end())));
     }
     if (c.source == UNREADABLE) {
+#ifdef _WIN32
+        GTEST_SKIP() << "mode bits do not stop reading a file on Windows";
+#else
         if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+#endif
         ASSERT_EQ(chmod(file.c_str(), 0), 0);
     } else if (c.source == SUITE) {
         if (bmpsuite_dir().empty()) GTEST_SKIP() << "BMP suite not found (TARVO_BMPSUITE_DIR)";

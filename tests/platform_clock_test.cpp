@@ -100,6 +100,9 @@ int64_t to_unix_seconds(const PlatTime& t) {
 }
 
 TEST(Clock, SystemTimeIsUtcAndLocalTimeFollowsTheZone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the zone comes from the system's settings, not TZ";
+#endif
     const char* old = std::getenv("TZ");
     std::string saved = old ? old : "";
     setenv("TZ", "XST-02", 1);  // two hours east of UTC, no daylight saving
@@ -177,6 +180,9 @@ int64_t offset_minutes(const PlatTime& utc, const PlatTime& local) {
 // two forms would straddle it, and a zone west of UTC came out one minute
 // short (-04'59' for -05'00').
 TEST(Clock, BothFormsComeFromOneReading) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the zone comes from the system's settings, not TZ";
+#endif
     const struct {
         const char* tz;
         int64_t minutes;
@@ -212,7 +218,11 @@ TEST(TickCount, CountsMillisecondsAndCanBePinned) {
     uint32_t a = plat_tick_count();
     usleep(60000);
     uint32_t b = plat_tick_count();
+#ifdef _WIN32
+    EXPECT_GE(b - a, 40u);  // GetTickCount moves in steps of the 10-16 ms timer
+#else
     EXPECT_GE(b - a, 50u);
+#endif
     EXPECT_LT(b - a, 5000u);
 
     plat_set_tick_hook(pinned_tick);
@@ -233,6 +243,9 @@ std::string id_user_name() {
 }
 
 TEST(UserName, EffectiveUserFromThePasswordDatabase) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no password database; win_platform_test checks GetUserNameW";
+#endif
     std::string expected = id_user_name();
     if (expected.empty()) GTEST_SKIP() << "the current user has no password entry";
     wchar_t buf[256];

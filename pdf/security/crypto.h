@@ -1,11 +1,13 @@
 // Cryptographic primitives taken from the platform: SHA-2 digests, AES in
 // CBC and ECB mode, and random bytes. This header is the whole boundary:
 // one source file implements it per platform (crypto_openssl.cpp on Linux,
-// over libcrypto's EVP calls), so the handler code above it never sees the
-// library. MD5 and RC4 are our own and live in security.h.
+// over libcrypto's EVP calls; crypto_cng.cpp on Windows, over CNG), so the
+// handler code above it never sees the library. MD5 and RC4 are our own and
+// live in security.h.
 //
 // Every call returns CRYPTO_OK or a negative CRYPTO_ERR_* code and frees
-// whatever it allocated on every path. Nothing here keeps global state, so
+// whatever it allocated on every path. Nothing here keeps global state
+// that changes (the CNG backend opens its algorithm providers once), so
 // calls on different contexts may run on different threads.
 #ifndef TARVO_CRYPTO_H
 #define TARVO_CRYPTO_H

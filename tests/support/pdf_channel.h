@@ -20,7 +20,11 @@ struct MemoryChannel {
 
     MemoryChannel() {
         EXPECT_TRUE(pdfw_new(&doc));
+#ifdef _WIN32
+        file = std::tmpfile();  // read back by text()
+#else
         file = open_memstream(&bytes, &size);
+#endif
         if (doc) doc->out = file;
     }
     ~MemoryChannel() {
@@ -35,7 +39,18 @@ struct MemoryChannel {
 
     std::string text() {
         std::fflush(file);
+#ifdef _WIN32
+        std::string all;
+        if (!file) return all;
+        const long end = std::ftell(file);
+        std::rewind(file);
+        all.resize(size_t(end > 0 ? end : 0));
+        all.resize(std::fread(&all[0], 1, all.size(), file));
+        std::fseek(file, 0, SEEK_END);
+        return all;
+#else
         return std::string(bytes, size);
+#endif
     }
 };
 

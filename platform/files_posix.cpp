@@ -1,0 +1,40 @@
+// Files named by wide paths on POSIX systems: the path is the UTF-8 (with
+// escaped stray bytes) the command line gave.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+FILE* plat_wfopen(const wchar_t* path, const char* mode) {
+    if (!path || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    char* name = plat_wide_to_utf8(path);
+    if (!name) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    FILE* f = std::fopen(name, mode);
+    int saved = errno;
+    std::free(name);
+    errno = saved;
+    return f;
+}
+
+int plat_file_kind(const wchar_t* path, int64_t* size) {
+    if (size) *size = -1;
+    char* name = path ? plat_wide_to_utf8(path) : nullptr;
+    if (!name) return PLAT_FILE_NONE;
+    struct stat st;
+    const bool found = stat(name, &st) == 0;
+    std::free(name);
+    if (!found) return PLAT_FILE_NONE;
+    if (size) *size = int64_t(st.st_size);
+    if (S_ISDIR(st.st_mode)) return PLAT_FILE_FOLDER;
+    return S_ISREG(st.st_mode) ? PLAT_FILE_REGULAR : PLAT_FILE_OTHER;
+}
+
+bool plat_is_separator(wchar_t c) { return c == L'/'; }

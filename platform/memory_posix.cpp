@@ -1,0 +1,71 @@
+// Movable memory blocks on POSIX systems: a handle is the address of a
+// small record that sits in front of the block's bytes. Blocks never move,
+// so lock only counts.
+#include "platform/platform_os.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+
+// Aligned so the bytes right behind it suit any type the caller stores.
+struct alignas(std::max_align_t) PlatMemBlock {
+    size_t size;
+    unsigned locks;
+    bool mapped;  // from mmap rather than malloc
+};
+
+// Large blocks (bitmaps) are mapped with their pages made present in one
+// go: cheaper than taking a fault on each page as it is first written,
+// which is most of the cost of loading a big bitmap.
+static const size_t kMapFrom = size_t(1) << 20;
+
+PlatMem plat_mem_alloc(unsigned flags, size_t size) {
+    if (!plat_os_mem_request_allowed()) return nullptr;
+    const size_t head = sizeof(PlatMemBlock);
+    if (size > SIZE_MAX - head) return nullptr;
+    // A block of 0 bytes is still a distinct handle.
+    const size_t bytes = head + (size == 0 ? 1 : size);
+    void* raw = nullptr;
+    bool mapped = false;
+    if (bytes >= kMapFrom) {
+        raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (raw == MAP_FAILED) raw = nullptr;
+        mapped = raw != nullptr;
+    }
+    if (!raw) raw = (flags & PLAT_MEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+    if (!raw) return nullptr;
+    PlatMemBlock* b = static_cast<PlatMemBlock*>(raw);
+    b->mapped = mapped;
+    b->size = size;
+    b->locks = 0;
+    plat_os_mem_count(true);
+    return b;
+}
+
+void* plat_mem_lock(PlatMem h) {
+    if (!h) return nullptr;
+    ++h->locks;
+    return h + 1;
+}
+
+bool plat_mem_unlock(PlatMem h) {
+    if (!h || h->locks == 0) return false;
+    --h->locks;
+    return h->locks > 0;
+}
+
+PlatMem plat_mem_free(PlatMem h) {
+    if (!h) return nullptr;
+    if (h->mapped)
+        munmap(h, sizeof(PlatMemBlock) + h->size);
+    else
+        std::free(h);
+    plat_os_mem_count(false);
+    return nullptr;
+}
+
+size_t plat_mem_size(PlatMem h) { return h ? h->size : 0; }
+
+unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }

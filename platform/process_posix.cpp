@@ -1,0 +1,30 @@
+// The command line and the exit status on POSIX systems.
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+bool plat_args_read(int argc, char** argv, PlatArgs* args) {
+    if (!args) return false;
+    args->count = 0;
+    args->values = static_cast<wchar_t**>(std::calloc(size_t(argc > 0 ? argc : 0) + 1, sizeof(wchar_t*)));
+    if (!args->values) return false;
+    for (int i = 0; i < argc; ++i) {
+        args->values[i] = plat_utf8_to_wide(argv[i] ? argv[i] : "");
+        if (!args->values[i]) {
+            plat_args_free(args);
+            return false;
+        }
+        args->count = i + 1;
+    }
+    return true;
+}
+
+void plat_args_free(PlatArgs* args) {
+    if (!args || !args->values) return;
+    for (int i = 0; i < args->count; ++i) std::free(args->values[i]);
+    std::free(args->values);
+    args->values = nullptr;
+    args->count = 0;
+}
+
+int plat_exit_status(int code) { return code & 0xFF; }

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the libraries the Windows build needs and Debian does not ship for
+# MinGW: libjpeg-turbo from its Debian source package and GoogleTest from the
+# sources the googletest package installs. Both are installed as static
+# libraries into one folder (default build/mingw-deps/prefix), which is
+# reused when it is already complete.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+deps=${1:-build/mingw-deps}
+mkdir -p "$deps"
+deps=$(cd "$deps" && pwd)
+prefix=$deps/prefix
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+if [ -f "$prefix/.complete" ]; then
+  exit 0
+fi
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# apt-get source needs source entries for the archive the machine uses:
+# the binary entries, as source entries, in a file of their own.
+need_sources() {
+  ! apt-get source --print-uris libjpeg-turbo >/dev/null 2>&1
+}
+if need_sources; then
+  list=/etc/apt/sources.list.d/tarvo-deb-src.sources
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$list" >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list |
+      $SUDO tee /etc/apt/sources.list.d/tarvo-deb-src.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
+fi
+
+jobs=$(nproc)
+src=$deps/src
+rm -rf "$src" "$prefix"
+mkdir -p "$src" "$prefix"
+
+# libjpeg-turbo: the static library only, without its SIMD code (that
+# needs nasm and gains nothing measurable on the test images).
+(cd "$src" && apt-get source -qq libjpeg-turbo >/dev/null 2>&1)
+jpeg_src=$(find "$src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
+[ -n "$jpeg_src" ] || { echo "mingw_deps: apt-get source libjpeg-turbo failed" >&2; exit 1; }
+cmake -S "$jpeg_src" -B "$deps/jpeg-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DENABLE_SHARED=0 \
+  -DENABLE_STATIC=1 -DWITH_SIMD=0 -DWITH_TURBOJPEG=0 -DWITH_JPEG8=0 -Wno-dev >/dev/null
+cmake --build "$deps/jpeg-build" -j "$jobs" --target jpeg-static >/dev/null
+# Its install step wants the programs too; the library and headers suffice.
+mkdir -p "$prefix/lib" "$prefix/include"
+cp "$deps/jpeg-build/libjpeg.a" "$prefix/lib/"
+cp "$jpeg_src/jpeglib.h" "$jpeg_src/jmorecfg.h" "$jpeg_src/jerror.h" "$deps/jpeg-build/jconfig.h" \
+  "$prefix/include/"
+
+# GoogleTest: static, with the posix threads the MinGW flavour provides.
+cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=OFF \
+  -Dgtest_disable_pthreads=OFF >/dev/null
+cmake --build "$deps/gtest-build" -j "$jobs" >/dev/null
+cmake --install "$deps/gtest-build" >/dev/null
+
+rm -rf "$src" "$deps/jpeg-build" "$deps/gtest-build"
+touch "$prefix/.complete"
+echo "mingw_deps: libjpeg-turbo and GoogleTest in $prefix"
