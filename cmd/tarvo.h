@@ -3,9 +3,10 @@
 // main() decodes the command line, calls cmd_parse_args, writes its
 // warnings, then cmd_read_source_date, cmd_check_settings and cmd_run when
 // there are files; the result code of the first step that does not succeed
-// is the process exit status (modulo 256). main() writes the warning lines,
-// the single error line of a failure and the final "End" debug line; the
-// other steps write none of them.
+// is the process exit status (on Linux its low byte, on Windows the whole
+// code). main() writes the warning lines, the single error line of a
+// failure and the final "End" debug line; the other steps write none of
+// them.
 #ifndef TARVO_CMD_H
 #define TARVO_CMD_H
 
@@ -49,7 +50,7 @@ enum { TARVO_OPTION_CHARS = 255 };
 enum { TARVO_PASSWORD_BYTES = 79 };
 
 // Every setting of one run, filled by cmd_parse_args and read-only after.
-// Lengths are tenths of a millimetre. Text is wide (UTF-32; stray bytes of
+// Lengths are tenths of a millimetre. Text is wide (UTF-32 on Linux, UTF-16 on Windows; stray bytes of
 // the command line as U+DC80 + byte, see platform.h); passwords are bytes.
 struct TarvoSettings {
     int32_t dpi = 0;  // caller resolution, dpi= or d=; 0 not given
