@@ -29,6 +29,7 @@ struct CmdPageSource {
     PdfDocument* doc = nullptr;
     const std::vector<std::wstring>* files = nullptr;
     size_t taken = 0;  // pages handed to the run
+    bool read_ahead = false;  // no workers, but a core for reading pixels
 
     std::thread workers[kWorkers];
     int worker_count = 0;
@@ -65,10 +66,14 @@ void read_done(void* opaque) {
 }
 
 // Loads bitmap k and prepares its image, which frees the bitmap once read.
-CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
+// Read ahead, its pixels come in while the image is prepared; a read that
+// fails then fails the page as the load would have.
+CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool read_ahead) {
     CmdPage page{};
     DibHandle dib = nullptr;
-    page.load_status = dib_command(DIB_OP_LOAD, &dib, const_cast<wchar_t*>(path.c_str()));
+    DibAhead* reading = nullptr;
+    page.load_status = read_ahead ? dib_load_bmp_ahead(&dib, path.c_str(), 0, &reading)
+                                  : dib_command(DIB_OP_LOAD, &dib, const_cast<wchar_t*>(path.c_str()));
     if (page.load_status != DIB_OK) {
         page.load_cause = dib_load_cause();
         return page;
@@ -76,6 +81,14 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
     pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;
+    int cause = DIB_CAUSE_NONE;
+    const int read = dib_ahead_finish(&reading, &cause);
+    if (read != DIB_OK) {
+        pdfw_image_discard(doc, page.image);
+        page = CmdPage{};
+        page.load_status = read;
+        page.load_cause = cause;
+    }
     return page;
 }
 
@@ -91,7 +104,7 @@ void work(CmdPageSource* src) {
         src->shares -= kSharesPerPage;
         Hold hold{src, kSharesPerPage};
         held.unlock();
-        CmdPage page = make_page(src->doc, (*src->files)[k], &hold);
+        CmdPage page = make_page(src->doc, (*src->files)[k], &hold, false);
         held.lock();
         // A page whose encoder gave nothing back keeps one share for what
         // it holds until it is written.
@@ -138,13 +151,14 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
             break;  // the pages are made with the threads there are, or on demand
         }
     }
+    src->read_ahead = threads > 1 && src->worker_count == 0;
     return src;
 }
 
 bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     if (!src || src->taken >= src->files->size()) return false;
     if (src->worker_count == 0) {
-        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr);
+        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr, src->read_ahead);
         return true;
     }
     std::unique_lock<std::mutex> held(src->lock);

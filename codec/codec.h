@@ -49,7 +49,15 @@ struct CodecImage {
     const uint8_t* table;
     int entries;
     const uint8_t* pixels;
+    // Rows that are still arriving: wait(source, n) returns once the top n
+    // rows are in place, false when they never will be. Null: all are in.
+    bool (*wait)(const void* source, int64_t rows);
+    const void* source;
 };
+
+inline bool codec_image_wait(const CodecImage* im, int64_t rows) {
+    return !im->wait || im->wait(im->source, rows);
+}
 
 // Row y counted from the top of the picture.
 inline const uint8_t* codec_image_row(const CodecImage* im, int64_t y) {

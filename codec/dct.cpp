@@ -155,6 +155,7 @@ void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
     if (grey_input || bit_count == 24 || bit_count == 32) {
         if (bit_count != 32) codec_trace(host, "=JPEG: Write 24C or 8G image data\n");
         for (size_t r = 0; r < rows; ++r) {
+            if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);
             JSAMPROW in = const_cast<JSAMPROW>(codec_image_row(image, int64_t(r)));
             jpeg_write_scanlines(cinfo, &in, 1);
         }
@@ -165,6 +166,7 @@ void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
         *scanline = line;
         if (!line) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 3);
         for (size_t r = 0; r < rows; ++r) {
+            if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);
             expand_row(codec_image_row(image, int64_t(r)), bit_count, width, palette, line);
             JSAMPROW in = line;
             jpeg_write_scanlines(cinfo, &in, 1);

@@ -1,6 +1,7 @@
 // BMP files: loading into a packed bitmap (with run-length decoding) and
 // saving one back.
 #include "dib/dib.h"
+#include "dib/ahead.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -208,8 +209,11 @@ int plan_body(const DibInfoHeader& hdr, const uint8_t* header40, uint64_t data_l
 // the file header, then reads the bitmap into a new block whose header is
 // always 40 bytes long: the colour table and the pixels of a larger header
 // move up behind it, so every reader finds the table at byte 40.
+// Plain bitmaps of at least this many pixel bytes may be read ahead.
+constexpr uint64_t kAheadFrom = uint64_t(2) << 20;
+
 int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_flag,
-              DibHandle* out) {
+              DibHandle* out, DibAheadPlan* ahead) {
     uint8_t raw[DIB_HEADER_SIZE];
     if (data_len < DIB_HEADER_SIZE) return refuse(DIB_ERR_READ, DIB_CAUSE_TRUNCATED);
     if (!source_read(src, raw, sizeof raw)) return refuse(DIB_ERR_READ, DIB_CAUSE_READ);
@@ -233,10 +237,15 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     }
     std::memcpy(base, header40, sizeof header40);
     uint8_t* table = base + DIB_HEADER_SIZE;
+    const bool read_ahead = ahead && src->file && hdr.compression == DIB_COMPRESSION_NONE &&
+                            plan.pixels_to_read >= kAheadFrom;
+    long pixels_at = -1;
     if (!source_skip(src, hdr.size - DIB_HEADER_SIZE) ||
         !source_read(src, table, static_cast<size_t>(plan.colour_bytes)) ||
         !source_skip(src, static_cast<size_t>(plan.gap)) ||
-        !source_read(src, table + plan.colour_bytes, static_cast<size_t>(plan.pixels_to_read))) {
+        (read_ahead ? (pixels_at = std::ftell(src->file)) < 0
+                    : !source_read(src, table + plan.colour_bytes,
+                                   static_cast<size_t>(plan.pixels_to_read)))) {
         plat_mem_unlock(h);
         plat_mem_free(h);
         return refuse(DIB_ERR_READ, DIB_CAUSE_READ);
@@ -244,6 +253,14 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     if (dpi_flag) {
         put_u32(base + 24, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.x_ppm)));
         put_u32(base + 28, static_cast<uint32_t>(dib_dpi_from_ppm(hdr.y_ppm)));
+    }
+    if (read_ahead) {
+        // The block stays locked for the reading thread.
+        *ahead = DibAheadPlan{src->file, h, table + plan.colour_bytes, uint64_t(pixels_at),
+                              plan.pixels_to_read, dib_stride(hdr.width, hdr.bit_count),
+                              dib_rows(hdr.height), hdr.height < 0};
+        *out = h;
+        return DIB_OK;
     }
     plat_mem_unlock(h);
     if (hdr.compression != DIB_COMPRESSION_NONE && (status = dib_decode_rle(&h)) != DIB_OK) {
@@ -428,10 +445,14 @@ int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dp
     const int status = check_file_header(data);
     if (status != DIB_OK) return status;
     Source src{nullptr, data + FILE_HEADER_SIZE, 0};
-    return load_body(&src, size - FILE_HEADER_SIZE, get_u32(data + 10), dpi_flag, var);
+    return load_body(&src, size - FILE_HEADER_SIZE, get_u32(data + 10), dpi_flag, var, nullptr);
 }
 
-int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
+namespace {
+
+// A file loaded whole, or when ahead is given possibly read ahead: then
+// ahead->file is set and the file belongs to the plan.
+int load_file(DibHandle* var, const wchar_t* path, int dpi_flag, DibAheadPlan* ahead) {
     t_load_cause = DIB_CAUSE_NONE;
     if (!var) return DIB_ERR_NO_BITMAP;
     *var = nullptr;
@@ -461,10 +482,31 @@ int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
     if (status == DIB_OK) {
         Source src{f, nullptr, 0};
         status = load_body(&src, static_cast<uint64_t>(length) - FILE_HEADER_SIZE, get_u32(fh + 10),
-                           dpi_flag, var);
+                           dpi_flag, var, ahead);
     }
-    std::fclose(f);
+    if (!ahead || !ahead->file) std::fclose(f);
     return status;
+}
+
+}  // namespace
+
+int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag) {
+    return load_file(var, path, dpi_flag, nullptr);
+}
+
+int dib_load_bmp_ahead(DibHandle* var, const wchar_t* path, int dpi_flag, DibAhead** ahead) {
+    if (ahead) *ahead = nullptr;
+    if (!ahead) return load_file(var, path, dpi_flag, nullptr);
+    DibAheadPlan plan{};
+    int status = load_file(var, path, dpi_flag, &plan);
+    if (status != DIB_OK || !plan.file) return status;
+    status = dib_ahead_start(plan, ahead);
+    if (status != DIB_OK) {
+        plat_mem_free(*var);
+        *var = nullptr;
+        return refuse(status, DIB_CAUSE_READ);
+    }
+    return DIB_OK;
 }
 
 int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {

@@ -1,5 +1,6 @@
 // Bitmap memory model: creation, header queries, views and the dispatcher.
 #include "dib/dib.h"
+#include "dib/ahead.h"
 
 #include <climits>
 #include <cstdio>
@@ -167,6 +168,7 @@ int free_variable(DibHandle* var) {
     DibHandle h = *var;
     *var = nullptr;
     if (!h) return DIB_ERR_NO_BITMAP;
+    dib_ahead_stop(h);
     plat_mem_free(h);
     return DIB_OK;
 }

@@ -202,6 +202,22 @@ int dib_load_bmp(DibHandle* var, const wchar_t* path, int dpi_flag);
 // The same from bytes of a whole BMP file already in memory.
 int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size,
                         int dpi_flag);
+// The same, handing the bitmap over before its pixels are in: a second
+// thread reads the rows, top row first, while the caller already works on
+// those that have come in. Whoever reads its pixels waits for them with
+// dib_rows_wait; DIB_OP_FREE stops the reading first. *ahead is null when
+// the bitmap was read whole (small, run-length, not a plain file, or no
+// thread to be had); otherwise the caller ends it with dib_ahead_finish,
+// from the thread that uses the bitmap.
+struct DibAhead;
+int dib_load_bmp_ahead(DibHandle* var, const wchar_t* path, int dpi_flag, DibAhead** ahead);
+// Waits until the top `rows` rows of h are in place. False when reading
+// them failed; true at once for a bitmap not being read ahead.
+bool dib_rows_wait(DibHandle h, int64_t rows);
+// Reads what is left and frees *ahead (null is accepted). DIB_OK, or the
+// status a whole load would have given (DIB_ERR_READ) with its cause in
+// *cause; the bitmap then holds rows that were never read.
+int dib_ahead_finish(DibAhead** ahead, int* cause);
 int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag);
 int dib_decode_rle(DibHandle* var);
 

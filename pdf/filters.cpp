@@ -12,6 +12,10 @@ CodecImage pdfw_codec_image(const DibView* view) {
     im.table = view->colours;
     im.entries = view->colour_bytes / 4;
     im.pixels = view->pixels;
+    im.wait = [](const void* source, int64_t rows) {
+        return dib_rows_wait(static_cast<DibHandle>(const_cast<void*>(source)), rows);
+    };
+    im.source = view->handle;
     return im;
 }
 

@@ -291,8 +291,15 @@ void prepare_row(const ImagePlan& im, int64_t y, uint8_t* dst) {
 uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im) {
     uint8_t* out = static_cast<uint8_t*>(job_alloc(job, static_cast<size_t>(im.u)));
     if (!out) return nullptr;
-    for (int32_t y = 0; y < im.pixels.rows; ++y)
+    for (int32_t y = 0; y < im.pixels.rows; ++y) {
+        if (!codec_image_wait(&im.pixels, y + 1)) {
+            pdfw_free(job->doc, out);
+            job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                     static_cast<long>(y));
+            return nullptr;
+        }
         prepare_row(im, y, out + static_cast<int64_t>(y) * im.row_bytes);
+    }
     return out;
 }
 
@@ -311,7 +318,10 @@ bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
     const int64_t row_bytes = p->im->row_bytes;
     *got = 0;
     while (*got < max && p->y < p->im->pixels.rows) {
-        if (p->offset == 0) prepare_row(*p->im, p->y, p->row);
+        if (p->offset == 0) {
+            if (!codec_image_wait(&p->im->pixels, p->y + 1)) return false;
+            prepare_row(*p->im, p->y, p->row);
+        }
         const size_t n = size_t(std::min<int64_t>(int64_t(max - *got), row_bytes - p->offset));
         std::memcpy(out + *got, p->row + p->offset, n);
         *got += n;

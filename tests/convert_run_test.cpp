@@ -328,18 +328,22 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
 // the writer's Nth allocation, or the Nth bitmap block, fails wherever it
 // falls (often on the second thread); every run fails cleanly with nothing
 // left in use, until N passes the last request.
+// A page alone is read ahead (a bitmap of over 2 MiB): a failure can then
+// free its bitmap while rows are still being read.
 TEST_F(ConvertRun, EveryAllocationCanFailWithTwoThreads) {
-    const std::vector<std::string> pages = {bitmap("a.bmp", 40, 30), bitmap("b.bmp", 33, 20, 3780, 8),
-                                            bitmap("c.bmp", 64, 48, 3780, 1)};
+    const std::vector<std::vector<std::string>> documents = {
+        {bitmap("a.bmp", 40, 30), bitmap("b.bmp", 33, 20, 3780, 8), bitmap("c.bmp", 64, 48, 3780, 1)},
+        {bitmap("large.bmp", 1200, 700)}};
+    setenv("TARVO_THREADS", "2", 1);
+    void (*const hooks[])(unsigned) = {pdfw_alloc_fail_after, plat_mem_fail_after};
+    for (const std::vector<std::string>& pages : documents)
+    for (void (*hook)(unsigned) : hooks) {
     std::vector<std::string> args = {"tarvo", "-quiet", "-o=" + dir + "/out.pdf"};
     args.insert(args.end(), pages.begin(), pages.end());
     std::vector<std::wstring> wide;
     for (const std::string& a : args) wide.push_back(wide_of(a));
     std::vector<const wchar_t*> argv;
     for (const std::wstring& w : wide) argv.push_back(w.c_str());
-    setenv("TARVO_THREADS", "2", 1);
-    void (*const hooks[])(unsigned) = {pdfw_alloc_fail_after, plat_mem_fail_after};
-    for (void (*hook)(unsigned) : hooks) {
         int code = -1;
         unsigned n = 1;
         for (; code != TARVO_OK && n < 2000; ++n) {
@@ -362,6 +366,36 @@ TEST_F(ConvertRun, EveryAllocationCanFailWithTwoThreads) {
         EXPECT_GT(n, pages.size()) << "every page's requests were failed once";
     }
     unsetenv("TARVO_THREADS");
+}
+
+// Large pages, whose pixels are read while they are encoded when there is
+// a second core, give the bytes of the sequential run in every encoding.
+TEST_F(ConvertRun, ReadAheadKeepsTheBytes) {
+    struct Case {
+        const char* name;
+        int width, height, bits;
+        const char* option;
+    } const cases[] = {
+        {"jpeg", 1200, 700, 24, "-enc=0"},      {"flate", 1100, 800, 24, "-enc=2"},
+        {"none", 900, 1000, 32, "-enc=1"},      {"grey", 2100, 1100, 8, "-enc=0"},
+        {"bilevel", 4800, 3600, 1, "-enc=0"},
+    };
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    for (const Case& c : cases) {
+        const std::string in = bitmap(std::string(c.name) + ".bmp", c.width, c.height, 3780, c.bits);
+        std::string made[2];
+        for (int threads = 1; threads <= 2; ++threads) {
+            setenv("TARVO_THREADS", std::to_string(threads).c_str(), 1);
+            const std::string out = dir + "/" + c.name + std::to_string(threads) + ".pdf";
+            CommandResult r = run_tarvo({"-quiet", c.option, "-o=" + out, in});
+            EXPECT_EQ(r.status, 0) << c.name << r.err;
+            ASSERT_TRUE(read_file(out, &made[threads - 1])) << c.name;
+        }
+        EXPECT_EQ(made[0], made[1]) << c.name;
+        EXPECT_EQ(run_command({"qpdf", "--check", dir + "/" + c.name + "2.pdf"}).status, 0) << c.name;
+    }
+    unsetenv("TARVO_THREADS");
+    unsetenv("SOURCE_DATE_EPOCH");
 }
 
 TEST_F(ConvertRun, OutputThatIsAnInputIsRefused) {

@@ -360,4 +360,80 @@ TEST_F(BmpFiles, ResolutionInDotsPerInch) {
     dib_command(DIB_OP_FREE, &h, nullptr);
 }
 
+// Read ahead, a bitmap ends with the pixels of a whole load, whether its
+// rows are waited for in steps or only at the end: both row orders, a gap
+// before the pixels, short data (read as 0) and a bitmap too small to be
+// worth a thread.
+TEST_F(BmpFiles, ReadAheadGivesTheRowsOfAWholeLoad) {
+    struct Case {
+        int bits;
+        int32_t width, height;  // a negative height is top-down
+        uint32_t gap;
+        size_t cut;
+        bool ahead;  // large enough to be read on a thread
+    } const cases[] = {
+        {24, 1030, 720, 0, 0, true},   {24, 1030, -720, 0, 0, true},
+        {8, 2100, 1100, 12, 0, true},  {1, 4800, 3600, 0, 5000, true},
+        {32, 700, -800, 0, 3, true},   {24, 40, 30, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        BmpFile f = pattern_file(c.bits, c.width, c.height);
+        f.gap = c.gap;
+        const Bytes full = f.body;
+        f.body.resize(full.size() - c.cut);
+        ASSERT_TRUE(bmp_write(path("ahead.bmp"), f));
+        Bytes want = full;
+        std::fill(want.end() - static_cast<std::ptrdiff_t>(c.cut), want.end(), 0);
+        const std::wstring name = wide(path("ahead.bmp"));
+        for (int64_t step : {int64_t(0), int64_t(1), int64_t(97)}) {
+            DibHandle h = nullptr;
+            DibAhead* ahead = nullptr;
+            ASSERT_EQ(dib_load_bmp_ahead(&h, name.c_str(), 0, &ahead), DIB_OK) << c.width;
+            EXPECT_EQ(ahead != nullptr, c.ahead) << c.width;
+            const int64_t rows = c.height < 0 ? -int64_t(c.height) : c.height;
+            for (int64_t r = step; step && r < rows + step; r += step)
+                ASSERT_TRUE(dib_rows_wait(h, std::min(r, rows))) << c.width << " row " << r;
+            int cause = -1;
+            EXPECT_EQ(dib_ahead_finish(&ahead, &cause), DIB_OK);
+            EXPECT_EQ(cause, DIB_CAUSE_NONE);
+            DibView v;
+            ASSERT_EQ(dib_view_open(&v, h), DIB_OK);
+            EXPECT_TRUE(Bytes(v.pixels, v.pixels + v.pixel_bytes) == want)
+                << c.bits << " bits, " << c.width << " x " << c.height << ", step " << step;
+            dib_view_close(&v);
+            dib_command(DIB_OP_FREE, &h, nullptr);
+        }
+    }
+}
+
+// A file cut short after the headers were read fails the rows that were
+// not yet read, and the load with a whole load's status; a bitmap freed
+// while it is read stops the reading.
+TEST_F(BmpFiles, ReadAheadFailuresAndEarlyFree) {
+    ASSERT_TRUE(bmp_write(path("big.bmp"), pattern_file(24, 2000, 1500)));
+    const std::wstring name = wide(path("big.bmp"));
+    DibHandle h = nullptr;
+    DibAhead* ahead = nullptr;
+    ASSERT_EQ(dib_load_bmp_ahead(&h, name.c_str(), 0, &ahead), DIB_OK);
+    ASSERT_NE(ahead, nullptr);
+    // At most a few pieces are read before rows are asked for.
+    ASSERT_EQ(truncate(path("big.bmp").c_str(), 100), 0);
+    EXPECT_FALSE(dib_rows_wait(h, 1500));
+    int cause = -1;
+    EXPECT_EQ(dib_ahead_finish(&ahead, &cause), DIB_ERR_READ);
+    EXPECT_EQ(cause, DIB_CAUSE_READ);
+    dib_command(DIB_OP_FREE, &h, nullptr);
+
+    ASSERT_TRUE(bmp_write(path("big.bmp"), pattern_file(24, 2000, 1500)));
+    for (bool waited : {false, true}) {
+        ASSERT_EQ(dib_load_bmp_ahead(&h, name.c_str(), 0, &ahead), DIB_OK);
+        if (waited) {
+            EXPECT_TRUE(dib_rows_wait(h, 10));
+        }
+        dib_command(DIB_OP_FREE, &h, nullptr);
+        EXPECT_EQ(dib_ahead_finish(&ahead, &cause), DIB_OK);
+    }
+    EXPECT_EQ(dib_ahead_finish(nullptr, &cause), DIB_OK);
+}
+
 }  // namespace
