@@ -21,7 +21,7 @@ constexpr int kMaxActive = 8;
 }  // namespace
 
 struct DibAhead {
-    DibAheadPlan plan;
+    DibAheadPlan plan{};
     PlatThread thread = nullptr;
     bool attached = false;  // in the table of bitmaps being read
 

@@ -34,11 +34,11 @@ bash scripts/build.sh asan
 run_tests asan
 
 # The threaded paths: pages prepared on two threads, the bilevel trial
-# beside G4, whole conversions end to end.
+# beside G4, a lone page read ahead, whole conversions end to end.
 bash scripts/build.sh tsan tarvo convert_golden_test pdf_image_test cmd_exit_test \
-  convert_run_test convert_classes_test
+  convert_run_test convert_classes_test dib_bmp_test
 TARVO_THREADS=2 TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
-  run_tests tsan -R "Golden|BilevelChoice|CommandExit|ConvertRun|ClassCases|Classes"
+  run_tests tsan -R "Golden|BilevelChoice|CommandExit|ConvertRun|ClassCases|Classes|ReadAhead"
 
 # Windows: one Wine prefix for the build's test programs, made once, and a
 # Wine server kept between their starts (each start then takes a fraction

@@ -22,7 +22,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // 0xRRGGBB, so the unused byte of 32-bit pixels stays 0.
-uint32_t pattern(int x, int y) { return static_cast<uint32_t>((x * 37 + y * 101) * 0x010203 + x) & 0xFFFFFF; }
+uint32_t pattern(int x, int y) { return (static_cast<uint32_t>(x * 37 + y * 101) * 0x010203u + static_cast<uint32_t>(x)) & 0xFFFFFF; }
 
 BmpFile pattern_file(int bits, int32_t width, int32_t height) {
     BmpFile f;
