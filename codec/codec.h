@@ -20,6 +20,7 @@ enum {
     CODEC_FLATE_BAD_ARGUMENT = -2,     // Z_STREAM_ERROR
     CODEC_FLATE_NO_MEMORY = -4,        // Z_MEM_ERROR
     CODEC_FLATE_FULL = -5,             // Z_BUF_ERROR: the output does not fit
+    CODEC_SOURCE_FAILED = -100,        // the caller could not hand over its data
 };
 
 // What an encoder takes from its caller, in the manner of zlib's zalloc:
@@ -106,5 +107,11 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
 // the capacity in, the produced length out. CODEC_OK or a CODEC_FLATE_
 // status (CODEC_FLATE_FULL when it does not fit).
 int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
+// The same stream, byte for byte, from a source handed over in pieces:
+// next(opaque, &data, &n) gives the next piece, n = 0 after the last, or
+// returns false to give up (CODEC_SOURCE_FAILED). A piece stays valid only
+// until next is called again.
+int codec_flate_pieces(uint8_t* dst, uint32_t* size,
+                       bool (*next)(void* opaque, const uint8_t** data, size_t* n), void* opaque);
 
 #endif

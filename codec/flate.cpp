@@ -18,3 +18,43 @@ int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_l
     if (status == Z_OK) *size = uint32_t(capacity);
     return status;
 }
+
+// zlib's deflate keeps its block decisions to its own buffers, not to how
+// the input arrives, so pieces without flushes give compress()'s bytes;
+// compress() runs it with the same defaults (window 15, memory level 8).
+int codec_flate_pieces(uint8_t* dst, uint32_t* size,
+                       bool (*next)(void* opaque, const uint8_t** data, size_t* n), void* opaque) {
+    if (!size || !next) return CODEC_FLATE_BAD_ARGUMENT;
+    static const Bytef kNothing = 0;
+    Bytef spare = 0;
+    z_stream zs;
+    zs.zalloc = Z_NULL;
+    zs.zfree = Z_NULL;
+    zs.opaque = Z_NULL;
+    int status = deflateInit(&zs, Z_DEFAULT_COMPRESSION);
+    if (status != Z_OK) return status;
+    zs.next_out = dst ? dst : &spare;
+    zs.avail_out = dst ? *size : 0;
+    for (;;) {
+        const uint8_t* data = nullptr;
+        size_t n = 0;
+        if (!next(opaque, &data, &n)) {
+            status = CODEC_SOURCE_FAILED;
+            break;
+        }
+        zs.next_in = const_cast<Bytef*>(data && n ? data : &kNothing);
+        zs.avail_in = uInt(n);
+        status = deflate(&zs, n == 0 ? Z_FINISH : Z_NO_FLUSH);
+        if (n == 0 || zs.avail_in != 0 || (status != Z_OK && status != Z_BUF_ERROR)) break;
+    }
+    // As compress(): only a finished stream is a result; one that ran out
+    // of room is Z_BUF_ERROR.
+    if (status == Z_STREAM_END) {
+        *size = uint32_t(zs.total_out);
+        status = Z_OK;
+    } else if (status == Z_OK || (status == Z_BUF_ERROR)) {
+        status = Z_BUF_ERROR;
+    }
+    deflateEnd(&zs);
+    return status;
+}

@@ -342,6 +342,39 @@ bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uin
     return job_fail(job, PDFW_ERR_FLATE);
 }
 
+// Flate from the bitmap's rows, prepared one at a time into a row buffer,
+// so that no copy of the image is made: the same stream as from samples.
+struct RowFeed {
+    const ImagePlan* im;
+    uint8_t* row;
+    int32_t y;  // the next row from the top
+};
+
+bool feed_row(void* opaque, const uint8_t** data, size_t* n) {
+    RowFeed* f = static_cast<RowFeed*>(opaque);
+    *data = nullptr;
+    *n = 0;
+    if (f->y >= f->im->pixels.rows) return true;
+    if (!codec_image_wait(&f->im->pixels, f->y + 1)) return false;
+    prepare_row(*f->im, f->y++, f->row);
+    *data = f->row;
+    *n = size_t(f->im->row_bytes);
+    return true;
+}
+
+bool encode_flate_rows(PdfPreparedImage* job, const ImagePlan& im, uint8_t* out, uint32_t* size) {
+    RowFeed feed{&im, static_cast<uint8_t*>(job_alloc(job, size_t(im.row_bytes))), 0};
+    if (!feed.row) return false;
+    const int rc = codec_flate_pieces(out, size, feed_row, &feed);
+    pdfw_free(job->doc, feed.row);
+    if (rc == CODEC_OK) return true;
+    if (rc == CODEC_SOURCE_FAILED)
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                        static_cast<long>(feed.y));
+    job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
+    return job_fail(job, PDFW_ERR_FLATE);
+}
+
 // The Flate trial of a bilevel image, on a thread of its own when there
 // is one.
 struct FlateTrial {
@@ -434,7 +467,8 @@ void trace_statistics(PdfPreparedImage* job, int encoding, uint32_t elapsed, uin
 }
 
 // Step 3: runs the chosen encoder and traces the statistics line. Takes
-// the samples (null for DCT, which reads the bitmap); *out owns the data.
+// the samples (made for G4 only: JPEG and Flate read the bitmap); *out
+// owns the data.
 bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, Encoded* out) {
     out->encoding = im.encoding;
     uint32_t start = plat_tick_count();
@@ -454,7 +488,7 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     uint32_t size = capacity;
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE)
-        ok = encode_flate(job, buffer, &size, samples, static_cast<uint32_t>(im.u));
+        ok = encode_flate_rows(job, im, buffer, &size);
     else if (im.encoding == PDFW_FILTER_CCITT)
         ok = encode_bilevel(job, im, &buffer, capacity, samples, &size, &out->encoding, &start);
     else
@@ -567,9 +601,9 @@ bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
     ImagePlan& im = job->plan;
     bool ok = classify(job, job->view, res_is_dpi, &im);
     uint8_t* samples = nullptr;
-    // JPEG reads the bitmap itself, unencoded samples are made as they are
-    // written; the other encoders take samples made now.
-    if (ok && im.encoding != PDFW_FILTER_DCT && im.encoding != PDFW_FILTER_NONE) {
+    // JPEG and Flate read the bitmap themselves, unencoded samples are made
+    // as they are written; G4 and its Flate trial take samples made now.
+    if (ok && im.encoding == PDFW_FILTER_CCITT) {
         ok = (samples = prepare_samples(job, im)) != nullptr;
         release_bitmap(job);
     }
