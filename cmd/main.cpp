@@ -34,6 +34,7 @@ const char USAGE[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+    plat_process_setup();
     PlatArgs args{};
     if (!plat_args_read(argc, argv, &args)) {
         int code = TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY;

@@ -53,11 +53,23 @@ struct CodecImage {
     // Rows that are still arriving: wait(source, n) returns once the top n
     // rows are in place, false when they never will be. Null: all are in.
     bool (*wait)(const void* source, int64_t rows);
+    // Rows that are read once: after reading the top n rows the encoder may
+    // call discard(source, n), and never reads them again. Null: not wanted.
+    void (*discard)(const void* source, int64_t rows);
     const void* source;
 };
 
 inline bool codec_image_wait(const CodecImage* im, int64_t rows) {
     return !im->wait || im->wait(im->source, rows);
+}
+
+// Rows are given up in runs of this many, each a few hundred kilobytes on
+// a page-sized image.
+constexpr int64_t CODEC_DISCARD_ROWS = 64;
+
+inline void codec_image_discard(const CodecImage* im, int64_t rows) {
+    if (im->discard && (rows % CODEC_DISCARD_ROWS == 0 || rows == im->rows))
+        im->discard(im->source, rows);
 }
 
 // Row y counted from the top of the picture.

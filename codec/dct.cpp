@@ -158,6 +158,7 @@ void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
             if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);
             JSAMPROW in = const_cast<JSAMPROW>(codec_image_row(image, int64_t(r)));
             jpeg_write_scanlines(cinfo, &in, 1);
+            codec_image_discard(image, int64_t(r + 1));
         }
     } else if (bit_count == 1 || bit_count == 4 || bit_count == 8) {
         uint8_t palette[256][3];
@@ -168,6 +169,7 @@ void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
         for (size_t r = 0; r < rows; ++r) {
             if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);
             expand_row(codec_image_row(image, int64_t(r)), bit_count, width, palette, line);
+            codec_image_discard(image, int64_t(r + 1));
             JSAMPROW in = line;
             jpeg_write_scanlines(cinfo, &in, 1);
         }

@@ -2,6 +2,7 @@
 #include "dib/dib.h"
 #include "dib/ahead.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -298,6 +299,19 @@ int dib_view_open(DibView* view, DibHandle h) {
     view->pixels = view->colours + l.colour_bytes;
     view->pixel_bytes = l.pixel_bytes;
     return DIB_OK;
+}
+
+void dib_rows_discard(DibHandle h, int64_t rows) {
+    DibInfoHeader* hdr = lock_header(h);
+    if (!hdr) return;
+    Layout l;
+    if (rows > 0 && layout_of(hdr, plat_mem_size(h), &l)) {
+        rows = std::min(rows, l.rows);
+        // The top rows lie at the end of a bottom-up block.
+        const int64_t from = hdr->height < 0 ? 0 : (l.rows - rows) * l.stride;
+        plat_mem_discard(h, size_t(DIB_HEADER_SIZE + l.colour_bytes + from), size_t(rows * l.stride));
+    }
+    plat_mem_unlock(h);
 }
 
 void dib_view_close(DibView* view) {

@@ -154,6 +154,9 @@ struct DibView {
 };
 int dib_view_open(DibView* view, DibHandle h);  // 0, -111 or -3
 void dib_view_close(DibView* view);
+// The top `rows` rows of h will not be read again before it is freed: their
+// memory may go back to the system, and they may then read as zero.
+void dib_rows_discard(DibHandle h, int64_t rows);
 
 // Creates a zero-filled bitmap; colour_table (when not null, for 1, 2, 4 and
 // 8 bits) supplies the table's bytes. 16 bits and unknown counts give -8.

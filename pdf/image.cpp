@@ -238,6 +238,12 @@ bool encoding_supported(int encoding) {
 bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan* im) {
     std::memset(im, 0, sizeof *im);
     im->pixels = pdfw_codec_image(&view);
+    // A bitmap the writer frees once read gives its rows back as they are
+    // coded, so that a page's bitmap and its coded data are not both held.
+    if (job->owned)
+        im->pixels.discard = [](const void* source, int64_t rows) {
+            dib_rows_discard(static_cast<DibHandle>(const_cast<void*>(source)), rows);
+        };
     im->entries = im->pixels.entries;
     const DibInfoHeader* h = view.header;
     im->hdpi = res_is_dpi ? h->x_ppm : dib_dpi_from_ppm(h->x_ppm);
@@ -357,6 +363,7 @@ bool feed_row(void* opaque, const uint8_t** data, size_t* n) {
     if (f->y >= f->im->pixels.rows) return true;
     if (!codec_image_wait(&f->im->pixels, f->y + 1)) return false;
     prepare_row(*f->im, f->y++, f->row);
+    codec_image_discard(&f->im->pixels, f->y);
     *data = f->row;
     *n = size_t(f->im->row_bytes);
     return true;

@@ -4,6 +4,10 @@
 #include "platform/platform_os.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 
 #include <cstdlib>
 #include <cstring>
@@ -67,5 +71,15 @@ PlatMem plat_mem_free(PlatMem h) {
 }
 
 size_t plat_mem_size(PlatMem h) { return h ? h->size : 0; }
+
+void plat_mem_discard(PlatMem h, size_t offset, size_t length) {
+    if (!h || !h->mapped || offset >= h->size) return;
+    length = std::min(length, h->size - offset);
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(h + 1) + offset;
+    const uintptr_t first = (begin + page - 1) / page * page;
+    const uintptr_t last = (begin + length) / page * page;
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }

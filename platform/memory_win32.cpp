@@ -34,6 +34,10 @@ PlatMem plat_mem_free(PlatMem h) {
 
 size_t plat_mem_size(PlatMem h) { return h ? GlobalSize(native(h)) : 0; }
 
+// Global memory comes from the heap, whose pages cannot be given back
+// piecemeal.
+void plat_mem_discard(PlatMem, size_t, size_t) {}
+
 unsigned plat_mem_lock_count(PlatMem h) {
     if (!h) return 0;
     const UINT flags = GlobalFlags(native(h));

@@ -30,6 +30,10 @@ struct PlatArgs {
     wchar_t** values;
 };
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
+// Settings for the command's process, first thing in main: one heap for all
+// threads, so that what one page frees serves the next, whichever thread
+// makes it, rather than staying held for a thread of its own.
+void plat_process_setup();
 void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
 
 // The process exit status that carries a result code: its low byte on
@@ -191,6 +195,10 @@ bool plat_mem_unlock(PlatMem h);                      // true while still locked
 PlatMem plat_mem_free(PlatMem h);                     // null on success
 size_t plat_mem_size(PlatMem h);                      // 0 for null h
 unsigned plat_mem_lock_count(PlatMem h);              // 0 for null h
+// The caller will not read bytes [offset, offset + length) of the block
+// again: the memory of whole pages inside may go back to the system, and
+// those bytes then read as zero. A hint: it may do nothing.
+void plat_mem_discard(PlatMem h, size_t offset, size_t length);
 
 // Test hook: the Nth allocation from now (1-based) fails; 0 turns it off.
 void plat_mem_fail_after(unsigned n);

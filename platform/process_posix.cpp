@@ -1,5 +1,9 @@
-// The command line and the exit status on POSIX systems.
+// The command line, the process's settings and the exit status on POSIX
+// systems.
 #include <cstdlib>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "platform/platform.h"
 
@@ -28,3 +32,9 @@ void plat_args_free(PlatArgs* args) {
 }
 
 int plat_exit_status(int code) { return code & 0xFF; }
+
+void plat_process_setup() {
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}

@@ -45,3 +45,6 @@ void plat_args_free(PlatArgs* args) {
 
 // A Windows exit code is 32 bits: the caller sees the result code itself.
 int plat_exit_status(int code) { return code; }
+
+// The process heap is already one for all threads.
+void plat_process_setup() {}

@@ -436,4 +436,26 @@ TEST_F(BmpFiles, ReadAheadFailuresAndEarlyFree) {
     EXPECT_EQ(dib_ahead_finish(nullptr, &cause), DIB_OK);
 }
 
+// Discarding the top rows leaves every other row as it was, in both row
+// orders and at the ends of the range.
+TEST_F(BmpFiles, DiscardedRowsLeaveTheOthers) {
+    for (int32_t height : {700, -700}) {
+        for (int64_t n : {int64_t(0), int64_t(1), int64_t(64), int64_t(699), int64_t(700), int64_t(900)}) {
+            DibHandle h = nullptr;
+            ASSERT_EQ(dib_create(1000, height, 24, 3780, 3780, nullptr, &h), DIB_OK);
+            DibView v;
+            ASSERT_EQ(dib_view_open(&v, h), DIB_OK);
+            for (int64_t i = 0; i < v.pixel_bytes; ++i) v.pixels[i] = uint8_t(i % 251 + 1);
+            dib_rows_discard(h, n);
+            for (int64_t top = std::min<int64_t>(n, 700); top < 700; ++top) {
+                const int64_t stored = height < 0 ? top : 699 - top;
+                for (int64_t i = stored * v.stride; i < (stored + 1) * v.stride; ++i)
+                    ASSERT_EQ(v.pixels[i], uint8_t(i % 251 + 1)) << height << " " << n << " row " << top;
+            }
+            dib_view_close(&v);
+            dib_command(DIB_OP_FREE, &h, nullptr);
+        }
+    }
+}
+
 }  // namespace

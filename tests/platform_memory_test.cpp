@@ -77,4 +77,41 @@ TEST(PlatMem, AbsurdSizeFailsCleanly) {
     EXPECT_EQ(plat_mem_alloc(PLAT_MEM_MOVEABLE | PLAT_MEM_ZEROINIT, SIZE_MAX - 8), nullptr);
 }
 
+// Discarding never touches a byte outside the range, for ranges that start
+// and end inside pages, on whole pages, at the block's ends and past them,
+// in small and large blocks. Where pages do go back (large blocks here),
+// the whole pages inside read as zero afterwards.
+TEST(PlatMem, DiscardKeepsEveryByteOutsideItsRange) {
+    struct Range {
+        size_t size, offset, length;
+    } const cases[] = {
+        {3000000, 100, 50000},    {3000000, 8192, 16384},   {3000000, 2999000, 5000},
+        {3000000, 0, 3000000},    {3000000, 123457, 1},      {3000000, 4000000, 10},
+        {5000, 100, 4000},
+    };
+    for (const Range& c : cases) {
+        PlatMem h = plat_mem_alloc(PLAT_MEM_MOVEABLE, c.size);
+        ASSERT_NE(h, nullptr);
+        uint8_t* p = static_cast<uint8_t*>(plat_mem_lock(h));
+        for (size_t i = 0; i < c.size; ++i) p[i] = uint8_t(i * 7 + 1);
+        plat_mem_discard(h, c.offset, c.length);
+        size_t zeroed = 0;
+        for (size_t i = 0; i < c.size; ++i) {
+            const bool inside = i >= c.offset && i - c.offset < c.length;
+            if (!inside) {
+                ASSERT_EQ(p[i], uint8_t(i * 7 + 1)) << c.size << " " << c.offset << " at " << i;
+            } else if (p[i] == 0 && uint8_t(i * 7 + 1) != 0) {
+                ++zeroed;
+            }
+        }
+#ifndef _WIN32
+        if (c.size >= 1000000 && c.length >= 16384 && c.offset < c.size) {
+            EXPECT_GT(zeroed, 0u) << "no page went back for " << c.offset;
+        }
+#endif
+        plat_mem_unlock(h);
+        plat_mem_free(h);
+    }
+}
+
 }  // namespace
