@@ -305,6 +305,7 @@ uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im) {
             return nullptr;
         }
         prepare_row(im, y, out + static_cast<int64_t>(y) * im.row_bytes);
+        codec_image_discard(&im.pixels, y + 1);
     }
     return out;
 }
