@@ -154,7 +154,7 @@ TEST(AesCbc, PaddedLengthsAndRoundTrips) {
     const struct {
         size_t length;
         size_t padded;
-    } cases[] = {{0, 16}, {15, 16}, {16, 32}, {17, 32}};
+    } cases[] = {{0, 16}, {15, 16}, {16, 32}, {17, 32}, {48, 64}, {100, 112}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         Bytes plain(c.length);

@@ -2,7 +2,8 @@
 // CBC and ECB mode, and random bytes. This header is the whole boundary:
 // one source file implements it per platform (crypto_openssl.cpp on Linux,
 // over libcrypto's EVP calls; crypto_cng.cpp on Windows, over CNG), so the
-// handler code above it never sees the library. MD5 and RC4 are our own and
+// handler code above it never sees the library. The one-shot CBC calls are
+// built once over the piecewise ones (crypto.cpp). MD5 and RC4 are our own and
 // live in security.h.
 //
 // Every call returns CRYPTO_OK or a negative CRYPTO_ERR_* code and frees

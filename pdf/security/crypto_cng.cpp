@@ -210,62 +210,6 @@ void crypto_aes_free(CryptoAes* ctx) {
     std::free(ctx);
 }
 
-namespace {
-
-int cbc_once(bool encrypt, const uint8_t* key, size_t key_length, const uint8_t iv[16],
-             bool padding, const uint8_t* in, size_t length, uint8_t* out,
-             size_t out_capacity, size_t* out_length) {
-    if (!out_length || (!in && length > 0)) return CRYPTO_ERR_ARGUMENT;
-    *out_length = 0;
-    const size_t need = encrypt && padding ? (length / CRYPTO_AES_BLOCK + 1) * CRYPTO_AES_BLOCK
-                                           : length;
-    if (need > 0 && !out) return CRYPTO_ERR_ARGUMENT;
-    if (out_capacity < need) return CRYPTO_ERR_SPACE;
-    CryptoAes* ctx = nullptr;
-    int status = crypto_aes_cbc_begin(&ctx, encrypt, key, key_length, iv, padding);
-    if (status != CRYPTO_OK) return status;
-    // Whole blocks straight into out; the rest, and a padded decryption's
-    // last block, through the context's hold and the finish.
-    size_t whole = length - length % CRYPTO_AES_BLOCK;
-    if (!encrypt && padding && whole > 0 && whole == length) whole -= CRYPTO_AES_BLOCK;
-    if (whole > 0 && !crypt_blocks(ctx->key, encrypt, ctx->iv, in, whole, out))
-        status = CRYPTO_ERR_BACKEND;
-    size_t written = whole, n = 0;
-    uint8_t scratch[2 * CRYPTO_AES_BLOCK];
-    if (status == CRYPTO_OK) {
-        ctx->total = whole;
-        status = crypto_aes_cbc_update(ctx, in + whole, length - whole, scratch, sizeof scratch, &n);
-    }
-    if (status == CRYPTO_OK && n > 0) {
-        std::memcpy(out + written, scratch, n);
-        written += n;
-    }
-    uint8_t last[CRYPTO_AES_BLOCK];
-    size_t tail = 0;
-    if (status == CRYPTO_OK) status = crypto_aes_cbc_finish(ctx, last, sizeof last, &tail);
-    crypto_aes_free(ctx);
-    if (status != CRYPTO_OK) return status;
-    if (tail > 0) std::memcpy(out + written, last, tail);
-    *out_length = written + tail;
-    return CRYPTO_OK;
-}
-
-}  // namespace
-
-int crypto_aes_cbc_encrypt(const uint8_t* key, size_t key_length, const uint8_t iv[16],
-                           bool padding, const uint8_t* in, size_t length, uint8_t* out,
-                           size_t out_capacity, size_t* out_length) {
-    return cbc_once(true, key, key_length, iv, padding, in, length, out, out_capacity,
-                    out_length);
-}
-
-int crypto_aes_cbc_decrypt(const uint8_t* key, size_t key_length, const uint8_t iv[16],
-                           bool padding, const uint8_t* in, size_t length, uint8_t* out,
-                           size_t out_capacity, size_t* out_length) {
-    return cbc_once(false, key, key_length, iv, padding, in, length, out, out_capacity,
-                    out_length);
-}
-
 int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
                          const uint8_t in[16], uint8_t out[16]) {
     if (!in || !out) return CRYPTO_ERR_ARGUMENT;

@@ -115,61 +115,6 @@ void crypto_aes_free(CryptoAes* ctx) {
     std::free(ctx);
 }
 
-namespace {
-
-// One-shot pass over a context: update, then finish into the rest of out.
-int cbc_once(bool encrypt, const uint8_t* key, size_t key_length, const uint8_t iv[16],
-             bool padding, const uint8_t* in, size_t length, uint8_t* out,
-             size_t out_capacity, size_t* out_length) {
-    if (!out_length || (!in && length > 0)) return CRYPTO_ERR_ARGUMENT;
-    *out_length = 0;
-    size_t need = encrypt && padding ? (length / CRYPTO_AES_BLOCK + 1) * CRYPTO_AES_BLOCK
-                                     : length;
-    if (need > 0 && !out) return CRYPTO_ERR_ARGUMENT;
-    if (out_capacity < need) return CRYPTO_ERR_SPACE;
-    CryptoAes* ctx = nullptr;
-    int status = crypto_aes_cbc_begin(&ctx, encrypt, key, key_length, iv, padding);
-    if (status != CRYPTO_OK) return status;
-    // EVP_CipherUpdate writes straight into out: whole blocks only, so it
-    // never writes past need. The final block goes through scratch because
-    // a padded decryption's last block is larger than what it yields.
-    size_t written = 0;
-    int n = 0;
-    while (status == CRYPTO_OK && length > 0) {
-        size_t slice = length < kSlice ? length : kSlice;
-        if (EVP_CipherUpdate(ctx->evp, out + written, &n, in, int(slice)) != 1)
-            status = CRYPTO_ERR_BACKEND;
-        written += size_t(n);
-        in += slice;
-        length -= slice;
-        ctx->total += slice;
-    }
-    uint8_t last[CRYPTO_AES_BLOCK];
-    size_t tail = 0;
-    if (status == CRYPTO_OK) status = crypto_aes_cbc_finish(ctx, last, sizeof last, &tail);
-    crypto_aes_free(ctx);
-    if (status != CRYPTO_OK) return status;
-    if (tail > 0) std::memcpy(out + written, last, tail);
-    *out_length = written + tail;
-    return CRYPTO_OK;
-}
-
-}  // namespace
-
-int crypto_aes_cbc_encrypt(const uint8_t* key, size_t key_length, const uint8_t iv[16],
-                           bool padding, const uint8_t* in, size_t length, uint8_t* out,
-                           size_t out_capacity, size_t* out_length) {
-    return cbc_once(true, key, key_length, iv, padding, in, length, out, out_capacity,
-                    out_length);
-}
-
-int crypto_aes_cbc_decrypt(const uint8_t* key, size_t key_length, const uint8_t iv[16],
-                           bool padding, const uint8_t* in, size_t length, uint8_t* out,
-                           size_t out_capacity, size_t* out_length) {
-    return cbc_once(false, key, key_length, iv, padding, in, length, out, out_capacity,
-                    out_length);
-}
-
 int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
                          const uint8_t in[16], uint8_t out[16]) {
     const EVP_CIPHER* cipher = key_length == 16 ? EVP_aes_128_ecb()
