@@ -23,14 +23,6 @@ bool plat_args_read(int argc, char** argv, PlatArgs* args) {
     return true;
 }
 
-void plat_args_free(PlatArgs* args) {
-    if (!args || !args->values) return;
-    for (int i = 0; i < args->count; ++i) std::free(args->values[i]);
-    std::free(args->values);
-    args->values = nullptr;
-    args->count = 0;
-}
-
 int plat_exit_status(int code) { return code & 0xFF; }
 
 void plat_process_setup() {

@@ -35,14 +35,6 @@ bool plat_args_read(int, char**, PlatArgs* args) {
     return ok;
 }
 
-void plat_args_free(PlatArgs* args) {
-    if (!args || !args->values) return;
-    for (int i = 0; i < args->count; ++i) std::free(args->values[i]);
-    std::free(args->values);
-    args->values = nullptr;
-    args->count = 0;
-}
-
 // A Windows exit code is 32 bits: the caller sees the result code itself.
 int plat_exit_status(int code) { return code; }
 
