@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dib/dib.h"
+#include "fuzz/declared_size.h"
 
 namespace {
 
@@ -13,23 +14,10 @@ namespace {
 // target allocate gigabytes (the loader's own limit is 2^31 - 1 bytes).
 constexpr uint64_t MAX_PIXEL_BYTES = 1u << 20;
 
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool too_big(const uint8_t* data, size_t size) {
-    if (size < 30) return false;
-    const int64_t w = static_cast<int32_t>(le32(data + 18));
-    const int64_t h = static_cast<int32_t>(le32(data + 22));
-    const uint64_t bits = static_cast<uint64_t>(data[28] | data[29] << 8);
-    const uint64_t aw = static_cast<uint64_t>(w < 0 ? -w : w), ah = static_cast<uint64_t>(h < 0 ? -h : h);
-    return (aw * bits / 8 + 4) * ah > MAX_PIXEL_BYTES;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (too_big(data, size)) return 0;
+    if (fuzz::declared_pixel_bytes(data, size) > MAX_PIXEL_BYTES) return 0;
     const size_t blocks = plat_mem_blocks_in_use();
     DibHandle h = reinterpret_cast<DibHandle>(1);
     const int status = dib_load_bmp_memory(&h, data, size, size & 1);
