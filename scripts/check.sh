@@ -57,6 +57,6 @@ unset WINEPREFIX WINEDEBUG
 echo "check: Windows build and tests took $(( $(date +%s) - windows_start )) s"
 
 bash scripts/build.sh fuzz
-bash scripts/fuzz.sh build/fuzz "${TARVO_FUZZ_SECONDS:-60}"
+bash scripts/fuzz.sh build/fuzz
 
 echo "check: $total passed, 0 failed"
