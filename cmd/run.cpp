@@ -48,7 +48,15 @@ struct Run {
     PdfDocument* doc = nullptr;
     CmdPageSource* pages = nullptr;
     PlatOutput output = nullptr;
+    const std::wstring* page_file = nullptr;  // the bitmap of the page being written
 };
+
+// The writer's warnings name the bitmap they concern.
+void page_warning(void* opaque, const char* text) {
+    const Run* run = static_cast<const Run*>(opaque);
+    std::wstring line = run->page_file ? L"'" + *run->page_file + L"': " : std::wstring();
+    cmd_warning_line((line + widen(text)).c_str());
+}
 
 void set_detail(Run& run, const std::wstring& text) {
     if (run.detail) *run.detail = text;
@@ -127,7 +135,10 @@ int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const Page
         pdfw_set_next_page_size(run.doc, 0, 0, 0, sum32(l, size.w, r), sum32(t, size.h, b));
     }
 
-    if (!pdfw_impage_prepared(run.doc, page.image, &rect, &clip)) {
+    run.page_file = &path;
+    const bool added = pdfw_impage_prepared(run.doc, page.image, &rect, &clip);
+    run.page_file = nullptr;
+    if (!added) {
         set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " +
                             widen(pdfw_last_error_text(run.doc)) + L" (writer error " +
                             std::to_wstring(pdfw_last_error(run.doc)) + L")");
@@ -246,6 +257,7 @@ int configure_document(Run& run) {
     cmd_debug(s, L"DBG: pdf new\n");
     if (!pdfw_new(&run.doc)) return destroy_and_fail(run, L"cannot create the document");
     if (s->quiet) pdfw_set_trace(run.doc, nullptr, nullptr);
+    pdfw_set_warning(run.doc, page_warning, &run);
     pdfw_set_threads(run.doc, cmd_thread_count());
     if (s->eco == 1 && !pdfw_set_icc_file(run.doc, s->iccfile.c_str()))
         return destroy_and_fail(run, L"cannot use ICC profile '" + s->iccfile + L"'");

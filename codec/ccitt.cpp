@@ -8,6 +8,7 @@
 // after each completed byte: with capacity C the call fails as soon as bit
 // number 8 * C is produced. Checking the running bit total after each code
 // therefore fails inside exactly the code (and phase) where that bit falls.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -313,4 +314,103 @@ int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
     const CodecHost host = {nullptr, nullptr, nullptr, trace_to_stdout, nullptr, nullptr};
     return codec_ccitt_encode(&host, output, space, data, input_length, k, byte_align,
                               columns, rows, black_is_1);
+}
+
+namespace {
+
+// Decoding: the code of each run length looked up by the next 13 bits (the
+// longest code), the same tables read backwards.
+struct FaxRun {
+    int16_t run;     // -1: no code starts with these bits
+    uint8_t length;  // bits of the code
+};
+constexpr int kPeekBits = 13;
+
+struct FaxDecodeTables {
+    FaxRun white[1 << kPeekBits];
+    FaxRun black[1 << kPeekBits];
+};
+
+void enter_code(FaxRun* table, const FaxCode& code, int run) {
+    const int spare = kPeekBits - code.length;
+    const uint32_t first = uint32_t(code.bits) << spare;
+    for (uint32_t i = 0; i < (1u << spare); ++i) table[first + i] = FaxRun{int16_t(run), code.length};
+}
+
+void enter_colour(FaxRun* table, const FaxTables& codes) {
+    for (int i = 0; i < (1 << kPeekBits); ++i) table[i] = FaxRun{-1, 0};
+    for (int run = 0; run < 64; ++run) enter_code(table, codes.term[run], run);
+    for (int i = 0; i < 40; ++i) enter_code(table, codes.makeup[i], 64 * (i + 1));
+}
+
+const FaxDecodeTables& decode_tables() {
+    static const FaxDecodeTables* tables = [] {
+        static FaxDecodeTables t;
+        enter_colour(t.white, kWhite);
+        enter_colour(t.black, kBlack);
+        return &t;
+    }();
+    return *tables;
+}
+
+struct BitSource {
+    const uint8_t* data;
+    uint64_t bits;  // in all
+    uint64_t at;
+    unsigned bit(uint64_t b) const { return b < bits ? (data[b >> 3] >> (7 - (b & 7))) & 1u : 0u; }
+    uint32_t peek(int n) const {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 1 | bit(at + uint64_t(i));
+        return v;
+    }
+};
+
+// Fill bits and EOL codes (eleven or more 0 bits, then a 1) before a row.
+void skip_eols(BitSource* src) {
+    for (;;) {
+        uint64_t b = src->at;
+        while (b < src->bits && !src->bit(b)) ++b;
+        if (b - src->at < 11 || b >= src->bits) return;
+        src->at = b + 1;
+    }
+}
+
+// One run of the colour: make-up codes, then its terminating code; -1 when
+// the bits match no code.
+int64_t read_run(BitSource* src, const FaxRun* table) {
+    int64_t total = 0;
+    for (;;) {
+        if (src->at >= src->bits) return -1;
+        const FaxRun r = table[src->peek(kPeekBits)];
+        if (r.run < 0) return -1;
+        src->at += r.length;
+        total += r.run;
+        if (r.run < 64) return total;
+    }
+}
+
+void set_black(uint8_t* row, int64_t from, int64_t to) {
+    for (int64_t x = from; x < to; ++x) row[x >> 3] = uint8_t(row[x >> 3] | 0x80u >> (x & 7));
+}
+
+}  // namespace
+
+int64_t codec_mh_decode(const uint8_t* data, size_t n, uint8_t* rows, int64_t stride,
+                        int32_t columns, int64_t row_count) {
+    const FaxDecodeTables& t = decode_tables();
+    BitSource src{data, uint64_t(n) * 8, 0};
+    for (int64_t y = 0; y < row_count; ++y) {
+        skip_eols(&src);
+        uint8_t* row = rows + y * stride;
+        int64_t x = 0;
+        bool black = false;
+        while (x < columns) {
+            const int64_t run = read_run(&src, black ? t.black : t.white);
+            if (run < 0) return y;
+            if (black) set_black(row, x, std::min<int64_t>(columns, x + run));
+            x += run;
+            black = !black;
+        }
+    }
+    return row_count;
 }

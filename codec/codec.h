@@ -39,8 +39,10 @@ struct CodecHost {
 
 // A read-only raster: a packed bitmap's rows as they lie in memory. The
 // table holds entries of 4 bytes (blue, green, red, reserved); rows of 1,
-// 4 and 8 bits index it, rows of 24 and 32 bits are blue, green, red (and
-// one unused byte) per pixel.
+// 2, 4 and 8 bits index it (indices past its end are black), rows of 24
+// and 32 bits are blue, green, red (and one unused byte) per pixel, and
+// rows of 16 bits, or of 32 bits with masks, are little-endian words
+// whose channels the masks place.
 struct CodecImage {
     int32_t width;
     int32_t rows;
@@ -57,6 +59,11 @@ struct CodecImage {
     // call discard(source, n), and never reads them again. Null: not wanted.
     void (*discard)(const void* source, int64_t rows);
     const void* source;
+    // Red, green, blue and alpha masks (alpha 0: none); all 0 for the
+    // plain layouts.
+    uint32_t masks[4];
+    // The converter's colour is the pixel's composited onto white.
+    bool flatten_alpha;
 };
 
 inline bool codec_image_wait(const CodecImage* im, int64_t rows) {
@@ -77,6 +84,21 @@ inline const uint8_t* codec_image_row(const CodecImage* im, int64_t y) {
     const int64_t stored = im->top_down ? y : im->rows - 1 - y;
     return im->pixels + stored * im->stride;
 }
+
+// Rows in the layouts the encoders take, from any stored layout: RGB (3
+// bytes a pixel, each channel scaled to 8 bits as round(v * 255 / max))
+// and alpha (1 byte a pixel, 255 where the image has none).
+struct CodecConverter {
+    const CodecImage* image;
+    int shift[4];
+    uint32_t max[4];
+    uint8_t scale[4][4096];  // channels of up to 12 bits; wider ones are computed
+};
+// Whether rows must go through the converter: 2 and 16 bits, bit fields.
+bool codec_image_converted(const CodecImage* im);
+void codec_converter_init(CodecConverter* c, const CodecImage* im);
+void codec_convert_rgb(const CodecConverter* c, int64_t y, uint8_t* rgb);
+void codec_convert_alpha(const CodecConverter* c, int64_t y, uint8_t* alpha);
 
 // Codes packed rows ((columns + 7) / 8 bytes each, 1 = white) with K < 0
 // (Group 4) or K = 0 (Modified Huffman). space: capacity in, length out on
@@ -104,6 +126,14 @@ void codec_ccitt_trace(const CodecHost* host, uint32_t space, int32_t k, int32_t
 int32_t ccitt_encode(uint8_t* output, uint32_t* space, const uint8_t* data,
                      int32_t input_length, int32_t k, int32_t byte_align,
                      int32_t columns, int32_t rows, int32_t black_is_1);
+
+// Decodes one-dimensional Modified Huffman rows, most significant bit
+// first, into packed rows (stride bytes apart) of columns pixels: black
+// runs set their bits, white runs leave them. Fill bits and EOL codes may
+// come before any row. Returns the rows decoded; it stops at the first
+// bits that match no code, leaving the rest of the rows as they were.
+int64_t codec_mh_decode(const uint8_t* data, size_t n, uint8_t* rows, int64_t stride,
+                        int32_t columns, int64_t row_count);
 
 // JPEG-codes an image of 1, 4, 8, 24 or 32 bits (grey: an 8-bit image is
 // coded as one grey component from its indices). *output is the caller's

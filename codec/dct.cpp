@@ -127,6 +127,10 @@ void configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
         codec_trace(host, "=JPEG: JCS_GRAYSCALE\n");
         cinfo->input_components = 1;
         cinfo->in_color_space = JCS_GRAYSCALE;
+    } else if (codec_image_converted(image)) {
+        codec_trace(host, "=JPEG: JCS_RGB\n");
+        cinfo->input_components = 3;
+        cinfo->in_color_space = JCS_RGB;
     } else {
         codec_trace(host, "=JPEG: JCS_RGB\n");
         cinfo->input_components = image->bit_count == 32 ? 4 : 3;
@@ -152,7 +156,23 @@ void feed_rows(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
     const size_t width = size_t(uint32_t(image->width));
     const size_t rows = size_t(uint32_t(image->rows));
     // start_compress has checked the dimensions against the library's limit.
-    if (grey_input || bit_count == 24 || bit_count == 32) {
+    if (!grey_input && codec_image_converted(image)) {
+        // Other layouts go through the converter, whose tables share the
+        // block of the scanline.
+        uint8_t* block = static_cast<uint8_t*>(codec_alloc(host, sizeof(CodecConverter) + width * 3));
+        *scanline = block;
+        if (!block) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 3);
+        CodecConverter* converter = reinterpret_cast<CodecConverter*>(block);
+        uint8_t* line = block + sizeof(CodecConverter);
+        codec_converter_init(converter, image);
+        for (size_t r = 0; r < rows; ++r) {
+            if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);
+            codec_convert_rgb(converter, int64_t(r), line);
+            codec_image_discard(image, int64_t(r + 1));
+            JSAMPROW in = line;
+            jpeg_write_scanlines(cinfo, &in, 1);
+        }
+    } else if (grey_input || bit_count == 24 || bit_count == 32) {
         if (bit_count != 32) codec_trace(host, "=JPEG: Write 24C or 8G image data\n");
         for (size_t r = 0; r < rows; ++r) {
             if (!codec_image_wait(image, int64_t(r + 1))) ERREXIT(cinfo, JERR_INPUT_EOF);

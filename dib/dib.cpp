@@ -82,10 +82,15 @@ bool layout_of(const DibInfoHeader* hdr, size_t block_size, Layout* out) {
     // (every bitmap this library holds has a 40-byte header), so the size
     // check must measure from there too.
     l.header_size = DIB_HEADER_SIZE;
-    l.colour_bytes = 4 * static_cast<int64_t>(dib_palette_entries(hdr));
+    l.colour_bytes = dib_table_bytes(hdr);
     l.stride = dib_stride(hdr->width, hdr->bit_count);
     l.rows = dib_rows(hdr->height);
     l.pixel_bytes = dib_pixel_bytes(hdr->width, hdr->bit_count, l.rows);
+    // Embedded JPEG or PNG data takes the pixels' place whole.
+    if (hdr->compression == DIB_COMPRESSION_JPEG || hdr->compression == DIB_COMPRESSION_PNG) {
+        l.stride = 0;
+        l.pixel_bytes = hdr->image_size;
+    }
     l.total = l.header_size + l.colour_bytes + l.pixel_bytes;
     if (l.pixel_bytes < 0 || l.total > static_cast<int64_t>(block_size)) return false;
     *out = l;
@@ -196,6 +201,31 @@ int64_t dib_pixel_bytes(int64_t width, int64_t bit_count, int64_t rows) {
     const int64_t stride = dib_stride(width, bit_count);
     if (stride > INT32_MAX || (stride > 0 && rows > INT32_MAX / stride)) return -1;
     return stride * rows;
+}
+
+int64_t dib_table_bytes(const DibInfoHeader* hdr) {
+    const int64_t masks = hdr->compression == DIB_COMPRESSION_BITFIELDS         ? 12
+                          : hdr->compression == DIB_COMPRESSION_ALPHA_BITFIELDS ? 16
+                                                                                : 0;
+    return masks + 4 * static_cast<int64_t>(dib_palette_entries(hdr));
+}
+
+bool dib_channel_masks(const DibInfoHeader* hdr, const uint8_t* table, uint32_t masks[4]) {
+    const bool fields = hdr->compression == DIB_COMPRESSION_BITFIELDS ||
+                        hdr->compression == DIB_COMPRESSION_ALPHA_BITFIELDS;
+    if (fields && (hdr->bit_count == 16 || hdr->bit_count == 32)) {
+        masks[3] = 0;
+        std::memcpy(masks, table, hdr->compression == DIB_COMPRESSION_BITFIELDS ? 12 : 16);
+        return true;
+    }
+    if (hdr->compression == DIB_COMPRESSION_NONE && hdr->bit_count == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+        masks[3] = 0;
+        return true;
+    }
+    return false;
 }
 
 int dib_palette_entries(const void* header) {

@@ -42,6 +42,14 @@ enum {
     DIB_COMPRESSION_NONE = 0,
     DIB_COMPRESSION_RLE8 = 1,
     DIB_COMPRESSION_RLE4 = 2,
+    // 16- or 32-bit pixels whose channels the masks behind the header place:
+    // red, green and blue, and with ALPHA_BITFIELDS alpha too.
+    DIB_COMPRESSION_BITFIELDS = 3,
+    // The file's own JPEG or PNG data, image_size bytes of it where the
+    // pixels would be.
+    DIB_COMPRESSION_JPEG = 4,
+    DIB_COMPRESSION_PNG = 5,
+    DIB_COMPRESSION_ALPHA_BITFIELDS = 6,
 };
 
 // Status codes. 0 is success.
@@ -118,6 +126,15 @@ int dib_command(int code, void* subject, void* param);
 // header): colours used when nonzero, else 2 / 16 / 256 for 1 / 4 / 8 bits.
 int dib_palette_entries(const void* header);
 
+// Bytes between a block's 40-byte header and its pixels: the masks of bit
+// fields (three, or four with alpha), then 4 per colour-table entry.
+int64_t dib_table_bytes(const DibInfoHeader* hdr);
+// Red, green, blue and alpha masks of 16- and 32-bit pixels within their
+// little-endian word: the stored bit fields (table is the block's byte 40),
+// or 5-5-5 for plain 16-bit pixels. False for plain 32-bit pixels (blue,
+// green, red and an unused byte) and every other depth.
+bool dib_channel_masks(const DibInfoHeader* hdr, const uint8_t* table, uint32_t masks[4]);
+
 // Row stride in bytes, padded to 4; computed in 64 bits, so callers check it
 // against their limits before allocating.
 int64_t dib_stride(int64_t width, int64_t bit_count);
@@ -184,17 +201,19 @@ enum {
     DIB_CAUSE_TRUNCATED = 8,         // the file ends inside its headers or table
     DIB_CAUSE_OS2_HEADER = 9,        // a 12-byte OS/2 core header
     DIB_CAUSE_HEADER_SIZE = 10,      // an information header of unknown size
-    DIB_CAUSE_BITFIELDS = 11,        // bit-field colour masks
-    DIB_CAUSE_EMBEDDED = 12,         // JPEG or PNG data inside the BMP
+    DIB_CAUSE_BITFIELDS = 11,        // bit-field masks that cannot be read
+    DIB_CAUSE_EMBEDDED = 12,         // damaged JPEG or PNG data inside the BMP
     DIB_CAUSE_COMPRESSION = 13,      // another compression method
     DIB_CAUSE_RLE_DEPTH = 14,        // run-length data of the wrong bit count
     DIB_CAUSE_RLE_TOP_DOWN = 15,     // run-length data stored top-down
-    DIB_CAUSE_BIT_COUNT = 16,        // a bit count other than 1, 4, 8, 16, 24, 32
+    DIB_CAUSE_BIT_COUNT = 16,        // a bit count other than 1, 2, 4, 8, 16, 24, 32
     DIB_CAUSE_WIDTH = 17,            // a negative width
     DIB_CAUSE_HEIGHT = 18,           // a height of -2^31
     DIB_CAUSE_TOO_LARGE = 19,        // pixels beyond the library's 2 GiB
     DIB_CAUSE_NO_MEMORY = 20,        // out of memory
     DIB_CAUSE_READ = 21,             // reading failed (the file changed or a device failed)
+    DIB_CAUSE_JPEG_KIND = 22,        // embedded JPEG coding that PDF cannot carry
+    DIB_CAUSE_EMBEDDED_SIZE = 23,    // embedded JPEG or PNG of another size than the header's
 };
 int dib_load_cause(void);
 // Words for a cause: "bit-field colour masks are not supported", ...
@@ -223,6 +242,38 @@ bool dib_rows_wait(DibHandle h, int64_t rows);
 int dib_ahead_finish(DibAhead** ahead, int* cause);
 int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag);
 int dib_decode_rle(DibHandle* var);
+
+// JPEG and PNG data a BMP file holds (compressions 4 and 5), which the
+// loader keeps as it is where PDF can carry it: baseline, extended or
+// progressive JPEG of 8-bit grey or colour, and non-interlaced 8-bit grey,
+// colour or palette PNG without transparency. Other PNG data is decoded
+// into an ordinary bitmap at loading.
+struct DibJpegInfo {
+    int32_t width;
+    int32_t height;
+    int components;  // 1 grey, 3 colour
+};
+// False for data that is not such a JPEG.
+bool dib_jpeg_info(const uint8_t* data, size_t n, DibJpegInfo* out);
+
+struct DibPngInfo {
+    int32_t width;
+    int32_t height;
+    int depth;        // bits per sample
+    int colour_type;  // 0 grey, 2 colour, 3 palette, 4 and 6 with alpha
+    bool interlaced;
+    bool transparency;  // a tRNS chunk
+    const uint8_t* palette;  // red, green, blue per entry, in the data
+    int palette_entries;
+    uint64_t idat_bytes;  // the compressed image data, all chunks together
+};
+// False when the chunks are damaged (a bad CRC included) or the header
+// or the image data is missing.
+bool dib_png_info(const uint8_t* data, size_t n, DibPngInfo* out);
+// True for PNG data PDF carries as it is, with PNG predictors.
+bool dib_png_carried(const DibPngInfo& info);
+// Copies the image data of every IDAT chunk, in order, to out (idat_bytes).
+void dib_png_idat(const uint8_t* data, size_t n, uint8_t* out);
 
 // Transforms and transfers.
 //

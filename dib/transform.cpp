@@ -148,8 +148,10 @@ int transform(DibHandle source, Motion m, bool flip_rows, DibHandle* var) {
     DibHandle made = nullptr;
     int status = dib_create(tw, th_stored, v.bit_count, turn ? v.y_res : v.x_res,
                             turn ? v.x_res : v.y_res, table, &made);
-    if (status == DIB_OK && v.bit_count != 1 && v.bit_count != 4 && v.bit_count != 8 &&
-        v.bit_count != 24 && v.bit_count != 32)
+    // Bit fields and embedded data would lose what places their pixels.
+    if (status == DIB_OK && ((v.bit_count != 1 && v.bit_count != 4 && v.bit_count != 8 &&
+                              v.bit_count != 24 && v.bit_count != 32) ||
+                             v.header->compression != DIB_COMPRESSION_NONE))
         status = DIB_ERR_UNSUPPORTED;
     DibView t;
     if (status == DIB_OK && dib_view_open(&t, made) != DIB_OK) status = DIB_ERR_LOCK;

@@ -421,6 +421,21 @@ bool pdfw_set_rotation(PdfDocument* doc, int degrees) {
     return true;
 }
 
+void pdfw_require_body_version(PdfDocument* doc, int version) {
+    if (doc && version > doc->body_version) doc->body_version = version;
+}
+
+bool pdfw_set_warning(PdfDocument* doc, PdfWarningFn fn, void* opaque) {
+    if (!doc) return false;
+    doc->warning = fn;
+    doc->warning_opaque = opaque;
+    return true;
+}
+
+void pdfw_warning(const PdfDocument* doc, const char* text) {
+    if (doc && doc->warning) doc->warning(doc->warning_opaque, text);
+}
+
 void pdfw_require_version(PdfDocument* doc, int version) {
     if (doc && version > doc->required_version) doc->required_version = version;
 }

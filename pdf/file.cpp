@@ -2,6 +2,7 @@
 // close sequence (encryption dictionary, page tree root, information
 // dictionary, catalog, cross-reference table, trailer, footer).
 #include <cerrno>
+#include <cstdio>
 #include <cinttypes>
 #include <cstring>
 #include <cwchar>
@@ -55,6 +56,12 @@ bool fill_catalog(PdfDocument* doc, PdfObject* catalog) {
           pdfw_dict_set_ref(doc, catalog, "Pages", doc->pages_id) &&
           pdfw_catalog_page_mode(doc, catalog) && pdfw_catalog_page_layout(doc, catalog)))
         return false;
+    // The header went out before the pages showed what they need.
+    if (doc->body_version > doc->required_version) {
+        char version[32];
+        std::snprintf(version, sizeof version, "%d.%d", doc->body_version >> 8, doc->body_version & 0xFF);
+        if (!pdfw_dict_set_name(doc, catalog, "Version", version)) return false;
+    }
     // AES-256 is extension level 8 of PDF 1.7.
     if (doc->security.r == 6) {
         PdfObject* ext = pdfw_dict_set_dict(doc, catalog, "Extensions");

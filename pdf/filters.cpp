@@ -9,8 +9,15 @@ CodecImage pdfw_codec_image(const DibView* view) {
     im.top_down = view->header->height < 0;
     im.stride = view->stride;
     im.bit_count = view->bit_count;
-    im.table = view->colours;
-    im.entries = view->colour_bytes / 4;
+    // Bit-field masks come first where the colour table would be.
+    if (dib_channel_masks(view->header, view->colours, im.masks)) {
+        const int64_t mask_bytes = view->colour_bytes - 4 * int64_t(dib_palette_entries(view->header));
+        im.table = view->colours + mask_bytes;
+        im.entries = int(view->colour_bytes - mask_bytes) / 4;
+    } else {
+        im.table = view->colours;
+        im.entries = view->colour_bytes / 4;
+    }
     im.pixels = view->pixels;
     im.wait = [](const void* source, int64_t rows) {
         return dib_rows_wait(static_cast<DibHandle>(const_cast<void*>(source)), rows);

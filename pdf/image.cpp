@@ -21,6 +21,9 @@ enum ImageClass {
 constexpr int64_t PDFW_IMAGE_SLACK = 1024;
 constexpr int64_t PDFW_IMAGE_MAX_BYTES = UINT32_MAX - PDFW_IMAGE_SLACK;
 
+// Data of the file carried into the PDF as it is.
+enum Carried { CARRIED_NONE, CARRIED_JPEG, CARRIED_PNG };
+
 // What classification decides about one bitmap.
 struct ImagePlan {
     CodecImage pixels;  // valid while the bitmap's view is open
@@ -35,6 +38,9 @@ struct ImagePlan {
     int quality;
     int64_t row_bytes;  // of the prepared samples
     int64_t u;          // bytes of the prepared samples (for DCT, of its input)
+    Carried carried;
+    int png_colours;    // samples a pixel of carried PNG data
+    CodecConverter converter;  // of pixels, for layouts the encoders do not read
 };
 
 // Encoded stream data: a pdfw_alloc block of which p bytes count.
@@ -53,6 +59,8 @@ struct PdfPreparedImage {
     PdfDocument* doc;
     ImagePlan plan;
     Encoded enc;
+    Encoded smask;  // the alpha, when it is not opaque everywhere
+    char warning[160];
     bool ok;
     int error;
     char detail[160];
@@ -159,21 +167,28 @@ bool same_rgb(const uint8_t* entry, uint8_t b, uint8_t g, uint8_t r) {
     return entry[0] == b && entry[1] == g && entry[2] == r;
 }
 
+// The table as the image uses it: as many entries as the bit count
+// allows, those past the file's table black, a longer table's extra ones
+// left out.
+void full_table(ImagePlan* im, int full) {
+    std::memset(im->table, 0, sizeof im->table);
+    const int have = std::min(im->pixels.entries, full);
+    if (have > 0) std::memcpy(im->table, im->pixels.table, 4 * size_t(have));
+    im->entries = full;
+}
+
 // Classes by bit count and table. Only an 8-bit identity ramp is grey: a
 // 4-bit ramp (i, i, i) holds sixteen near-black greys that 4-bit DeviceGray
 // would stretch over the full range, so it keeps its indexed table.
 // Refusals say what was found.
 bool classify_table(PdfPreparedImage* job, ImagePlan* im) {
-    const uint8_t* t = im->pixels.table;
     const int bits = im->pixels.bit_count;
     im->grey = 0;
     im->invert = 0;
     switch (bits) {
-    case 1:
-        if (im->entries < 2)
-            return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
-                            "the 1-bit bitmap has a colour table of %d entries where 2 are needed",
-                                    im->entries);
+    case 1: {
+        full_table(im, 2);
+        const uint8_t* t = im->table;
         if (same_rgb(t, 0, 0, 0) && same_rgb(t + 4, 255, 255, 255)) {
             im->cls = IMAGE_BILEVEL;
             im->grey = 1;
@@ -183,25 +198,24 @@ bool classify_table(PdfPreparedImage* job, ImagePlan* im) {
             im->invert = 1;
         } else {
             im->cls = IMAGE_PALETTE;
-            im->entries = 2;
         }
         return true;
+    }
+    case 2:
     case 4:
     case 8: {
         const int full = 1 << bits;
-        if (im->entries != full)
-            return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
-                                    "the %d-bit bitmap has a colour table of %d entries where %d are needed",
-                                    bits, im->entries, full);
+        full_table(im, full);
         bool ramp = bits == 8;
         for (int i = 0; ramp && i < full; ++i) {
             const uint8_t v = static_cast<uint8_t>(i);
-            ramp = same_rgb(t + 4 * i, v, v, v);
+            ramp = same_rgb(im->table + 4 * i, v, v, v);
         }
         im->cls = ramp ? IMAGE_GREY : IMAGE_PALETTE;
         im->grey = ramp ? 1 : 0;
         return true;
     }
+    case 16:
     case 24:
     case 32:
         im->cls = IMAGE_TRUECOLOUR;
@@ -255,16 +269,15 @@ bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImageP
                                 static_cast<long>(im->pixels.width),
                                 static_cast<long>(im->pixels.rows));
     if (!classify_table(job, im)) return false;
-    if (im->cls == IMAGE_PALETTE)
-        std::memcpy(im->table, im->pixels.table, 4 * static_cast<size_t>(im->entries));
+    codec_converter_init(&im->converter, &im->pixels);
     choose_encoding(job->doc->encoding, im);
     if (!encoding_supported(im->encoding))
         return job_fail(job, PDFW_ERR_FILTER, "the image writer cannot produce %s",
                         pdfw_filter_name(im->encoding));
 
     const int64_t width = im->pixels.width;
-    im->row_bytes = im->pixels.bit_count >= 24 ? 3 * width
-                                               : (width * im->pixels.bit_count + 7) / 8;
+    im->row_bytes = im->cls == IMAGE_TRUECOLOUR ? 3 * width
+                                                : (width * im->pixels.bit_count + 7) / 8;
     im->u = im->encoding == PDFW_FILTER_DCT ? im->pixels.rows * width * (im->grey ? 1 : 3)
                                             : im->pixels.rows * im->row_bytes;
     if (im->u > PDFW_IMAGE_MAX_BYTES)
@@ -280,7 +293,9 @@ bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImageP
 void prepare_row(const ImagePlan& im, int64_t y, uint8_t* dst) {
     const uint8_t* src = codec_image_row(&im.pixels, y);
     const int bit_count = im.pixels.bit_count;
-    if (bit_count >= 24) {
+    if (im.cls == IMAGE_TRUECOLOUR && codec_image_converted(&im.pixels)) {
+        codec_convert_rgb(&im.converter, y, dst);
+    } else if (bit_count >= 24) {
         const int step = bit_count / 8;
         for (int32_t x = 0; x < im.pixels.width; ++x, src += step, dst += 3) {
             dst[0] = src[2];
@@ -466,12 +481,136 @@ bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint3
     return job_fail(job, PDFW_ERR_DCT);
 }
 
+// Rows of alpha for the soft mask's Flate, one at a time.
+bool feed_alpha(void* opaque, const uint8_t** data, size_t* n) {
+    RowFeed* f = static_cast<RowFeed*>(opaque);
+    *data = nullptr;
+    *n = 0;
+    if (f->y >= f->im->pixels.rows) return true;
+    if (!codec_image_wait(&f->im->pixels, f->y + 1)) return false;
+    codec_convert_alpha(&f->im->converter, f->y++, f->row);
+    *data = f->row;
+    *n = size_t(f->im->pixels.width);
+    return true;
+}
+
+// Whether any pixel is less than opaque: an alpha of 255 everywhere needs
+// no soft mask. False with the job failed when a row cannot be read.
+bool translucent(PdfPreparedImage* job, const ImagePlan& im, bool* found) {
+    *found = false;
+    uint8_t* row = static_cast<uint8_t*>(job_alloc(job, size_t(im.pixels.width)));
+    if (!row) return false;
+    for (int32_t y = 0; y < im.pixels.rows && !*found; ++y) {
+        if (!codec_image_wait(&im.pixels, y + 1)) {
+            pdfw_free(job->doc, row);
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                            static_cast<long>(y));
+        }
+        codec_convert_alpha(&im.converter, y, row);
+        for (int32_t x = 0; x < im.pixels.width; ++x) *found = *found || row[x] != 255;
+    }
+    pdfw_free(job->doc, row);
+    return true;
+}
+
+// The soft mask: the alpha as 8-bit grey, always with Flate.
+bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
+    const int64_t u = int64_t(im.pixels.rows) * im.pixels.width;
+    if (u > PDFW_IMAGE_MAX_BYTES)
+        return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap is too large for one image");
+    uint32_t size = uint32_t(u + PDFW_IMAGE_SLACK);
+    uint8_t* out = static_cast<uint8_t*>(job_alloc(job, size));
+    RowFeed feed{&im, static_cast<uint8_t*>(job_alloc(job, size_t(im.pixels.width))), 0};
+    const int rc = out && feed.row ? codec_flate_pieces(out, &size, feed_alpha, &feed) : CODEC_FLATE_NO_MEMORY;
+    pdfw_free(job->doc, feed.row);
+    if (rc != CODEC_OK) {
+        pdfw_free(job->doc, out);
+        if (rc == CODEC_SOURCE_FAILED)
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                            static_cast<long>(feed.y));
+        return job->ok ? job_fail(job, PDFW_ERR_FLATE) : false;
+    }
+    job->smask = Encoded{out, size, PDFW_FILTER_FLATE};
+    return true;
+}
+
+// An alpha that is not 255 everywhere becomes a soft mask, or in PDF/A,
+// which has none, is composited onto white with a warning.
+bool settle_alpha(PdfPreparedImage* job, ImagePlan* im) {
+    if (!im->pixels.masks[3]) return true;
+    bool found = false;
+    if (!translucent(job, *im, &found)) return false;
+    if (!found) return true;
+    if (!job->doc->pdfa) return encode_smask(job, *im);
+    im->pixels.flatten_alpha = true;
+    std::snprintf(job->warning, sizeof job->warning,
+                  "the bitmap's transparency is composited onto white: PDF/A-1b has no soft masks");
+    return true;
+}
+
 void trace_statistics(PdfPreparedImage* job, int encoding, uint32_t elapsed, uint64_t u,
                       uint64_t p) {
     job_trace(job, "PDF: pdfw_impage_image: encoding: %s, %ldms %ld%% (u=%lu p=%ld)\n",
               pdfw_filter_name(encoding), static_cast<long>(elapsed),
               static_cast<long>(p * 100 / u), static_cast<unsigned long>(u),
               static_cast<long>(p));
+}
+
+// JPEG or PNG data that the bitmap holds, carried into the stream as it
+// is: JPEG as DCTDecode, PNG's joined image data as FlateDecode with PNG
+// predictors. The class follows from the data's components.
+bool carry(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan* im) {
+    std::memset(im, 0, sizeof *im);
+    const DibInfoHeader* h = view.header;
+    im->pixels.width = h->width;
+    im->pixels.rows = view.rows;
+    im->hdpi = res_is_dpi ? h->x_ppm : dib_dpi_from_ppm(h->x_ppm);
+    im->vdpi = res_is_dpi ? h->y_ppm : dib_dpi_from_ppm(h->y_ppm);
+    const uint8_t* data = view.pixels;
+    const size_t n = size_t(view.pixel_bytes);
+    const uint32_t start = plat_tick_count();
+    Encoded& out = job->enc;
+    int components;
+    if (h->compression == DIB_COMPRESSION_JPEG) {
+        DibJpegInfo info;
+        if (!dib_jpeg_info(data, n, &info))
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap's JPEG data is damaged");
+        components = info.components;
+        im->carried = CARRIED_JPEG;
+        im->encoding = PDFW_FILTER_DCT;
+        out.data = static_cast<uint8_t*>(job_alloc(job, n));
+        if (!out.data) return false;
+        std::memcpy(out.data, data, n);
+        out.p = int64_t(n);
+    } else {
+        DibPngInfo info;
+        if (!dib_png_info(data, n, &info) || !dib_png_carried(info))
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap's PNG data is damaged");
+        components = info.colour_type == 2 ? 3 : 1;
+        im->carried = CARRIED_PNG;
+        im->png_colours = components;
+        im->encoding = PDFW_FILTER_FLATE;
+        if (info.colour_type == 3) {
+            for (int i = 0; i < info.palette_entries; ++i) {
+                im->table[4 * i] = info.palette[3 * i + 2];
+                im->table[4 * i + 1] = info.palette[3 * i + 1];
+                im->table[4 * i + 2] = info.palette[3 * i];
+            }
+            im->entries = info.palette_entries;
+        }
+        out.data = static_cast<uint8_t*>(job_alloc(job, size_t(info.idat_bytes)));
+        if (!out.data) return false;
+        dib_png_idat(data, n, out.data);
+        out.p = int64_t(info.idat_bytes);
+    }
+    out.encoding = im->encoding;
+    im->cls = im->entries ? IMAGE_PALETTE : components == 1 ? IMAGE_GREY : IMAGE_TRUECOLOUR;
+    im->grey = im->cls == IMAGE_GREY;
+    im->u = int64_t(im->pixels.width) * im->pixels.rows * components;
+    job_trace(job, "PDF: pdfw_impage_image: the bitmap's own %s data, carried as it is\n",
+              im->carried == CARRIED_JPEG ? "JPEG" : "PNG");
+    trace_statistics(job, out.encoding, plat_tick_count() - start, uint64_t(im->u), uint64_t(out.p));
+    return true;
 }
 
 // Step 3: runs the chosen encoder and traces the statistics line. Takes
@@ -528,6 +667,7 @@ bool colour_space_entry(PdfStream* s, const ImagePlan& im, int encoding) {
 }
 
 int bits_per_component(const ImagePlan& im, int encoding) {
+    if (im.carried != CARRIED_NONE) return 8;
     if (im.cls == IMAGE_BILEVEL) return 1;
     if (im.cls == IMAGE_TRUECOLOUR) return 8;
     if (im.cls == IMAGE_PALETTE && encoding == PDFW_FILTER_DCT) return 8;
@@ -536,7 +676,16 @@ int bits_per_component(const ImagePlan& im, int encoding) {
 
 bool filter_entries(PdfStream* s, const ImagePlan& im, int encoding) {
     switch (encoding) {
-    case PDFW_FILTER_FLATE: return pdfw_stream_entry(s, "/Filter /FlateDecode");
+    case PDFW_FILTER_FLATE:
+        if (im.carried == CARRIED_PNG)
+            return pdfw_stream_entry(s, "/Filter /FlateDecode") &&
+                   pdfw_stream_entry(s, "/DecodeParms") && pdfw_stream_entry(s, "<<") &&
+                   pdfw_stream_entry(s, "/Predictor 15") &&
+                   pdfw_stream_entry(s, "/Colors %d", im.png_colours) &&
+                   pdfw_stream_entry(s, "/BitsPerComponent 8") &&
+                   pdfw_stream_entry(s, "/Columns %ld", static_cast<long>(im.pixels.width)) &&
+                   pdfw_stream_entry(s, ">>");
+        return pdfw_stream_entry(s, "/Filter /FlateDecode");
     case PDFW_FILTER_CCITT:
         return pdfw_stream_entry(s, "/Filter /CCF") && pdfw_stream_entry(s, "/DecodeParms") &&
                pdfw_stream_entry(s, "<<") &&
@@ -547,10 +696,31 @@ bool filter_entries(PdfStream* s, const ImagePlan& im, int encoding) {
     }
 }
 
-// Step 4: the image dictionary and its stream; takes the encoded data.
-bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId* id) {
-    if (!pdfw_obj_new(doc, id, 0)) {
+// The soft mask's object: the alpha as a grey image.
+bool emit_smask(PdfDocument* doc, const ImagePlan& im, Encoded* mask, PdfObjectId id) {
+    PdfStream s;
+    pdfw_stream_begin(doc, &s, id, 0, 0);
+    pdfw_stream_entry(&s, "/Subtype /Image");
+    pdfw_stream_entry(&s, "/ColorSpace /DeviceGray");
+    pdfw_stream_entry(&s, "/BitsPerComponent 8");
+    pdfw_stream_entry(&s, "/Width %ld", static_cast<long>(im.pixels.width));
+    pdfw_stream_entry(&s, "/Height %ld", static_cast<long>(im.pixels.rows));
+    pdfw_stream_entry(&s, "/Filter /FlateDecode");
+    pdfw_stream_adopt(&s, mask->data, mask->p);
+    mask->data = nullptr;
+    // Soft masks came with PDF 1.4.
+    pdfw_require_body_version(doc, 0x104);
+    return pdfw_stream_end(&s);
+}
+
+// Step 4: the image dictionary and its stream, then its soft mask; takes
+// the encoded data.
+bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* mask,
+                PdfObjectId* id) {
+    PdfObjectId mask_id{};
+    if (!pdfw_obj_new(doc, id, 0) || (mask->data && !pdfw_obj_new(doc, &mask_id, 0))) {
         pdfw_free(doc, enc->data);
+        enc->data = nullptr;
         return false;
     }
     PdfStream s;
@@ -562,6 +732,7 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId
     pdfw_stream_entry(&s, "/Height %ld", static_cast<long>(im.pixels.rows));
     if (im.hdpi > 0) pdfw_stream_entry(&s, "/HDPI %ld", static_cast<long>(im.hdpi));
     if (im.vdpi != 0) pdfw_stream_entry(&s, "/VDPI %ld", static_cast<long>(im.vdpi));
+    if (mask->data) pdfw_stream_entry(&s, "/SMask %ld 0 R", static_cast<long>(mask_id.number));
     filter_entries(&s, im, enc->encoding);
     RowProducer rows{doc, &im, nullptr, 0, 0};
     if (enc->data) {
@@ -575,8 +746,9 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, PdfObjectId
         else
             s.failed = true;  // out of memory, recorded
     }
-    const bool ok = pdfw_stream_end(&s);
+    bool ok = pdfw_stream_end(&s);
     pdfw_free(doc, rows.row);
+    if (ok && mask->data) ok = emit_smask(doc, im, mask, mask_id);
     return ok;
 }
 
@@ -607,7 +779,13 @@ bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
     }
     job->view_open = true;
     ImagePlan& im = job->plan;
-    bool ok = classify(job, job->view, res_is_dpi, &im);
+    const uint32_t compression = job->view.header->compression;
+    if (compression == DIB_COMPRESSION_JPEG || compression == DIB_COMPRESSION_PNG) {
+        const bool carried = carry(job, job->view, res_is_dpi, &im);
+        release_bitmap(job);
+        return carried && job->ok;
+    }
+    bool ok = classify(job, job->view, res_is_dpi, &im) && settle_alpha(job, &im);
     uint8_t* samples = nullptr;
     // JPEG and Flate read the bitmap themselves, unencoded samples are made
     // as they are written; G4 and its Flate trial take samples made now.
@@ -638,6 +816,7 @@ void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
     PdfDocument* owner = doc ? doc : image->doc;
     release_bitmap(image);
     pdfw_free(owner, image->enc.data);
+    pdfw_free(owner, image->smask.data);
     pdfw_free(owner, image->trace);
     pdfw_free(owner, image);
 }
@@ -657,6 +836,7 @@ bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id)
         end[1] = kept;
         line = end + 1;
     }
+    if (image->warning[0]) pdfw_warning(doc, image->warning);
     bool ok = image->ok && !image->trace_failed;
     if (!ok) {
         const int code = image->ok ? PDFW_ERR_NO_MEMORY : image->error;
@@ -665,7 +845,7 @@ bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id)
         else
             pdfw_fail(doc, code);
     } else {
-        ok = emit_image(doc, image->plan, &image->enc, id);
+        ok = emit_image(doc, image->plan, &image->enc, &image->smask, id);
     }
     pdfw_image_discard(doc, image);
     return ok;

@@ -106,6 +106,12 @@ const char* pdfw_last_error_text(const PdfDocument* doc);
 typedef void (*PdfTraceFn)(void* opaque, const char* line);
 bool pdfw_set_trace(PdfDocument* doc, PdfTraceFn fn, void* opaque);
 
+// Warnings: something the writer did otherwise than asked, as one line of
+// text without a line end (a page's transparency composited onto white in
+// PDF/A, say). None are given until a function is set.
+typedef void (*PdfWarningFn)(void* opaque, const char* text);
+bool pdfw_set_warning(PdfDocument* doc, PdfWarningFn fn, void* opaque);
+
 // Threads the writer may use for one image (1, the default, keeps to the
 // caller's thread). The output is the same for every number.
 bool pdfw_set_threads(PdfDocument* doc, int threads);

@@ -167,6 +167,9 @@ struct PdfDocument {
 
     PdfTraceFn trace;
     void* trace_opaque;
+    PdfWarningFn warning;
+    void* warning_opaque;
+    int body_version;  // what the objects need beyond the header's version
     int threads;  // for one image, at least 1
     char error_detail[160];  // what the last failure found; empty: its code says all
 };
@@ -188,6 +191,11 @@ void pdfw_trace(const PdfDocument* doc, const char* format, ...)
 bool pdfw_preset_size(int preset, int reserved_a, int reserved_b, int32_t width,
                       int32_t height, int32_t* out_width, int32_t* out_height);
 void pdfw_require_version(PdfDocument* doc, int version);
+// A version the objects written need once the header is out; the catalog
+// states it.
+void pdfw_require_body_version(PdfDocument* doc, int version);
+// Passes a warning to the document's warning function.
+void pdfw_warning(const PdfDocument* doc, const char* text);
 
 // ---- Counted allocator --------------------------------------------------------------
 // Blocks carry their length in front; in-use and peak counters per

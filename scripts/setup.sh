@@ -9,7 +9,7 @@
 # PDF and image decoders, the manual page linter and the Debian package tools.
 set -euo pipefail
 
-build=(build-essential cmake ninja-build zlib1g-dev libjpeg62-turbo-dev libssl-dev)
+build=(build-essential cmake ninja-build zlib1g-dev libjpeg62-turbo-dev libpng-dev libssl-dev)
 windows=(
   cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
   dpkg-dev file
