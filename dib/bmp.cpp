@@ -41,21 +41,27 @@ const char* const kCauseTexts[] = {
     "the file header's size field is too small",
     "not a regular file (cannot seek)",
     "the file is truncated",
-    "OS/2 bitmap headers are not supported",
+    "an OS/2 header of a kind not read",
     "unknown information header size",
-    "bit-field colour masks are not supported",
-    "BMP files holding JPEG or PNG data are not supported",
+    "unusable bit-field masks: each must be one run of bits within a 16- or 32-bit pixel, "
+    "apart from the others",
+    "the JPEG or PNG data the file holds is damaged",
     "unknown compression method",
     "run-length data does not match the bit count",
     "top-down run-length data is not allowed",
-    "unsupported bit count",
+    "unsupported bit count (1, 2, 4, 8, 16, 24 and 32 bits are read; convert others, "
+    "64-bit files say, to 32 bits first)",
     "negative width",
     "invalid height",
     "the bitmap is too large",
     "out of memory",
     "reading the file failed",
+    "the JPEG data the file holds is not baseline or progressive 8-bit grey or colour, "
+    "which PDF carries; convert the file to a plain BMP first",
+    "the JPEG or PNG data the file holds has another size than its header says",
+    "OS/2 Huffman data must have 1 bit per pixel and RLE24 data 24",
 };
-static_assert(sizeof kCauseTexts / sizeof kCauseTexts[0] == DIB_CAUSE_READ + 1,
+static_assert(sizeof kCauseTexts / sizeof kCauseTexts[0] == DIB_CAUSE_OS2_DEPTH + 1,
               "a text for every cause");
 
 uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -196,7 +202,7 @@ int read_format(const uint8_t* raw, uint32_t size, FileFormat* f) {
     case DIB_COMPRESSION_BITFIELDS:
     case DIB_COMPRESSION_ALPHA_BITFIELDS:
         if (os2 && hdr.compression == DIB_COMPRESSION_BITFIELDS) {
-            if (bits != 1) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_RLE_DEPTH);
+            if (bits != 1) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_OS2_DEPTH);
             f->kind = BODY_HUFFMAN;
             break;
         }
@@ -212,7 +218,7 @@ int read_format(const uint8_t* raw, uint32_t size, FileFormat* f) {
         break;
     case DIB_COMPRESSION_JPEG:
         if (os2) {
-            if (bits != 24) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_RLE_DEPTH);
+            if (bits != 24) return refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_OS2_DEPTH);
             f->kind = BODY_RLE24;
             break;
         }

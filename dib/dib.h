@@ -199,7 +199,7 @@ enum {
     DIB_CAUSE_FILE_SIZE_FIELD = 6,   // the file header's size field is too small
     DIB_CAUSE_NOT_SEEKABLE = 7,      // a pipe or device rather than a file
     DIB_CAUSE_TRUNCATED = 8,         // the file ends inside its headers or table
-    DIB_CAUSE_OS2_HEADER = 9,        // a 12-byte OS/2 core header
+    DIB_CAUSE_OS2_HEADER = 9,        // no longer given: every OS/2 header is read
     DIB_CAUSE_HEADER_SIZE = 10,      // an information header of unknown size
     DIB_CAUSE_BITFIELDS = 11,        // bit-field masks that cannot be read
     DIB_CAUSE_EMBEDDED = 12,         // damaged JPEG or PNG data inside the BMP
@@ -214,6 +214,7 @@ enum {
     DIB_CAUSE_READ = 21,             // reading failed (the file changed or a device failed)
     DIB_CAUSE_JPEG_KIND = 22,        // embedded JPEG coding that PDF cannot carry
     DIB_CAUSE_EMBEDDED_SIZE = 23,    // embedded JPEG or PNG of another size than the header's
+    DIB_CAUSE_OS2_DEPTH = 24,        // OS/2 Huffman or RLE24 data at another bit count
 };
 int dib_load_cause(void);
 // Words for a cause: "bit-field colour masks are not supported", ...

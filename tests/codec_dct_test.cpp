@@ -325,8 +325,8 @@ TEST(DctBuffer, AllocationFailuresFailCleanly) {
 
 // ---- Error path ---------------------------------------------------------------
 
-TEST(DctErrors, SixteenBitFailsWithTooFewScanlines) {
-    Image im = make_image(10, 4, 16, false, nullptr, [](int, int) { return 0u; });
+TEST(DctErrors, UnknownDepthFailsWithTooFewScanlines) {
+    Image im = make_image(10, 4, 12, false, nullptr, [](int, int) { return 0u; });
     Encoding r = encode(im, 75, 0, 64);
     EXPECT_EQ(r.result, JERR_TOO_LITTLE_DATA);
     EXPECT_NE(r.log.find("PDF:ERROR:JPG:Application transferred too few scanlines\n"),

@@ -189,14 +189,14 @@ TEST_P(ConvertFailure, ReportsItsCode) {
     const Failure& f = GetParam();
     std::string good = bitmap("good.bmp", 8, 8);
     write_file(dir + "/bad.bmp", "BM this is not a bitmap");
-    TestBitmap sixteen = bmp_pattern(4, 4, 24);
+    TestBitmap empty = bmp_pattern(4, 4, 24);
     std::string bytes;
     {
-        std::vector<uint8_t> b = bmp_encode(sixteen);
-        b[28] = 16;  // bit count: the file stays loadable, the writer refuses it
+        std::vector<uint8_t> b = bmp_encode(empty);
+        b[18] = 0;  // no width: the file stays loadable, the writer has no image to show
         bytes.assign(b.begin(), b.end());
     }
-    write_file(dir + "/rgb16.bmp", bytes);
+    write_file(dir + "/empty.bmp", bytes);
     std::vector<std::string> args;
     for (const std::string& a : f.args) {
         std::string arg = a;
@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"password character", {"-sus=\xe2\x82\xac", "@"}, -409},
         Failure{"missing bitmap", {"-o=DIR/x.pdf", "DIR/missing.bmp"}, -502},
         Failure{"not a bitmap", {"-o=DIR/x.pdf", "DIR/bad.bmp"}, -502},
-        Failure{"bitmap the writer refuses", {"-o=DIR/x.pdf", "DIR/rgb16.bmp"}, -501},
+        Failure{"bitmap the writer refuses", {"-o=DIR/x.pdf", "DIR/empty.bmp"}, -501},
         Failure{"rotation 45", {"-o=DIR/x.pdf", "-vra=45", "@"}, -506},
         Failure{"width without height", {"-o=DIR/x.pdf", "-ldw=2100", "@"}, -403},
         Failure{"margins wider than the page",

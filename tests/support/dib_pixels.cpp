@@ -34,6 +34,7 @@ uint32_t raw_at(const Locked& l, int x, int y) {
     const uint8_t* row = l.pixels + l.stride * static_cast<size_t>(stored);
     switch (l.hdr.bit_count) {
     case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
+    case 2: return (row[x / 4] >> (6 - 2 * (x % 4))) & 3;
     case 4: return (row[x / 2] >> (x % 2 ? 0 : 4)) & 15;
     case 8: return row[x];
     case 16: return static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8);
@@ -69,7 +70,8 @@ bool dib_read_rgb(DibHandle h, Raster* out) {
     Locked l;
     if (!lock(h, &l)) return false;
     const int bits = l.hdr.bit_count;
-    const bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    const bool known = bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
+                       bits == 32;
     out->width = l.hdr.width;
     out->height = l.rows;
     out->rgb.clear();
