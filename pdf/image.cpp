@@ -237,8 +237,8 @@ void choose_encoding(const PdfEncodingChoices& enc, ImagePlan* im) {
         }
     }
     im->quality = im->grey ? enc.grey_quality
-                  : im->pixels.bit_count < 24 ? enc.palette_quality
-                                              : enc.truecolour_quality;
+                  : im->cls == IMAGE_TRUECOLOUR ? enc.truecolour_quality
+                                                : enc.palette_quality;
 }
 
 bool encoding_supported(int encoding) {

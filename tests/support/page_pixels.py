@@ -1,8 +1,8 @@
 """Compares the image a PDF page shows with an independent decoding of the
 bitmap it was made from.
 
-Reads lines "PDF PAGE BITMAP REFERENCE TOLERANCE" on standard input and
-prints one line per case: "ok ..." or "FAIL ...". The page's image comes
+Reads lines "PDF PAGE BITMAP REFERENCE TOLERANCE" from the file named as
+its argument (or standard input) and prints one line per case: "ok ..." or "FAIL ...". The page's image comes
 from pikepdf (a soft mask composited onto white, a stencil painted black on
 white). REFERENCE names who decodes the bitmap:
   pil      Pillow
@@ -10,6 +10,7 @@ white). REFERENCE names who decodes the bitmap:
   format   this file's own reader, written from the BMP format
   twin:F   Pillow's reading of another file F with the same picture
   embedded Pillow's reading of the JPEG or PNG data the bitmap holds
+  embedded:png  this file's own reading of plain PNG data, 16-bit samples rounded
 TOLERANCE 0 asks for equal pixels; a number above 0 is the least PSNR in dB
 (JPEG). Run with the system Python, which has Pillow and pikepdf.
 """
@@ -211,6 +212,54 @@ def with_format(path):
     return Image.composite(image, white, alpha)
 
 
+def png_rounded(data):
+    """Non-interlaced PNG data of 8 or 16 bits a sample, read here so that
+    16-bit samples come to 8 bits rounded, round(v * 255 / 65535): Pillow
+    keeps their high byte."""
+    import zlib
+    at, idat, header = 8, b"", None
+    while at < len(data):
+        length, kind = struct.unpack_from(">I4s", data, at)
+        body = data[at + 8:at + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    channels = {0: 1, 2: 3, 4: 2, 6: 4}[colour]
+    if interlace or depth not in (8, 16):
+        raise ValueError("only plain 8- and 16-bit PNG data is read here")
+    size = depth // 8 * channels
+    stride = width * size
+    raw = zlib.decompress(idat)
+    rows, prior = [], bytearray(stride)
+    for y in range(height):
+        kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = row[i - size] if i >= size else 0
+            up, corner = prior[i], prior[i - size] if i >= size else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+        rows.append(bytes(row))
+        prior = row
+    image = Image.new("RGB", (width, height))
+    for y, row in enumerate(rows):
+        for x in range(width):
+            samples = [row[x * size + k * depth // 8:x * size + (k + 1) * depth // 8] for k in range(channels)]
+            values = [s[0] if depth == 8 else ((s[0] << 8 | s[1]) * 255 + 32767) // 65535 for s in samples]
+            image.putpixel((x, y), tuple(values[:3]) if channels >= 3 else (values[0],) * 3)
+    return image
+
+
 def reference(path, kind):
     if kind == "pil":
         return with_pillow(path)
@@ -218,9 +267,11 @@ def reference(path, kind):
         return with_imagemagick(path)
     if kind == "format":
         return with_format(path)
-    if kind == "embedded":
-        data = open(path, "rb").read()
-        return on_white(Image.open(io.BytesIO(data[u32(data, 10):])))
+    if kind.startswith("embedded"):
+        data = open(path, "rb").read()[u32(open(path, "rb").read(), 10):]
+        if kind == "embedded:png":
+            return png_rounded(data)
+        return on_white(Image.open(io.BytesIO(data)))
     if kind.startswith("twin:"):
         return with_pillow(kind[5:])
     raise ValueError("unknown reference " + kind)
@@ -240,7 +291,8 @@ def compare(ours, theirs, tolerance):
 
 def main():
     failed = 0
-    for line in sys.stdin:
+    source = open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin
+    for line in source:
         if not line.strip():
             continue
         pdf, page, bitmap, kind, tolerance = line.split()
