@@ -168,7 +168,7 @@ bool pdfw_set_exec_mode(PdfDocument* doc, int exec_mode, int auto_advance,
 // Which encoding each image class gets (PDFW_FILTER_*), and JPEG qualities.
 struct PdfEncodingChoices {
     int compression_on;       // 0: every image unencoded
-    int truecolour;           // 24 and 32 bits; default DCT
+    int truecolour;           // 16, 24 and 32 bits; default DCT
     int truecolour_quality;   // default 75
     int palette;              // images written with their colour table; default none
     int palette_quality;      // default 0
@@ -252,9 +252,12 @@ bool pdfw_set_next_page_size(PdfDocument* doc, int selector, int reserved_a,
 bool pdf_page_set_rotate(PdfDocument* doc, int angle);
 // Adds a page showing the bitmap (read, not changed or freed) in the image
 // rectangle (null: the whole page), clipped to clip (null: no clip). The
-// bitmap's class chooses its encoding (see PdfEncodingChoices). -2 without
-// an open file, -18 for a bitmap it does not take (2 or 16 bits, a 4- or
-// 8-bit table not full, zero size), -16/-19 when coding fails, -1, -4.
+// bitmap's class chooses its encoding (see PdfEncodingChoices); an alpha
+// channel that is not opaque everywhere becomes a soft mask (composited
+// onto white in PDF/A, with a warning), and JPEG or plain PNG data the
+// bitmap holds is carried as it is. -2 without an open file, -18 for a
+// bitmap it does not take (zero size, a depth other than 1, 2, 4, 8, 16,
+// 24 or 32), -16/-19 when coding fails, -1, -4.
 bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image,
                  const PageRect* clip);
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows build needs and Debian does not ship for
-# MinGW: libjpeg-turbo from its Debian source package and GoogleTest from the
-# sources the googletest package installs. Both are installed as static
+# MinGW: libjpeg-turbo and libpng from their Debian source packages and
+# GoogleTest from the sources the googletest package installs. Both are installed as static
 # libraries into one folder (default build/mingw-deps/prefix), which is
 # reused when it is already complete.
 set -euo pipefail
@@ -12,7 +12,8 @@ mkdir -p "$deps"
 deps=$(cd "$deps" && pwd)
 prefix=$deps/prefix
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
-if [ -f "$prefix/.complete" ]; then
+# A prefix made before libpng joined is made again.
+if [ -f "$prefix/.complete" ] && [ -f "$prefix/lib/libpng.a" ]; then
   exit 0
 fi
 
@@ -55,6 +56,17 @@ cp "$deps/jpeg-build/libjpeg.a" "$prefix/lib/"
 cp "$jpeg_src/jpeglib.h" "$jpeg_src/jmorecfg.h" "$jpeg_src/jerror.h" "$deps/jpeg-build/jconfig.h" \
   "$prefix/include/"
 
+# libpng: the static library over MinGW's zlib, without its programs.
+(cd "$src" && apt-get source -qq libpng1.6 >/dev/null 2>&1)
+png_src=$(find "$src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -n 1)
+[ -n "$png_src" ] || { echo "mingw_deps: apt-get source libpng1.6 failed" >&2; exit 1; }
+cmake -S "$png_src" -B "$deps/png-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
+  -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_HARDWARE_OPTIMIZATIONS=OFF -Wno-dev >/dev/null
+cmake --build "$deps/png-build" -j "$jobs" --target png_static >/dev/null
+cp "$deps/png-build/libpng16.a" "$prefix/lib/libpng.a"
+cp "$png_src/png.h" "$png_src/pngconf.h" "$deps/png-build/pnglibconf.h" "$prefix/include/"
+
 # GoogleTest: static, with the posix threads the MinGW flavour provides.
 cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=OFF \
@@ -62,6 +74,6 @@ cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_F
 cmake --build "$deps/gtest-build" -j "$jobs" >/dev/null
 cmake --install "$deps/gtest-build" >/dev/null
 
-rm -rf "$src" "$deps/jpeg-build" "$deps/gtest-build"
+rm -rf "$src" "$deps/jpeg-build" "$deps/png-build" "$deps/gtest-build"
 touch "$prefix/.complete"
-echo "mingw_deps: libjpeg-turbo and GoogleTest in $prefix"
+echo "mingw_deps: libjpeg-turbo, libpng and GoogleTest in $prefix"
