@@ -37,7 +37,8 @@ struct Run {
     PdfDocument* doc = nullptr;
     CmdPageSource* pages = nullptr;
     PlatOutput output = nullptr;
-    std::wstring out_path;  // the target, as the user named it
+    std::wstring out_path;   // the target, as the user named it
+    std::wstring out_shown;  // the same in messages: "***" when named after a password
 };
 
 void set_detail(Run& run, const std::wstring& text) {
@@ -68,7 +69,7 @@ std::wstring writer_words(const Run& run, bool* named) {
     const std::wstring why = cmd_widen(pdfw_last_error_text(run.doc));
     *named = true;
     switch (pdfw_last_error(run.doc)) {
-    case PDFW_ERR_WRITE: return L"cannot write '" + run.out_path + L"': " + why;
+    case PDFW_ERR_WRITE: return L"cannot write '" + run.out_shown + L"': " + why;
     case PDFW_ERR_ICC_OPEN:
     case PDFW_ERR_ICC_READ:
         return L"cannot use ICC profile '" + run.settings->iccfile + L"': " + why;
@@ -261,21 +262,22 @@ int configure_document(Run& run) {
     return code == TARVO_OK ? set_encodings(run) : code;
 }
 
-int create_file(Run& run, const std::wstring& out_path) {
+int create_file(Run& run) {
     const TarvoSettings* s = run.settings;
-    cmd_debug(s, L"DBG: pdf create %ls\n", out_path.c_str());
+    const std::wstring& out_path = run.out_path;
+    cmd_debug(s, L"DBG: pdf create %ls\n", run.out_shown.c_str());
     for (const std::wstring& f : s->files)
         if (plat_same_file(out_path.c_str(), f.c_str()))
-            return writer_fail(run, L"output file '" + out_path + L"' is one of the bitmaps",
+            return writer_fail(run, L"output file '" + run.out_shown + L"' is one of the bitmaps",
                                PDFW_ERR_FILE_OPEN);
     PlatReason why;
     run.output = plat_output_open(out_path.c_str(), &why);
     if (!run.output)
-        return writer_fail(run, L"cannot create output file '" + out_path + L"'" +
+        return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" +
                                     (why.text[0] ? L": " + cmd_widen(why.text) : L""),
                            PDFW_ERR_FILE_OPEN);
     if (!pdfw_file_create(run.doc, plat_output_path(run.output), HEADER_COMMENT))
-        return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
+        return destroy_and_fail(run, L"cannot create output file '" + run.out_shown + L"'");
     return TARVO_OK;
 }
 
@@ -318,30 +320,31 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     run.settings = s;
     run.detail = detail;
     run.out_path = s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
+    run.out_shown = s->outfile.empty() && s->hidden_file == 0 ? L"***" : run.out_path;
 
     const int checked = cmd_check_settings(s, detail);
     if (checked != TARVO_OK) return checked;
     FixedDates dates(s->source_date);
-    const std::wstring& out_path = run.out_path;
 
     bool page_size_given = false;
     PageRect area{};
     int code = configure_document(run);
-    if (code == TARVO_OK) code = create_file(run, out_path);
+    if (code == TARVO_OK) code = create_file(run);
     if (code == TARVO_OK) code = set_geometry(run, &page_size_given, &area);
     if (code == TARVO_OK) code = add_pages(run, page_size_given, area);
     if (code != TARVO_OK) return code;
 
     set_info(run);
     cmd_debug(s, L"DBG: pdf close\n");
-    if (!pdfw_file_close(run.doc)) return destroy_and_fail(run, L"cannot complete '" + out_path + L"'");
+    if (!pdfw_file_close(run.doc))
+        return destroy_and_fail(run, L"cannot complete '" + run.out_shown + L"'");
     cmd_debug(s, L"DBG: pdf destroy\n");
     pdfw_destroy(&run.doc);
     PlatReason why;
     const bool committed = plat_output_commit(run.output, &why);
     run.output = nullptr;
     if (!committed) {
-        set_detail(run, L"cannot replace '" + out_path + L"'" +
+        set_detail(run, L"cannot replace '" + run.out_shown + L"'" +
                             (why.text[0] ? L": " + cmd_widen(why.text) : L""));
         return fail(run, TARVO_ERR_WRITER + PDFW_ERR_WRITE);
     }
