@@ -244,6 +244,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "ICC profile 'DIR/none.icc': No such file or directory"},
         Failure{"device that takes no data", {"-o=/dev/full", "@"}, -604,
                 "cannot write '/dev/full': No space left on device"},
+        Failure{"password SASLprep refuses", {"-o=DIR/x.pdf", "-sec=3", "-sus=a\x07", "-sow=b", "@"}, -605,
+                "the user password holds U+0007 at character 2, which SASLprep prohibits"},
         Failure{"password file missing", {"-o=DIR/x.pdf", "-susfile=DIR/none", "@"}, -410,
                 "password from 'DIR/none': No such file or directory"},
         Failure{"version query", {"-exitversion", "@"}, 91}),
