@@ -122,13 +122,19 @@ size_t edit_distance(const std::wstring& a, const std::wstring& b) {
 
 // ---- Passwords ----------------------------------------------------------------
 
-// The passwords as given, converted once the last sec= is known: the check
-// and the conversion see the options the pass took, nothing past them.
+// Passwords are zeroed in place before their memory goes back.
 void wipe(std::wstring* text) {
     plat_wipe(&(*text)[0], text->size() * sizeof(wchar_t));
     text->clear();
 }
 
+void wipe(std::string* bytes) {
+    plat_wipe(&(*bytes)[0], bytes->size());
+    bytes->clear();
+}
+
+// The passwords as given, converted once the last sec= is known: the check
+// and the conversion see the options the pass took, nothing past them.
 struct GivenPasswords {
     std::wstring owner;
     std::wstring user;
@@ -139,11 +145,6 @@ struct GivenPasswords {
         wipe(&user);
     }
 };
-
-void wipe(std::string* bytes) {
-    plat_wipe(&(*bytes)[0], bytes->size());
-    bytes->clear();
-}
 
 // Replaces a password, zeroing the old one first.
 void set_password(std::wstring* to, const wchar_t* from) {

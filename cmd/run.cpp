@@ -64,19 +64,25 @@ int writer_fail(Run& run, const std::wstring& what, int error) {
 
 // The writer's words for its last failure, with the file it concerns where
 // the words are the system's: the output for a write, the profile for
-// PDF/A. *named tells that the file is in them.
-std::wstring writer_words(const Run& run, bool* named) {
+// PDF/A. *named (when not null) tells that the file is in them.
+std::wstring writer_words(const Run& run, bool* named = nullptr) {
     const std::wstring why = cmd_widen(pdfw_last_error_text(run.doc));
-    *named = true;
+    std::wstring words = why;
     switch (pdfw_last_error(run.doc)) {
-    case PDFW_ERR_WRITE: return L"cannot write '" + run.out_shown + L"': " + why;
+    case PDFW_ERR_WRITE: words = L"cannot write '" + run.out_shown + L"': " + why; break;
     case PDFW_ERR_ICC_OPEN:
     case PDFW_ERR_ICC_READ:
-        return L"cannot use ICC profile '" + run.settings->iccfile + L"': " + why;
+        words = L"cannot use ICC profile '" + run.settings->iccfile + L"': " + why;
+        break;
     default: break;
     }
-    *named = false;
-    return why;
+    if (named) *named = words != why;
+    return words;
+}
+
+// ": " and the system's reason, when it gave one.
+std::wstring because(const PlatReason& why) {
+    return why.text[0] ? L": " + cmd_widen(why.text) : std::wstring();
 }
 
 // The same for a failed call on the document, with the writer's words;
@@ -144,8 +150,7 @@ int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const Page
     }
 
     if (!pdfw_impage_prepared(run.doc, page.image, &rect, &clip)) {
-        bool named = false;
-        set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " + writer_words(run, &named) +
+        set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " + writer_words(run) +
                             L" (writer error " + std::to_wstring(pdfw_last_error(run.doc)) + L")");
         return fail(run, TARVO_ERR_PAGE);
     }
@@ -273,8 +278,7 @@ int create_file(Run& run) {
     PlatReason why;
     run.output = plat_output_open(out_path.c_str(), &why);
     if (!run.output)
-        return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" +
-                                    (why.text[0] ? L": " + cmd_widen(why.text) : L""),
+        return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" + because(why),
                            PDFW_ERR_FILE_OPEN);
     if (!pdfw_file_create(run.doc, plat_output_path(run.output), HEADER_COMMENT))
         return destroy_and_fail(run, L"cannot create output file '" + run.out_shown + L"'");
@@ -344,8 +348,7 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     const bool committed = plat_output_commit(run.output, &why);
     run.output = nullptr;
     if (!committed) {
-        set_detail(run, L"cannot replace '" + run.out_shown + L"'" +
-                            (why.text[0] ? L": " + cmd_widen(why.text) : L""));
+        set_detail(run, L"cannot replace '" + run.out_shown + L"'" + because(why));
         return fail(run, TARVO_ERR_WRITER + PDFW_ERR_WRITE);
     }
     return TARVO_OK;

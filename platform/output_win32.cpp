@@ -35,7 +35,8 @@ void win32_reason(DWORD code, PlatReason* why) {
                      text[n - 1] == L' '))
         --n;
     if (n == 0) {
-        std::snprintf(why->text, sizeof why->text, "system error %lu", static_cast<unsigned long>(code));
+        std::snprintf(why->text, sizeof why->text, "system error %lu",
+                      static_cast<unsigned long>(code));
         return;
     }
     text[n] = 0;
