@@ -197,8 +197,9 @@ bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
 // pdfw_permissions). Once, before pdfw_file_create: -29 in PDF/A mode, -2
 // once the file exists or when already set up, -5 for a password AES-256
 // cannot take (the last error's text names the character and where it
-// stands). Traces its self-check line. The passwords and the scratch of
-// their keys are wiped once used; the document's key when it is destroyed.
+// stands). Traces its self-check line. Its copies of the passwords and the
+// scratch of the key derivation are wiped once used, the document's keys
+// when it is destroyed.
 enum {
     PDFW_SECURITY_RC4_40 = 0,
     PDFW_SECURITY_RC4_128 = 1,
@@ -218,7 +219,7 @@ enum {
 int32_t pdfw_permissions(int security_choice, int allow);
 // The PDFDocEncoding byte of Unicode character c (ISO 32000-1 Annex D), the
 // encoding of passwords below AES-256; -1 for a character it lacks. The
-// controls U+0001 to U+0017 stand for themselves, as readers take them.
+// controls U+0001 to U+0017, undefined there, stand for themselves.
 int pdfw_pdfdoc_byte(uint32_t c);
 // The file identifier and every random byte of encryption (keys, salts,
 // IVs) come from a generator seeded with these bytes instead of the
