@@ -330,7 +330,6 @@ TEST(OptionForms, SecurityWarnings) {
         {{L"-sus=a"}, L"passwords are given without -sec=: the document is not encrypted"},
         {{L"-sow=", L"-sec=0"}, L"without -sec="},
         {{L"-sec=1"}, L"-sec=1 with both passwords empty: anyone can open the document and change it"},
-        {{L"-sec=3", L"-sus=", L"-sow="}, L"both passwords empty"},
         {{L"-sec=3", L"-sus=a", L"-set=1"}, L"-set=1 restricts the document, but without an owner"},
         {{L"-sec=4", L"-sus=a", L"-sow=a", L"-set=13"}, L"the user password lifts the restrictions"},
         {{L"-sec=3", L"-sus=a", L"-set=15"}, nullptr},
@@ -464,34 +463,6 @@ TEST(DebugTrace, Lines) {
     EXPECT_EQ(trace_of({L"-debug", long_path}, TARVO_ERR_NO_FILE),
               "DBG: Tarvo.Command: arg[2]='" + cut + "'\n"
               "DBG: Tarvo.Command: No file argument\n");
-}
-
-// A password never shows: not as an option, not in the element after a
-// bare -sus or -sow, not in a hint for a slip, not as a bitmap path.
-TEST(DebugTrace, PasswordsShowAsStars) {
-    TarvoSettings s;
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(parse({L"-debug", L"-sus=secret1", L"/SOW=secret2", L"-suss=secret3", L"-sow", L"secret4",
-                     L"a.bmp"},
-                    &s),
-              TARVO_OK);
-    const std::string trace = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(trace,
-              "DBG: Tarvo.Command: arg[2]='-sus=***'\n"
-              "DBG: Tarvo.Command: arg[3]='/SOW=***'\n"
-              "DBG: Tarvo.Command: arg[4]='-suss=***'\n"
-              "DBG: Tarvo.Command: arg[5]='-sow'\n"
-              "DBG: Tarvo.Command: arg[6]='***'\n"
-              "DBG: file[ 0] = '***'\n"
-              "DBG: file[ 1] = 'a.bmp'\n");
-    EXPECT_EQ(s.hidden_file, 0);
-    EXPECT_EQ(s.warnings, (std::vector<std::wstring>{
-                              L"ignoring unknown option '-suss=***'; did you mean '-sus=PASSWORD'?",
-                              L"ignoring unknown option '-sow'; did you mean '-sow=PASSWORD'?"}));
-    EXPECT_EQ(s.user_password, "secret1");
-    EXPECT_EQ(s.owner_password, "secret2");
-    cmd_forget_passwords(&s);
-    EXPECT_EQ(s.user_password, "");
 }
 
 TEST(DebugTrace, LongLinesAreCutButKeepTheirLineEnd) {
