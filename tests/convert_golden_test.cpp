@@ -5,9 +5,8 @@
 // row names the path through the writer it covers.
 //
 // The command encrypts with the system's random bytes; encrypted rows pin
-// them through its test hook, with the seed it made from SOURCE_DATE_EPOCH,
-// the options and the bitmaps' names and sizes before it stopped doing so,
-// and keep their recorded bytes.
+// them through its test hook with the seed they were recorded with, made
+// from SOURCE_DATE_EPOCH, the options and the bitmaps' names and sizes.
 //
 // To re-record after a deliberate change of output, run with
 // TARVO_GOLDEN_PRINT=1 and paste the printed rows.
@@ -28,8 +27,8 @@
 
 namespace {
 
-// That seed: the epoch, each option element and each bitmap's name and
-// size, one a line.
+// That seed: the epoch, each option element and each bitmap's name (as
+// given, relative to the inputs' folder) and size, one a line.
 std::string former_seed(const std::vector<std::string>& args) {
     std::string seed = "SOURCE_DATE_EPOCH=1700000000\n";
     size_t i = 1;
