@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cwchar>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,40 +120,180 @@ size_t edit_distance(const std::wstring& a, const std::wstring& b) {
     return at(n, m);
 }
 
-// Latin-1 bytes of a password; the whole value is checked, the first 79
-// characters kept. A byte that was not UTF-8 on the command line (a Latin-1
-// terminal's "\xE9") arrives escaped as U+DC80 + byte and is that byte again.
-bool to_password(const wchar_t* value, std::string* out) {
-    out->clear();
-    for (const wchar_t* p = value; *p; ++p) {
-        uint32_t c = uint32_t(*p);
-        if (c >= 0xDC80 && c <= 0xDCFF) c -= 0xDC00;
-        if (c > 255) return false;
-        if (out->size() < TARVO_PASSWORD_BYTES) out->push_back(char(static_cast<unsigned char>(c)));
+// ---- Passwords ----------------------------------------------------------------
+
+// Passwords are zeroed in place before their memory goes back.
+void wipe(std::wstring* text) {
+    plat_wipe(&(*text)[0], text->size() * sizeof(wchar_t));
+    text->clear();
+}
+
+void wipe(std::string* bytes) {
+    plat_wipe(&(*bytes)[0], bytes->size());
+    bytes->clear();
+}
+
+// The passwords as given, converted once the last sec= is known: the check
+// and the conversion see the options the pass took, nothing past them.
+struct GivenPasswords {
+    std::wstring owner;
+    std::wstring user;
+    // The element after a bare -sus or -sow is most likely the password.
+    bool hide_next = false;
+    ~GivenPasswords() {
+        wipe(&owner);
+        wipe(&user);
+    }
+};
+
+// Replaces a password, zeroing the old one first.
+void set_password(std::wstring* to, const wchar_t* from) {
+    wipe(to);
+    to->assign(from);
+}
+
+// The code point at text[*i], a UTF-16 pair taken whole where wchar_t has
+// 16 bits; *i moves past it.
+uint32_t next_code_point(const std::wstring& text, size_t* i) {
+    uint32_t c = uint32_t(text[(*i)++]);
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && *i < text.size()) {
+        const uint32_t low = uint32_t(text[*i]);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+            ++*i;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        }
+    }
+    return c;
+}
+
+// "'Ŝ' (U+015C)", or the number alone for a character that does not print.
+std::wstring describe_character(uint32_t c) {
+    wchar_t number[16];
+    std::swprintf(number, sizeof number / sizeof number[0], L"U+%04lX", static_cast<unsigned long>(c));
+    const bool prints = c >= 0x20 && !(c >= 0x7F && c <= 0xA0) && !(c >= 0xD800 && c <= 0xDFFF) &&
+                        c <= 0x10FFFF;
+    if (!prints) return number;
+    std::wstring shown = L"'";
+    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+        shown += wchar_t(0xD800 + ((c - 0x10000) >> 10));
+        shown += wchar_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+        shown += wchar_t(c);
+    }
+    return shown + L"' (" + number + L")";
+}
+
+// PDFDocEncoding bytes of a password for RC4 and AES-128; the whole value is
+// checked, the first 79 bytes kept. A byte that was not UTF-8 on the command
+// line (a Latin-1 terminal's "\xE9") arrives escaped as U+DC80 + byte and is
+// that byte again. False with *detail naming the first character that has
+// no byte.
+bool to_pdfdoc_password(const std::wstring& given, const wchar_t* which, std::string* out,
+                        std::wstring* detail) {
+    wipe(out);
+    out->reserve(TARVO_PASSWORD_BYTES);
+    size_t i = 0;
+    for (size_t position = 1; i < given.size(); ++position) {
+        const uint32_t c = next_code_point(given, &i);
+        const int byte = c >= 0xDC80 && c <= 0xDCFF ? int(c - 0xDC00) : pdfw_pdfdoc_byte(c);
+        if (byte < 0) {
+            wipe(out);
+            *detail = std::wstring(which) + L" holds " + describe_character(c) + L" at character " +
+                      std::to_wstring(position) +
+                      L", which RC4 and AES-128 passwords cannot hold (PDFDocEncoding); -sec=3 "
+                      L"takes any Unicode text";
+            return false;
+        }
+        if (out->size() < TARVO_PASSWORD_BYTES) out->push_back(char(static_cast<unsigned char>(byte)));
     }
     return true;
 }
 
-// Passwords of AES-256 (sec=3) are Unicode text, the others Latin-1 bytes;
-// the last sec= among the options decides, wherever it stands.
-bool passwords_are_text(int argc, const wchar_t* const* argv) {
-    int32_t sec = 0;
-    for (int i = 1; i < argc; ++i) {
-        const wchar_t* e = argv[i] ? argv[i] : L"";
-        if (e[0] != L'-' && e[0] != L'/') break;
-        if (std::wcscmp(e, L"--") == 0) break;
-        int32_t v = 0;
-        if (std::wcsncmp(e + 1, L"sec=", 4) == 0 && to_int32(e + 5, &v)) sec = v;
-    }
-    return sec == 3;
-}
-
-// UTF-8 of a password for AES-256, whole: the writer prepares and cuts it.
-bool to_text_password(const wchar_t* value, std::string* out) {
-    std::unique_ptr<char, void (*)(void*)> bytes(plat_wide_to_utf8(value), std::free);
+// UTF-8 of a password for AES-256, whole: the writer prepares and cuts it,
+// and names what SASLprep refuses.
+bool to_text_password(const std::wstring& given, std::string* out) {
+    wipe(out);
+    char* bytes = plat_wide_to_utf8(given.c_str());
     if (!bytes) return false;
-    *out = bytes.get();
+    out->assign(bytes);
+    plat_wipe(bytes, out->size());
+    std::free(bytes);
     return true;
+}
+
+// Both passwords in the form the final sec= asks for; the given text is
+// wiped either way.
+int convert_passwords(TarvoSettings* s, GivenPasswords* given, std::wstring* detail) {
+    s->password_text = s->sec == 3;
+    int code = TARVO_OK;
+    const struct {
+        std::wstring* from;
+        std::string* to;
+        const wchar_t* which;
+    } both[] = {{&given->owner, &s->owner_password, L"the owner password"},
+                {&given->user, &s->user_password, L"the user password"}};
+    for (const auto& p : both) {
+        if (code != TARVO_OK) break;
+        if (s->password_text ? !to_text_password(*p.from, p.to)
+                             : !to_pdfdoc_password(*p.from, p.which, p.to, detail))
+            code = s->password_text ? TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY : TARVO_ERR_PASSWORD;
+    }
+    if (code == TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY) *detail = L"out of memory";
+    wipe(&given->owner);
+    wipe(&given->user);
+    return code;
+}
+
+// The first line of a password file, its line end dropped; "-" is the next
+// line of standard input. The bytes are UTF-8 as on the command line (a
+// leading byte-order mark is dropped, stray bytes are kept as they are).
+int read_password_file(const std::wstring& path, std::wstring* out, std::wstring* detail) {
+    const bool from_stdin = path == L"-";
+    const std::wstring name = from_stdin ? L"standard input" : L"'" + path + L"'";
+    errno = 0;
+    FILE* f = from_stdin ? stdin : plat_wfopen(path.c_str(), "rb");
+    int error = errno;
+    std::string line;
+    line.reserve(TARVO_PASSWORD_LINE_MAX + 1);
+    bool ended = false, nul = false;
+    if (f) {
+        for (int c; !ended && line.size() <= TARVO_PASSWORD_LINE_MAX && (c = std::getc(f)) != EOF;) {
+            ended = c == '\n';
+            nul = nul || c == 0;
+            if (!ended) line.push_back(char(c));
+        }
+        error = std::ferror(f) ? errno : 0;
+        if (!from_stdin) std::fclose(f);
+    }
+    std::wstring why;
+    if (!f || error != 0) {
+        PlatReason reason;
+        plat_errno_reason(error, &reason);
+        why = reason.text[0] ? cmd_widen(reason.text) : L"it cannot be read";
+    } else if (!ended && line.size() > TARVO_PASSWORD_LINE_MAX) {
+        why = L"no line end in its first " + std::to_wstring(TARVO_PASSWORD_LINE_MAX) + L" bytes";
+    } else if (!ended && line.empty()) {
+        why = L"it holds no line";
+    } else if (nul) {
+        why = L"the line holds a zero byte";
+    }
+    if (!why.empty()) {
+        wipe(&line);
+        *detail = L"cannot read a password from " + name + L": " + why;
+        return TARVO_ERR_PASSWORD_FILE;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t bom = line.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    wchar_t* text = plat_utf8_to_wide(line.c_str() + bom);
+    wipe(&line);
+    if (!text) {
+        *detail = L"out of memory";
+        return TARVO_ERR_WRITER + PDFW_ERR_NO_MEMORY;
+    }
+    set_password(out, text);
+    plat_wipe(text, out->size() * sizeof(wchar_t));
+    std::free(text);
+    return TARVO_OK;
 }
 
 // An element beginning with '/' that no option form takes: a path when it
@@ -182,7 +322,8 @@ const KnownName FIXED_NAMES[] = {
     {L"it", FORM_VALUE},       {L"ia", FORM_VALUE},       {L"is", FORM_VALUE},
     {L"ik", FORM_VALUE},       {L"ic", FORM_VALUE},       {L"iccfile", FORM_VALUE},
     {L"icc", FORM_VALUE},      {L"sow", FORM_VALUE},      {L"sus", FORM_VALUE},
-    {L"paper", FORM_VALUE},    {L"help", FORM_REQUEST},   {L"version", FORM_REQUEST},
+    {L"sowfile", FORM_VALUE},  {L"susfile", FORM_VALUE},  {L"paper", FORM_VALUE},
+    {L"help", FORM_REQUEST},   {L"version", FORM_REQUEST},
 };
 
 // Names other programs give their output option.
@@ -239,12 +380,29 @@ const KnownName* find_known(const std::wstring& name) {
     return best;
 }
 
+// A name that carries a password, or a slip of one: its value is never shown.
+bool names_password(const std::wstring& name) {
+    const KnownName* k = name.empty() ? nullptr : find_known(name);
+    return k && (std::wcscmp(k->name, L"sus") == 0 || std::wcscmp(k->name, L"sow") == 0);
+}
+
+// An element as the trace and the warnings show it: a password as "***".
+std::wstring shown_element(const wchar_t* element) {
+    const wchar_t* eq = std::wcschr(element, L'=');
+    if (!eq || !names_password(split_element(element).name)) return element;
+    return std::wstring(element, eq + 1) + L"***";
+}
+
 // The warning for an option that matched no form. next is the element after
-// it (null at the end): "-o out.pdf" means "-o=out.pdf".
+// it (null at the end): "-o out.pdf" means "-o=out.pdf". A password's
+// value, given or in next, is not repeated.
 std::wstring ignored_option_warning(const wchar_t* element, const wchar_t* next) {
-    const std::wstring line = std::wstring(L"ignoring unknown option '") + element + L"'";
+    const std::wstring line = L"ignoring unknown option '" + shown_element(element) + L"'";
     const ElementParts e = split_element(element);
-    const std::wstring value = e.has_value ? e.value : next ? next : L"";
+    const std::wstring value = names_password(e.name) ? L"PASSWORD"
+                               : e.has_value         ? e.value
+                               : next                ? next
+                                                     : L"";
     std::wstring meant;
     if (is_output_alias(e.name)) {
         meant = std::wstring(1, e.prefix) + L"o=" + (value.empty() ? L"FILE" : value);
@@ -269,8 +427,8 @@ enum OptionOutcome { OPTION_TAKEN, OPTION_UNKNOWN, OPTION_END };
 
 // Applies one option. text is the option text as cut, full the same text
 // uncut (paths take their value from it). OPTION_END sets *code.
-OptionOutcome apply_option(TarvoSettings* s, const wchar_t* text, const wchar_t* full, int* code,
-                           std::wstring* detail) {
+OptionOutcome apply_option(TarvoSettings* s, GivenPasswords* given, const wchar_t* text,
+                           const wchar_t* full, int* code, std::wstring* detail) {
     if (equals_nocase(text, L"debug")) {
         s->debug = 1;
         return OPTION_TAKEN;
@@ -321,17 +479,19 @@ OptionOutcome apply_option(TarvoSettings* s, const wchar_t* text, const wchar_t*
         }
         return OPTION_TAKEN;
     }
+    // Passwords are taken whole, past the cut, and converted at the end of
+    // the options.
     bool owner = prefix_nocase(text, L"sow=");
     if (owner || prefix_nocase(text, L"sus=")) {
-        std::string* password = owner ? &s->owner_password : &s->user_password;
-        if (s->password_text ? !to_text_password(after_equals(full), password)
-                             : !to_password(after_equals(text), password)) {
-            *detail = std::wstring(L"option '") + (owner ? L"sow=" : L"sus=") +
-                      L"' holds a password character above U+00FF";
-            *code = TARVO_ERR_PASSWORD;
-            return OPTION_END;
-        }
+        set_password(owner ? &given->owner : &given->user, after_equals(full));
+        s->passwords_given = true;
         return OPTION_TAKEN;
+    }
+    owner = prefix_nocase(text, L"sowfile=");
+    if (owner || prefix_nocase(text, L"susfile=")) {
+        s->passwords_given = true;
+        *code = read_password_file(after_equals(full), owner ? &given->owner : &given->user, detail);
+        return *code == TARVO_OK ? OPTION_TAKEN : OPTION_END;
     }
     for (const TarvoOption* o = OPTIONS; o->keyword; ++o) {
         size_t n = std::wcslen(o->keyword);
@@ -358,12 +518,16 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
     if (!detail) detail = &unused;
     detail->clear();
 
+    GivenPasswords given;
     int first_file = argc;
-    s->password_text = passwords_are_text(argc, argv);
+    int hidden = -1;  // the element after a bare -sus or -sow
     for (int i = 1; i < argc; ++i) {
         const wchar_t* element = argv[i] ? argv[i] : L"";
         std::wstring cut(element, std::min<size_t>(std::wcslen(element), TARVO_OPTION_CHARS));
-        cmd_debug(s, L"DBG: Tarvo.Command: arg[%d]='%ls'\n", i, cut.c_str());
+        if (given.hide_next) hidden = i;
+        given.hide_next = false;
+        cmd_debug(s, L"DBG: Tarvo.Command: arg[%d]='%ls'\n", i,
+                  i == hidden ? L"***" : shown_element(cut.c_str()).c_str());
 
         if (std::wcscmp(element, L"--") == 0) {
             first_file = i + 1;
@@ -386,19 +550,25 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
             first_file = i;
             break;
         }
-        s->options_text += element;
-        s->options_text += L'\n';
         int code = TARVO_OK;
-        OptionOutcome outcome = apply_option(s, cut.c_str() + 1, element + 1, &code, detail);
+        OptionOutcome outcome = apply_option(s, &given, cut.c_str() + 1, element + 1, &code, detail);
         if (outcome == OPTION_END) return code;
         if (outcome == OPTION_UNKNOWN && element[0] == L'/' && is_absolute_path(element)) {
             first_file = i;
             break;
         }
-        if (outcome == OPTION_UNKNOWN)
-            s->warnings.push_back(ignored_option_warning(element, i + 1 < argc ? argv[i + 1] : nullptr));
+        if (outcome != OPTION_UNKNOWN) continue;
+        if (i == hidden) {
+            s->warnings.push_back(L"ignoring unknown option '***'");
+            continue;
+        }
+        s->warnings.push_back(ignored_option_warning(element, i + 1 < argc ? argv[i + 1] : nullptr));
+        const ElementParts e = split_element(element);
+        given.hide_next = !e.has_value && names_password(e.name);
     }
 
+    const int converted = convert_passwords(s, &given, detail);
+    if (converted != TARVO_OK) return converted;
     if (first_file >= argc) {
         cmd_debug(s, L"DBG: Tarvo.Command: No file argument\n");
         *detail = L"no bitmap file given";
@@ -406,9 +576,36 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
     }
     for (int i = first_file; i < argc; ++i) {
         s->files.emplace_back(argv[i] ? argv[i] : L"");
-        cmd_debug(s, L"DBG: file[ %d] = '%ls'\n", int(s->files.size() - 1), s->files.back().c_str());
+        if (i == hidden) s->hidden_file = int(s->files.size() - 1);
+        cmd_debug(s, L"DBG: file[ %d] = '%ls'\n", int(s->files.size() - 1),
+                  i == hidden ? L"***" : s->files.back().c_str());
     }
     return TARVO_OK;
+}
+
+std::vector<std::wstring> cmd_settings_warnings(const TarvoSettings* s) {
+    std::vector<std::wstring> lines;
+    if (s->sec == 0) {
+        if (s->passwords_given)
+            lines.push_back(L"passwords are given without -sec=: the document is not encrypted");
+        return lines;
+    }
+    const std::wstring sec = L"-sec=" + std::to_wstring(s->sec);
+    if (s->owner_password.empty() && s->user_password.empty()) {
+        lines.push_back(sec + L" with both passwords empty: anyone can open the document and change it");
+    } else if ((s->set & 15) != 15 &&
+               (s->owner_password.empty() || s->owner_password == s->user_password)) {
+        // An empty owner password stands for the user password.
+        lines.push_back(L"-set=" + std::to_wstring(s->set) +
+                        L" restricts the document, but without an owner password of its own "
+                        L"(-sow=) the user password lifts the restrictions");
+    }
+    return lines;
+}
+
+void cmd_forget_passwords(TarvoSettings* s) {
+    wipe(&s->owner_password);
+    wipe(&s->user_password);
 }
 
 int cmd_check_settings(const TarvoSettings* s, std::wstring* detail) {

@@ -23,13 +23,15 @@ const char USAGE[] =
     "  -vra=0|90|180|270  rotation       -eco=1 -icc=PATH   PDF/A-1b\n"
     "  -sec=3 -sow= -sus= -set=N         encryption: 3 AES-256 (use this), 4 AES-128,\n"
     "                                    1 and 2 RC4 (broken, for old readers)\n"
+    "  -sowfile=PATH -susfile=PATH       password from a file's first line (- stdin)\n"
     "  -it= -ia= -is= -ik= -ic=          title, author, subject, keywords, creator\n"
     "  -vom= -vwp= -vwl= -vwz= -vwzv= -vwsp= -vwwf= -vwwc= -vwwt= -vwhm= -vwht=\n"
     "  -vwhc= -vpa= -vpt= -vte= -vtd= -vtt= -vpl= -vbc=   viewer and presentation\n"
     "  -quiet         no trace lines on standard output\n"
     "  -debug         trace on standard error\n"
     "  --help, --version\n"
-    "Environment: SOURCE_DATE_EPOCH=seconds fixes the document dates (UTC).\n";
+    "Environment: SOURCE_DATE_EPOCH=seconds fixes the document dates (UTC);\n"
+    "encrypted output is never the same twice.\n";
 
 }  // namespace
 
@@ -55,8 +57,12 @@ int main(int argc, char** argv) {
         if (code == TARVO_OK)
             code = cmd_read_source_date(&settings, std::getenv("SOURCE_DATE_EPOCH"), &detail);
         if (code == TARVO_OK) code = cmd_check_settings(&settings, &detail);
+        if (code == TARVO_OK)
+            for (const std::wstring& warning : cmd_settings_warnings(&settings))
+                cmd_warning_line(warning.c_str());
         if (code == TARVO_OK) code = cmd_run(&settings, &detail);
     }
+    cmd_forget_passwords(&settings);
     if (code < 0) cmd_error_line(code, detail.c_str());
     cmd_debug(&settings, L"DBG: Tarvo.Command: End (%d)\n", code);
     std::fflush(stdout);

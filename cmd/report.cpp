@@ -63,7 +63,8 @@ const wchar_t* cmd_result_text(int code) {
     case TARVO_ERR_RANGE: return L"an option value is out of range";
     case TARVO_ERR_PDFA_SECURITY: return L"PDF/A (eco) and encryption (sec) exclude each other";
     case TARVO_ERR_SECURITY: return L"unknown security mode (sec)";
-    case TARVO_ERR_PASSWORD: return L"a password character is above U+00FF";
+    case TARVO_ERR_PASSWORD: return L"a password character the encryption mode cannot hold";
+    case TARVO_ERR_PASSWORD_FILE: return L"a password file cannot be read";
     case TARVO_ERR_PAGE: return L"adding a page failed";
     case TARVO_ERR_LOAD: return L"loading a bitmap failed";
     case TARVO_ERR_ROTATION: return L"the rotation must be 0, 90, 180 or 270";
@@ -84,6 +85,13 @@ const wchar_t* cmd_result_text(int code) {
 void cmd_error_line(int code, const wchar_t* detail) {
     const wchar_t* what = detail && *detail ? detail : cmd_result_text(code);
     write_stderr(L"tarvo: error " + std::to_wstring(code) + L": " + what + L"\n");
+}
+
+std::wstring cmd_widen(const char* utf8) {
+    wchar_t* wide = plat_utf8_to_wide(utf8 ? utf8 : "");
+    std::wstring s = wide ? wide : L"";
+    std::free(wide);
+    return s;
 }
 
 void cmd_warning_line(const wchar_t* text) {

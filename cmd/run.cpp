@@ -16,19 +16,8 @@ namespace {
 
 const char HEADER_COMMENT[] = "%Tarvo-0.7";
 
-std::string to_utf8(const std::wstring& text) {
-    char* bytes = plat_wide_to_utf8(text.c_str());
-    std::string s = bytes ? bytes : "";
-    std::free(bytes);
-    return s;
-}
-
-std::wstring widen(const char* text) {
-    wchar_t* wide = plat_utf8_to_wide(text ? text : "");
-    std::wstring s = wide ? wide : L"";
-    std::free(wide);
-    return s;
-}
+// Set by tests only: see cmd_set_test_seed.
+std::string g_test_seed;
 
 // SOURCE_DATE_EPOCH: the document's dates come from that instant for the
 // length of the run.
@@ -48,6 +37,8 @@ struct Run {
     PdfDocument* doc = nullptr;
     CmdPageSource* pages = nullptr;
     PlatOutput output = nullptr;
+    std::wstring out_path;   // the target, as the user named it
+    std::wstring out_shown;  // the same in messages: "***" when named after a password
     const std::wstring* page_file = nullptr;  // the bitmap of the page being written
 };
 
@@ -55,7 +46,7 @@ struct Run {
 void page_warning(void* opaque, const char* text) {
     const Run* run = static_cast<const Run*>(opaque);
     std::wstring line = run->page_file ? L"'" + *run->page_file + L"': " : std::wstring();
-    cmd_warning_line((line + widen(text)).c_str());
+    cmd_warning_line((line + cmd_widen(text)).c_str());
 }
 
 void set_detail(Run& run, const std::wstring& text) {
@@ -79,10 +70,41 @@ int writer_fail(Run& run, const std::wstring& what, int error) {
     return fail(run, TARVO_ERR_WRITER + error);
 }
 
-// The same for a failed call on the document, with the writer's words.
+// The writer's words for its last failure, with the file it concerns where
+// the words are the system's: the output for a write, the profile for
+// PDF/A. *named (when not null) tells that the file is in them.
+std::wstring writer_words(const Run& run, bool* named = nullptr) {
+    const std::wstring why = cmd_widen(pdfw_last_error_text(run.doc));
+    std::wstring words = why;
+    switch (pdfw_last_error(run.doc)) {
+    case PDFW_ERR_WRITE: words = L"cannot write '" + run.out_shown + L"': " + why; break;
+    case PDFW_ERR_ICC_OPEN:
+    case PDFW_ERR_ICC_READ:
+        words = L"cannot use ICC profile '" + run.settings->iccfile + L"': " + why;
+        break;
+    default: break;
+    }
+    if (named) *named = words != why;
+    return words;
+}
+
+// ": " and the system's reason, when it gave one.
+std::wstring because(const PlatReason& why) {
+    return why.text[0] ? L": " + cmd_widen(why.text) : std::wstring();
+}
+
+// The same for a failed call on the document, with the writer's words;
+// what names the step unless the words name their file.
 int destroy_and_fail(Run& run, const std::wstring& what) {
-    const std::wstring why = run.doc ? widen(pdfw_last_error_text(run.doc)) : std::wstring();
-    return writer_fail(run, why.empty() ? what : what + L": " + why, pdfw_destroy(&run.doc));
+    bool named = false;
+    const std::wstring why = run.doc ? writer_words(run, &named) : std::wstring();
+    return writer_fail(run, named ? why : why.empty() ? what : what + L": " + why,
+                       pdfw_destroy(&run.doc));
+}
+
+// A bitmap's path as messages show it.
+std::wstring shown_path(const TarvoSettings* s, size_t k) {
+    return int(k) == s->hidden_file ? L"***" : s->files[k];
 }
 
 // The trace rounds to whole dots per inch its own way (the writer's
@@ -106,11 +128,11 @@ ImageExtent bitmap_extent(const TarvoSettings* s, const DibInfoHeader& header) {
 
 int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const PageRect& area) {
     const TarvoSettings* s = run.settings;
-    const std::wstring& path = s->files[k];
+    const std::wstring path = shown_path(s, k);
     cmd_debug(s, L"DBG: pdf add page %d\n", static_cast<int>(k));
     if (page.load_status != DIB_OK) {
         set_detail(run, L"cannot load bitmap '" + path + L"': " +
-                            widen(dib_cause_text(page.load_cause)) +
+                            cmd_widen(dib_cause_text(page.load_cause)) +
                             (cmd_looks_like_option(path) ? L"; options must come before the bitmaps"
                                                          : L""));
         return fail(run, TARVO_ERR_LOAD);
@@ -139,9 +161,8 @@ int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const Page
     const bool added = pdfw_impage_prepared(run.doc, page.image, &rect, &clip);
     run.page_file = nullptr;
     if (!added) {
-        set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " +
-                            widen(pdfw_last_error_text(run.doc)) + L" (writer error " +
-                            std::to_wstring(pdfw_last_error(run.doc)) + L")");
+        set_detail(run, L"cannot add bitmap '" + path + L"' as a page: " + writer_words(run) +
+                            L" (writer error " + std::to_wstring(pdfw_last_error(run.doc)) + L")");
         return fail(run, TARVO_ERR_PAGE);
     }
     return TARVO_OK;
@@ -173,20 +194,6 @@ void set_info(Run& run) {
     if (!s->creator.empty()) pdfw_set_info(run.doc, "/Creator", s->creator.c_str());
 }
 
-// With SOURCE_DATE_EPOCH, every random byte of encryption comes from that
-// instant, the options and the bitmaps' names and sizes, so that the same
-// run makes the same file.
-std::string reproducible_seed(const TarvoSettings* s) {
-    std::wstring text = L"SOURCE_DATE_EPOCH=" + std::to_wstring(s->source_date) + L"\n" +
-                        s->options_text;
-    for (const std::wstring& f : s->files) {
-        int64_t size = -1;
-        plat_file_kind(f.c_str(), &size);
-        text += f + L"\n" + std::to_wstring(size) + L"\n";
-    }
-    return to_utf8(text);
-}
-
 PdfViewing viewing_of(const TarvoSettings* s) {
     return PdfViewing{s->vom,  s->vpa,   s->vpt,
                       s->vte,  s->vtd,   s->vtt,
@@ -209,10 +216,11 @@ int set_encryption(Run& run) {
     cmd_debug(s, L"DBG:   encrypt in=0x%04lX set=0x%04lX\n",
               static_cast<unsigned long>(static_cast<uint32_t>(s->set)),
               static_cast<unsigned long>(static_cast<uint32_t>(permissions)));
-    if (s->source_date >= 0) {
-        const std::string seed = reproducible_seed(s);
-        pdfw_set_random_seed(run.doc, seed.data(), seed.size());
-    }
+    // Keys, salts, IVs and the identifier always come from the system's
+    // random source: anything derived from the run (its date, options or
+    // bitmaps) would be known to whoever knows the run. SOURCE_DATE_EPOCH
+    // fixes the dates only.
+    if (!g_test_seed.empty()) pdfw_set_random_seed(run.doc, g_test_seed.data(), g_test_seed.size());
     if (!pdfw_set_encryption(run.doc, s->owner_password.c_str(), s->user_password.c_str(), choice,
                              permissions))
         return destroy_and_fail(run, L"cannot set up encryption");
@@ -271,19 +279,21 @@ int configure_document(Run& run) {
     return code == TARVO_OK ? set_encodings(run) : code;
 }
 
-int create_file(Run& run, const std::wstring& out_path) {
+int create_file(Run& run) {
     const TarvoSettings* s = run.settings;
-    cmd_debug(s, L"DBG: pdf create %ls\n", out_path.c_str());
+    const std::wstring& out_path = run.out_path;
+    cmd_debug(s, L"DBG: pdf create %ls\n", run.out_shown.c_str());
     for (const std::wstring& f : s->files)
         if (plat_same_file(out_path.c_str(), f.c_str()))
-            return writer_fail(run, L"output file '" + out_path + L"' is one of the bitmaps",
+            return writer_fail(run, L"output file '" + run.out_shown + L"' is one of the bitmaps",
                                PDFW_ERR_FILE_OPEN);
-    run.output = plat_output_open(out_path.c_str());
+    PlatReason why;
+    run.output = plat_output_open(out_path.c_str(), &why);
     if (!run.output)
-        return writer_fail(run, L"cannot create output file '" + out_path + L"'",
+        return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" + because(why),
                            PDFW_ERR_FILE_OPEN);
     if (!pdfw_file_create(run.doc, plat_output_path(run.output), HEADER_COMMENT))
-        return destroy_and_fail(run, L"cannot create output file '" + out_path + L"'");
+        return destroy_and_fail(run, L"cannot create output file '" + run.out_shown + L"'");
     return TARVO_OK;
 }
 
@@ -325,33 +335,37 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     Run run;
     run.settings = s;
     run.detail = detail;
+    run.out_path = s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
+    run.out_shown = s->outfile.empty() && s->hidden_file == 0 ? L"***" : run.out_path;
 
     const int checked = cmd_check_settings(s, detail);
     if (checked != TARVO_OK) return checked;
     FixedDates dates(s->source_date);
-    const std::wstring out_path =
-        s->outfile.empty() ? cmd_default_output(s->files.front()) : s->outfile;
 
     bool page_size_given = false;
     PageRect area{};
     int code = configure_document(run);
-    if (code == TARVO_OK) code = create_file(run, out_path);
+    if (code == TARVO_OK) code = create_file(run);
     if (code == TARVO_OK) code = set_geometry(run, &page_size_given, &area);
     if (code == TARVO_OK) code = add_pages(run, page_size_given, area);
     if (code != TARVO_OK) return code;
 
     set_info(run);
     cmd_debug(s, L"DBG: pdf close\n");
-    if (!pdfw_file_close(run.doc)) return destroy_and_fail(run, L"cannot complete '" + out_path + L"'");
+    if (!pdfw_file_close(run.doc))
+        return destroy_and_fail(run, L"cannot complete '" + run.out_shown + L"'");
     cmd_debug(s, L"DBG: pdf destroy\n");
     pdfw_destroy(&run.doc);
-    const bool committed = plat_output_commit(run.output);
+    PlatReason why;
+    const bool committed = plat_output_commit(run.output, &why);
     run.output = nullptr;
     if (!committed) {
-        set_detail(run, L"cannot replace '" + out_path + L"'");
+        set_detail(run, L"cannot replace '" + run.out_shown + L"'" + because(why));
         return fail(run, TARVO_ERR_WRITER + PDFW_ERR_WRITE);
     }
     return TARVO_OK;
 }
 
 void cmd_set_unnamed_output(bool allowed) { plat_output_allow_unnamed(allowed); }
+
+void cmd_set_test_seed(const std::string& seed) { g_test_seed = seed; }

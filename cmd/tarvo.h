@@ -29,7 +29,8 @@ enum {
     TARVO_ERR_RANGE = -406,        // a table-driven option value is out of range
     TARVO_ERR_PDFA_SECURITY = -407,  // eco and sec are both set
     TARVO_ERR_SECURITY = -408,     // sec is neither 1 nor 2 with encryption requested
-    TARVO_ERR_PASSWORD = -409,     // a password character is above 255
+    TARVO_ERR_PASSWORD = -409,     // a password character the encryption mode cannot hold
+    TARVO_ERR_PASSWORD_FILE = -410,  // a password file (susfile=, sowfile=) cannot be read
     TARVO_ERR_PAGE = -501,         // the writer failed to add a bitmap as a page
     TARVO_ERR_LOAD = -502,         // loading a bitmap file failed
     TARVO_ERR_ROTATION = -506,     // the writer refused the rotation
@@ -46,8 +47,10 @@ enum {
 
 // Only this many characters of an option element count (paths excepted).
 enum { TARVO_OPTION_CHARS = 255 };
-// Passwords keep at most this many bytes.
+// Passwords keep at most this many bytes (AES-256's UTF-8 excepted).
 enum { TARVO_PASSWORD_BYTES = 79 };
+// A password file's first line must end within this many bytes.
+enum { TARVO_PASSWORD_LINE_MAX = 4096 };
 
 // Every setting of one run, filled by cmd_parse_args and read-only after.
 // Lengths are tenths of a millimetre. Text is wide (UTF-32 on Linux, UTF-16 on Windows; stray bytes of
@@ -92,11 +95,15 @@ struct TarvoSettings {
     std::wstring outfile;  // empty: derived from the first file by the run
     std::wstring title, author, subject, keywords, creator;
     std::wstring iccfile;
-    // Latin-1 bytes, at most 79; with sec=3 UTF-8 text, whole.
+    // PDFDocEncoding bytes, at most 79; with sec=3 UTF-8 text, whole.
+    // Converted at the end of the options by the last sec= given.
     std::string owner_password;
     std::string user_password;
-    bool password_text = false;  // the passwords are UTF-8 text (sec=3)
-    std::wstring options_text;   // every option element, one per line
+    bool password_text = false;    // the passwords are UTF-8 text (sec=3)
+    bool passwords_given = false;  // some sow=, sus=, sowfile= or susfile=
+    // Index in files of a path that followed a bare -sus or -sow: most
+    // likely the password itself, so never shown; -1 for none.
+    int hidden_file = -1;
     int32_t debug = 0;
     int32_t verbose = 0;  // accepted, read by nobody
     int32_t quiet = 0;    // 1: nothing on standard output during the run
@@ -115,12 +122,24 @@ struct TarvoSettings {
 // *settings (which should start default-constructed) and writes the "DBG: "
 // trace of the pass when the debug option is given. Returns TARVO_OK when
 // there are files to convert or a --help/--version request (see
-// settings->request), TARVO_EXIT_VERSION, TARVO_ERR_RANGE, TARVO_ERR_PASSWORD
-// or TARVO_ERR_NO_FILE. On a failure *detail (when not null) names what failed.
-// Each option that matches no form is ignored as before, with a line in
-// settings->warnings naming it and, for the common slips, what was meant.
+// settings->request), TARVO_EXIT_VERSION, TARVO_ERR_RANGE, TARVO_ERR_PASSWORD,
+// TARVO_ERR_PASSWORD_FILE or TARVO_ERR_NO_FILE. On a failure *detail (when
+// not null) names what failed. Each option that matches no form is ignored
+// as before, with a line in settings->warnings naming it and, for the common
+// slips, what was meant. Password values never appear in the trace, the
+// warnings or *detail: they show as "***".
+// susfile= and sowfile= read the first line of a file ("-": the next line
+// of standard input) as they are met, its line end dropped.
 int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* settings,
                    std::wstring* detail);
+
+// Warnings on the encryption settings as a whole, for main() to write
+// before the run: passwords without sec=, encryption that anyone can open
+// and change, set= restrictions without an owner password of their own.
+std::vector<std::wstring> cmd_settings_warnings(const TarvoSettings* settings);
+
+// Overwrites the passwords in *settings with zeros and empties them.
+void cmd_forget_passwords(TarvoSettings* settings);
 
 // Latest instant SOURCE_DATE_EPOCH may name: 9999-12-31 23:59:59 UTC, the
 // last one a four-digit PDF date can hold.
@@ -166,6 +185,11 @@ bool cmd_encoding_choice(int32_t enc, int* filter, int* quality);
 // Test hook: false makes the run write a named temporary file, as it does
 // where the file system has no unnamed files (O_TMPFILE); true by default.
 void cmd_set_unnamed_output(bool allowed);
+// Test hook: runs that encrypt take their file identifier, keys, salts and
+// IVs from a generator seeded with these bytes (pdfw_set_random_seed), so
+// that a test can pin encrypted output; empty (the default) is the system's
+// random source. A fixed seed makes the keys public: never for real output.
+void cmd_set_test_seed(const std::string& seed);
 
 // Writes a "DBG: " line (fmt as in the wide printf family, cut at 2057
 // characters) to the debug channel when settings->debug is set.
@@ -177,6 +201,9 @@ void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...);
 void cmd_error_line(int code, const wchar_t* detail);
 // A warning line on standard error: "tarvo: warning: <text>".
 void cmd_warning_line(const wchar_t* text);
+// UTF-8 text (the writer's and the system's words) as wide text; empty for
+// null.
+std::wstring cmd_widen(const char* utf8);
 // Short text for a result code.
 const wchar_t* cmd_result_text(int code);
 

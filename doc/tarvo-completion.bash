@@ -7,7 +7,8 @@ _tarvo()
     local options='-o= -outfile= -quiet --quiet -debug -verbose -exitversion
         --help --version -paper= -dpi= -d= -ldw= -ldh= -lbl= -lbt= -lbr= -lbb=
         -lis= -lip= -vra= -enc= -encp= -encg= -it= -ia= -is= -ik= -ic= -eco=
-        -icc= -iccfile= -sec= -sow= -sus= -set= -vom= -vwp= -vwl= -vwz= -vwzv=
+        -icc= -iccfile= -sec= -sow= -sus= -sowfile= -susfile= -set= -vom= -vwp=
+        -vwl= -vwz= -vwzv=
         -vwsp= -vwwf= -vwwc= -vwwt= -vwhm= -vwht= -vwhc= -vpa= -vpt= -vte=
         -vtd= -vtt= -vpl= -vbc='
 
@@ -20,7 +21,7 @@ _tarvo()
     fi
     if [[ -n $option ]]; then
         case ${option,,} in
-            [-/]o | [-/]outfile | [-/]icc | [-/]iccfile)
+            [-/]o | [-/]outfile | [-/]icc | [-/]iccfile | [-/]sowfile | [-/]susfile)
                 compopt -o filenames 2>/dev/null
                 COMPREPLY=($(compgen -f -- "$cur"))
                 ;;

@@ -147,6 +147,12 @@ bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...) {
     return false;
 }
 
+bool pdfw_fail_errno(PdfDocument* doc, int code, int error) {
+    PlatReason why;
+    plat_errno_reason(error, &why);
+    return why.text[0] ? pdfw_fail_detail(doc, code, "%s", why.text) : pdfw_fail(doc, code);
+}
+
 const char* pdfw_last_error_text(const PdfDocument* doc) {
     if (!doc) return pdfw_strerror(PDFW_ERR_NULL_DOCUMENT);
     return doc->error_detail[0] ? doc->error_detail : pdfw_strerror(doc->last_error);
@@ -281,6 +287,7 @@ int pdfw_destroy(PdfDocument** handle) {
     if (doc->info_from_file == 0) pdfw_object_free(doc, doc->doc_info_obj);
     pdfw_free(doc, doc->out_path);
     pdfw_free(doc, doc->icc_path);
+    pdfw_security_wipe(doc);
     std::free(doc);
     *handle = nullptr;
     return result;

@@ -149,12 +149,16 @@ bool write_footer(PdfDocument* doc) {
 bool finish_file(PdfDocument* doc) {
     errno = 0;
     bool ok = std::fflush(doc->out) == 0;
+    int error = errno;
     if (!ok)
         pdfw_trace(doc, "PDF: Error: pdfw_io_flush() at 0x%" PRIX64 " errno=%d\n",
-                    uint64_t(doc->position), errno);
-    ok = std::fclose(doc->out) == 0 && ok;
+                    uint64_t(doc->position), error);
+    if (std::fclose(doc->out) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     doc->out = nullptr;
-    if (!ok) pdfw_fail(doc, PDFW_ERR_WRITE);
+    if (!ok) pdfw_fail_errno(doc, PDFW_ERR_WRITE, error);
     return ok;
 }
 
@@ -172,8 +176,9 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
     pdfw_free(doc, doc->out_path);
     doc->out_path = copy;
 
+    errno = 0;
     doc->out = plat_wfopen(path, "w+b");
-    if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
+    if (!doc->out) return pdfw_fail_errno(doc, PDFW_ERR_FILE_OPEN, errno);
     const char* version = nullptr;
     switch (doc->required_version) {
     case 0x103: version = "%PDF-1.3"; break;

@@ -41,8 +41,8 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
         pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                     ") would pass the file size limit of %" PRId64 " bytes\n",
                     length, uint64_t(doc->position), PDFW_MAX_FILE_OFFSET);
-        pdfw_fail(doc, PDFW_ERR_WRITE);
-        return false;
+        return pdfw_fail_detail(doc, PDFW_ERR_WRITE, "the file would pass %" PRId64 " bytes",
+                                PDFW_MAX_FILE_OFFSET);
     }
     errno = 0;
     size_t accepted = std::fwrite(bytes, 1, size_t(length), doc->out);
@@ -56,8 +56,7 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
             pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                         ") %zu errno=%d\n",
                         length, uint64_t(doc->position), accepted, err);
-        pdfw_fail(doc, PDFW_ERR_WRITE);
-        return false;
+        return pdfw_fail_errno(doc, PDFW_ERR_WRITE, err);
     }
     doc->position += length;
     return true;

@@ -1,5 +1,6 @@
 // PDF/A-1b objects: the XMP metadata stream, the embedded ICC profile and the
 // output intent that names it.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -19,21 +20,26 @@ uint32_t read_be32(const uint8_t* p) {
 // complete profile (not shorter than it declares) in the RGB colour space.
 bool icc_read(PdfDocument* doc, uint8_t** bytes, uint32_t* length) {
     if (!doc->icc_path || doc->icc_path[0] == L'\0') return pdfw_fail(doc, PDFW_ERR_ICC_PATH);
+    errno = 0;
     FILE* f = plat_wfopen(doc->icc_path, "rb");
-    if (!f) return pdfw_fail(doc, PDFW_ERR_ICC_OPEN);
+    if (!f) return pdfw_fail_errno(doc, PDFW_ERR_ICC_OPEN, errno);
 
     long size = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
     // The header is checked before the whole file is taken into memory, so
     // that neither a directory nor a large file of another kind is read.
     uint8_t header[ICC_HEADER_SIZE];
+    errno = 0;
     bool ok = size >= ICC_HEADER_SIZE && size <= INT32_MAX && std::fseek(f, 0, SEEK_SET) == 0 &&
               std::fread(header, 1, sizeof header, f) == sizeof header &&
               read_be32(header) <= uint32_t(size) && std::memcmp(header + 36, "acsp", 4) == 0 &&
               std::memcmp(header + 16, "RGB ", 4) == 0 && std::fseek(f, 0, SEEK_SET) == 0;
     if (!ok) {
+        // A folder opens on Linux and fails here with its reason; a file
+        // that is too short or of another kind leaves errno at 0.
+        const int error = errno;
         std::fclose(f);
-        return pdfw_fail(doc, PDFW_ERR_ICC_READ);
+        return pdfw_fail_errno(doc, PDFW_ERR_ICC_READ, error);
     }
     uint8_t* data = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(size)));
     if (!data) {

@@ -196,12 +196,16 @@ bool pdfw_set_encoding(PdfDocument* doc, int compression_on, int truecolour,
 // other value, PDFW_SECURITY_RC4_40 (revision 2); RC4 is broken and kept
 // for old readers. Every later string and stream is encrypted. Passwords
 // are NUL-ended (null = empty): for AES-256 UTF-8 text, prepared with
-// SASLprep and cut to 127 bytes; for the others bytes of which the first
-// 32 count. An empty owner password stands for the user password.
-// permissions is the /P word (see pdfw_permissions). Once, before
-// pdfw_file_create: -29 in PDF/A mode, -2 once the file exists or when
-// already set up, -5 for a password AES-256 cannot take. Traces its
-// self-check line.
+// SASLprep and cut to 127 bytes; for the others bytes (PDFDocEncoding, see
+// pdfw_pdfdoc_byte) of which the first 32 count. An empty owner password
+// stands for the user password. The file identifier, keys, salts and IVs
+// come from the system's random source. permissions is the /P word (see
+// pdfw_permissions). Once, before pdfw_file_create: -29 in PDF/A mode, -2
+// once the file exists or when already set up, -5 for a password AES-256
+// cannot take (the last error's text names the character and where it
+// stands). Traces its self-check line. Its copies of the passwords and the
+// scratch of the key derivation are wiped once used, the document's keys
+// when it is destroyed.
 enum {
     PDFW_SECURITY_RC4_40 = 0,
     PDFW_SECURITY_RC4_128 = 1,
@@ -219,11 +223,16 @@ enum {
     PDFW_ALLOW_ANNOTATE = 8,
 };
 int32_t pdfw_permissions(int security_choice, int allow);
+// The PDFDocEncoding byte of Unicode character c (ISO 32000-1 Annex D), the
+// encoding of passwords below AES-256; -1 for a character it lacks. The
+// controls U+0001 to U+0017, undefined there, stand for themselves.
+int pdfw_pdfdoc_byte(uint32_t c);
 // The file identifier and every random byte of encryption (keys, salts,
 // IVs) come from a generator seeded with these bytes instead of the
-// system's random source, so that a reproducible run makes the same file.
-// Before pdfw_set_encryption (-2 after). A fixed seed gives fixed keys: for
-// reproducible builds, not for protecting anything secret.
+// system's random source, so that a test makes the same file every time.
+// Before pdfw_set_encryption (-2 after). A fixed seed gives fixed keys, and
+// a seed made from public data (dates, names, sizes, options) makes them
+// public: for tests only, never for a document anyone is to rely on.
 bool pdfw_set_random_seed(PdfDocument* doc, const void* seed, size_t length);
 
 // ---- Output file ---------------------------------------------------------------

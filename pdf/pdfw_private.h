@@ -180,6 +180,9 @@ bool pdfw_fail(PdfDocument* doc, int code);
 // The same with words on what was found, for pdfw_last_error_text.
 bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// The same with the system's words for errno value error ("No space left
+// on device") as the detail; for 0 the code's own text.
+bool pdfw_fail_errno(PdfDocument* doc, int code, int error);
 // One trace line, formatted; to the document's trace function (standard
 // output by default; a null document traces there too).
 void pdfw_trace(const PdfDocument* doc, const char* format, ...)
@@ -429,6 +432,9 @@ bool pdfw_icc_check(PdfDocument* doc);
 // ---- Standard security handler ------------------------------------------------------------
 // Sets up the document's random source (the system's until seeded).
 void pdfw_security_init(PdfDocument* doc);
+// Zeroes the keys and everything else of the handler, before the document
+// is freed.
+void pdfw_security_wipe(PdfDocument* doc);
 // The encryption dictionary as its object.
 bool pdfw_security_write_dict(PdfDocument* doc);
 // Bytes that length bytes of a string or stream take once encrypted.

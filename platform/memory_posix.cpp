@@ -83,3 +83,7 @@ void plat_mem_discard(PlatMem h, size_t offset, size_t length) {
 }
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }
+
+void plat_wipe(void* p, size_t length) {
+    if (p && length > 0) explicit_bzero(p, length);
+}

@@ -43,3 +43,7 @@ unsigned plat_mem_lock_count(PlatMem h) {
     const UINT flags = GlobalFlags(native(h));
     return flags == GMEM_INVALID_HANDLE ? 0 : flags & GMEM_LOCKCOUNT;
 }
+
+void plat_wipe(void* p, size_t length) {
+    if (p && length > 0) SecureZeroMemory(p, length);
+}

@@ -137,13 +137,18 @@ bool open_unnamed(const std::string& dir, PlatOutputState* plan) {
 }
 
 // Creates the temporary file (mode 0600 until the document is complete).
-// False when the target's folder takes no new file.
+// False with errno set when the target's folder takes no new file or the
+// target is a folder.
 bool plan_output(const wchar_t* path, PlatOutputState* plan) {
     plan->target = to_bytes(path);
     plan->written = plan->target;
     plan->mode = 0666 & ~current_umask();
     struct stat st;
     if (stat(plan->target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
         if (!S_ISREG(st.st_mode)) return true;
         plan->mode = st.st_mode & 07777;
         // Replace what a link points to, not the link.
@@ -238,11 +243,16 @@ bool plat_same_file(const wchar_t* a, const wchar_t* b) {
            stat(to_bytes(b).c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-PlatOutput plat_output_open(const wchar_t* target) {
+PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
+    plat_errno_reason(0, why);
     if (!target) return nullptr;
     PlatOutputState* state = new (std::nothrow) PlatOutputState;
-    if (!state) return nullptr;
+    if (!state) {
+        plat_errno_reason(ENOMEM, why);
+        return nullptr;
+    }
     if (!plan_output(target, state)) {
+        plat_errno_reason(errno, why);
         delete state;
         return nullptr;
     }
@@ -252,10 +262,15 @@ PlatOutput plat_output_open(const wchar_t* target) {
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written_wide.c_str() : nullptr; }
 
-bool plat_output_commit(PlatOutput out) {
+bool plat_output_commit(PlatOutput out, PlatReason* why) {
+    plat_errno_reason(0, why);
     if (!out) return false;
+    errno = 0;
     const bool ok = finish_output(*out);
-    if (!ok) abandon_output(*out);
+    if (!ok) {
+        plat_errno_reason(errno, why);
+        abandon_output(*out);
+    }
     delete out;
     return ok;
 }

@@ -5,8 +5,10 @@
 // (TerminateProcess) leaves it behind, under its temporary name.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <new>
 #include <string>
@@ -20,6 +22,29 @@ struct PlatOutputState {
 };
 
 namespace {
+
+// The system's words for a code of GetLastError, as UTF-8 without the
+// period and line end FormatMessageW ends them with.
+void win32_reason(DWORD code, PlatReason* why) {
+    if (!why) return;
+    why->text[0] = 0;
+    wchar_t text[160];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text / sizeof text[0], nullptr);
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L'.' ||
+                     text[n - 1] == L' '))
+        --n;
+    if (n == 0) {
+        std::snprintf(why->text, sizeof why->text, "system error %lu",
+                      static_cast<unsigned long>(code));
+        return;
+    }
+    text[n] = 0;
+    char* bytes = plat_wide_to_utf8(text);
+    if (!bytes) return;
+    std::snprintf(why->text, sizeof why->text, "%s", bytes);
+    std::free(bytes);
+}
 
 // ---- Removing the new file on Ctrl-C, Ctrl-Break and console close --------
 // The handler runs on a thread of its own while the writer may be in the
@@ -137,13 +162,27 @@ bool plat_same_file(const wchar_t* a, const wchar_t* b) {
            ia.high == ib.high && ia.low == ib.low;
 }
 
-PlatOutput plat_output_open(const wchar_t* target) {
-    if (!target || !*target) return nullptr;
+PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
+    plat_errno_reason(0, why);
+    if (!target || !*target) {
+        win32_reason(ERROR_INVALID_NAME, why);
+        return nullptr;
+    }
+    // A folder would only be found at the move, after the whole document.
+    const DWORD attributes = GetFileAttributesW(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        plat_errno_reason(EISDIR, why);
+        return nullptr;
+    }
     PlatOutputState* state = new (std::nothrow) PlatOutputState;
-    if (!state) return nullptr;
+    if (!state) {
+        plat_errno_reason(ENOMEM, why);
+        return nullptr;
+    }
     state->target = target;
     state->written = target;
     if (!is_device(state->target) && !create_temporary(state)) {
+        win32_reason(GetLastError(), why);
         delete state;
         return nullptr;
     }
@@ -152,7 +191,8 @@ PlatOutput plat_output_open(const wchar_t* target) {
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written.c_str() : nullptr; }
 
-bool plat_output_commit(PlatOutput out) {
+bool plat_output_commit(PlatOutput out, PlatReason* why) {
+    plat_errno_reason(0, why);
     if (!out) return false;
     bool ok = true;
     if (out->temporary) {
@@ -164,7 +204,10 @@ bool plat_output_commit(PlatOutput out) {
             disarm_cleanup();
         }
     }
-    if (!ok) abandon_output(*out);
+    if (!ok) {
+        win32_reason(GetLastError(), why);
+        abandon_output(*out);
+    }
     delete out;
     return ok;
 }

@@ -56,6 +56,21 @@ char* plat_wide_to_utf8(const wchar_t* text);
 // (_wfopen on Windows); null with errno set on failure.
 FILE* plat_wfopen(const wchar_t* path, const char* mode);
 
+// Why a call failed, in the system's words ("No space left on device"):
+// UTF-8, without a final period or line end; empty when the system named
+// nothing.
+struct PlatReason {
+    char text[160];
+};
+// The C runtime's words for an errno value (strerror's), on either system;
+// an empty text for 0.
+void plat_errno_reason(int error, PlatReason* why);
+
+// Overwrites length bytes at p with zeros in a way the compiler may not
+// leave out (explicit_bzero; SecureZeroMemory on Windows): for passwords
+// once they are used. Accepts null with length 0.
+void plat_wipe(void* p, size_t length);
+
 // What a path names, links followed.
 enum {
     PLAT_FILE_NONE = 0,     // nothing, or it cannot be examined
@@ -85,13 +100,15 @@ bool plat_is_separator(wchar_t c);
 
 typedef struct PlatOutputState* PlatOutput;
 // Plans the output for target and creates the file to write: null when the
-// target's folder takes no new file.
-PlatOutput plat_output_open(const wchar_t* target);
+// target's folder takes no new file or the target is a folder, with the
+// system's reason in *why (when not null).
+PlatOutput plat_output_open(const wchar_t* target, PlatReason* why);
 // The path to write the document to, valid until commit or abandon.
 const wchar_t* plat_output_path(PlatOutput out);
 // Flushes the written file to disk and gives it the target's name; false
-// (and nothing left behind) when that fails. Frees out either way.
-bool plat_output_commit(PlatOutput out);
+// (and nothing left behind) when that fails, with the system's reason in
+// *why (when not null). Frees out either way.
+bool plat_output_commit(PlatOutput out, PlatReason* why);
 // Removes what was written; accepts null. Frees out.
 void plat_output_abandon(PlatOutput out);
 // True when both paths name the same regular file (through links too; on

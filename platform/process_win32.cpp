@@ -30,6 +30,8 @@ bool plat_args_read(int, char**, PlatArgs* args) {
         if (ok) std::wmemcpy(args->values[i], split[i], len + 1);
         args->count = ok ? i + 1 : i;
     }
+    // The split copy may hold passwords.
+    for (int i = 0; i < n; ++i) plat_wipe(split[i], std::wcslen(split[i]) * sizeof(wchar_t));
     LocalFree(split);
     if (!ok) plat_args_free(args);
     return ok;

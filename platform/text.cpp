@@ -119,3 +119,15 @@ char* plat_wide_to_utf8(const wchar_t* text) {
     *d = 0;
     return out;
 }
+
+void plat_errno_reason(int error, PlatReason* why) {
+    if (!why) return;
+    why->text[0] = 0;
+    if (error == 0) return;
+    // Both C runtimes keep strerror's text per thread or constant, and the
+    // command never sets a locale, so it is the runtime's English.
+    const char* text = std::strerror(error);
+    if (!text) return;
+    std::strncpy(why->text, text, sizeof why->text - 1);
+    why->text[sizeof why->text - 1] = 0;
+}

@@ -234,14 +234,119 @@ TEST(OptionForms, Passwords) {
     ASSERT_EQ(parse({std::wstring(L"-sus=caf") + wchar_t(0xDCE9), L"a.bmp"}, &l), TARVO_OK);
     EXPECT_EQ(l.user_password, "caf\xE9");
 
-    // Above 255 anywhere in the value, also past the 79 kept characters.
-    const std::wstring bad[] = {L"-sus=secret\u0100", L"-sow=secret" + std::wstring(90, L'a') + L"\u20AC",
-                                std::wstring(L"-sus=secret") + wchar_t(0xDC7F)};
-    for (const std::wstring& arg : bad) {
+    // Characters PDFDocEncoding lacks, anywhere in the value: past the 79
+    // kept characters and past the 255 of an option's cut too. The refusal
+    // names the character and where it stands, never the password.
+    const struct {
+        std::wstring arg;
+        const wchar_t* named;
+    } bad[] = {
+        {L"-sus=secret\u0100", L"'\u0100' (U+0100) at character 7"},
+        {L"-sow=secret" + std::wstring(260, L'a') + L"\u015C", L"(U+015C) at character 267"},
+        {std::wstring(L"-sus=secret") + wchar_t(0xDC7F), L"U+DC7F at character 7"},
+        {L"-sus=\u00A0", L"U+00A0 at character 1"},  // 0xA0 is the euro sign
+        {L"-sus=\U0001F511", L"(U+1F511) at character 1"},
+    };
+    for (const auto& b : bad) {
         TarvoSettings u;
         std::wstring detail;
-        EXPECT_EQ(parse({arg, L"a.bmp"}, &u, &detail), TARVO_ERR_PASSWORD) << arg.size();
+        EXPECT_EQ(parse({b.arg, L"a.bmp"}, &u, &detail), TARVO_ERR_PASSWORD) << b.arg.size();
+        EXPECT_NE(detail.find(b.named), std::wstring::npos) << std::string(detail.begin(), detail.end());
         EXPECT_EQ(detail.find(L"secret"), std::wstring::npos) << "password text leaked";
+    }
+}
+
+// One decision of the mode: the last -sec= among the options the pass took
+// (never one past the first bitmap) makes the passwords PDFDocEncoding
+// bytes or, for AES-256, UTF-8 text.
+TEST(OptionForms, PasswordModeFollowsTheOptionsTaken) {
+    const struct {
+        Args args;
+        int code;
+        std::string user;
+    } cases[] = {
+        {{L"-sec=4", L"-sus=\u00E9", L"-o=m.pdf", L"/abs/bw.bmp", L"-sec=3"}, TARVO_OK, "\xE9"},
+        {{L"-sec=4", L"-sus=\u00E9", L"--", L"-sec=3"}, TARVO_OK, "\xE9"},
+        {{L"-sus=\u00E9", L"-sec=3", L"a.bmp"}, TARVO_OK, "\xC3\xA9"},
+        {{L"-sec=3", L"-sus=\u00E9", L"-sec=4", L"a.bmp"}, TARVO_OK, "\xE9"},
+        {{L"-sus=\u015C", L"-sec=3", L"a.bmp"}, TARVO_OK, "\xC5\x9C"},
+        {{L"-sec=3", L"-sus=\u015C", L"-sec=1", L"a.bmp"}, TARVO_ERR_PASSWORD, ""},
+        // PDFDocEncoding's own bytes for the characters Latin-1 lacks.
+        {{L"-sec=2", L"-sus=\u20AC\u2014\u0153\u02D8\u2122", L"a.bmp"}, TARVO_OK, "\xA0\x84\x9C\x18\x92"},
+        // A character past the cut counts: AES-256 keeps the whole text.
+        {{L"-sec=3", L"-sus=" + std::wstring(300, L'x') + L"\u00E9", L"a.bmp"}, TARVO_OK,
+         std::string(300, 'x') + "\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        TarvoSettings s;
+        EXPECT_EQ(parse(c.args, &s), c.code) << (&c - cases);
+        EXPECT_EQ(s.user_password, c.user) << (&c - cases);
+    }
+}
+
+// -susfile= and -sowfile= take a file's first line without its line end;
+// a file that gives no line fails with its reason, before any file is made.
+TEST(OptionForms, PasswordFiles) {
+    const std::string dir = make_temp_dir();
+    ASSERT_TRUE(write_file(dir + "/crlf", "\xEF\xBB\xBF" "first line\r\nsecond\n"));
+    ASSERT_TRUE(write_file(dir + "/bare", "\xC3\xA9t\xC3\xA9"));
+    ASSERT_TRUE(write_file(dir + "/empty", ""));
+    const std::wstring d = ::wide(dir);
+    TarvoSettings s;
+    ASSERT_EQ(parse({L"-sec=2", L"-susfile=" + d + L"/crlf", L"-SOWFILE=" + d + L"/bare", L"a.bmp"}, &s),
+              TARVO_OK);
+    EXPECT_EQ(s.user_password, "first line");
+    EXPECT_EQ(s.owner_password, "\xE9t\xE9");
+    TarvoSettings later;  // the later option wins, as for -sus=
+    ASSERT_EQ(parse({L"-susfile=" + d + L"/crlf", L"-sus=typed", L"a.bmp"}, &later), TARVO_OK);
+    EXPECT_EQ(later.user_password, "typed");
+#ifdef _WIN32
+    const wchar_t* folder = L"Permission denied";  // a folder does not open as a file there
+#else
+    const wchar_t* folder = L"Is a directory";
+#endif
+    const struct {
+        std::wstring path;
+        const wchar_t* reason;
+    } bad[] = {{d + L"/missing", L"No such file or directory"},
+               {d, folder},
+               {d + L"/empty", L"it holds no line"}};
+    for (const auto& b : bad) {
+        TarvoSettings u;
+        std::wstring detail;
+        EXPECT_EQ(parse({L"-susfile=" + b.path, L"a.bmp"}, &u, &detail), TARVO_ERR_PASSWORD_FILE);
+        EXPECT_NE(detail.find(L"'" + b.path + L"': " + b.reason), std::wstring::npos)
+            << std::string(detail.begin(), detail.end());
+    }
+    remove_tree(dir);
+}
+
+// Warnings on the settings as a whole; the exit status stays.
+TEST(OptionForms, SecurityWarnings) {
+    const struct {
+        Args args;
+        const wchar_t* warning;  // a part of the one warning, or null for none
+    } cases[] = {
+        {{L"-sus=a"}, L"passwords are given without -sec=: the document is not encrypted"},
+        {{L"-sow=", L"-sec=0"}, L"without -sec="},
+        {{L"-sec=1"}, L"-sec=1 with both passwords empty: anyone can open the document and change it"},
+        {{L"-sec=3", L"-sus=a", L"-set=1"}, L"-set=1 restricts the document, but without an owner"},
+        {{L"-sec=4", L"-sus=a", L"-sow=a", L"-set=13"}, L"the user password lifts the restrictions"},
+        {{L"-sec=3", L"-sus=a", L"-set=15"}, nullptr},
+        {{L"-sec=3", L"-sow=b", L"-set=0"}, nullptr},
+        {{L"-sec=3", L"-sus=a", L"-sow=b"}, nullptr},
+        {{}, nullptr},
+    };
+    for (const auto& c : cases) {
+        TarvoSettings s;
+        Args args = c.args;
+        args.push_back(L"a.bmp");
+        ASSERT_EQ(parse(args, &s), TARVO_OK) << (&c - cases);
+        const std::vector<std::wstring> lines = cmd_settings_warnings(&s);
+        ASSERT_EQ(lines.size(), c.warning ? 1u : 0u) << (&c - cases);
+        if (c.warning) {
+            EXPECT_NE(lines[0].find(c.warning), std::wstring::npos) << (&c - cases);
+        }
     }
 }
 

@@ -51,11 +51,14 @@ protected:
         if (!dir_.empty()) remove_tree(dir_);
     }
 
-    // Runs the command in the scratch directory with argv bytes as given and
-    // SOURCE_DATE_EPOCH set to source_date (unset for null).
-    RunResult run(const std::vector<std::string>& args, const char* source_date = nullptr) {
+    // Runs the command in the scratch directory with argv bytes as given,
+    // SOURCE_DATE_EPOCH set to source_date (unset for null) and input on
+    // standard input.
+    RunResult run(const std::vector<std::string>& args, const char* source_date = nullptr,
+                  const std::string& input = "") {
         RunResult r;
-        std::string out = dir_ + "/out.txt", err = dir_ + "/err.txt";
+        std::string out = dir_ + "/out.txt", err = dir_ + "/err.txt", in = dir_ + "/in.txt";
+        if (!write_file(in, input)) return r;
         pid_t pid = fork();
         if (pid == 0) {
             std::vector<char*> argv{const_cast<char*>(bin_.c_str())};
@@ -63,7 +66,9 @@ protected:
             argv.push_back(nullptr);
             int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fo < 0 || fe < 0 || dup2(fo, 1) < 0 || dup2(fe, 2) < 0 || chdir(dir_.c_str()) != 0)
+            int fi = open(in.c_str(), O_RDONLY);
+            if (fo < 0 || fe < 0 || fi < 0 || dup2(fo, 1) < 0 || dup2(fe, 2) < 0 || dup2(fi, 0) < 0 ||
+                chdir(dir_.c_str()) != 0)
                 _exit(127);
             if (source_date)
                 setenv("SOURCE_DATE_EPOCH", source_date, 1);
@@ -287,26 +292,63 @@ TEST_F(CommandExit, ErrorLinesGiveTheReason) {
 }
 
 // Each encrypted document has an identifier and keys of its own, so the
-// same page encrypts differently in two runs; SOURCE_DATE_EPOCH makes
-// them the same.
-TEST_F(CommandExit, EncryptedRunsDifferUnlessReproducible) {
+// same page encrypts differently in two runs, with SOURCE_DATE_EPOCH too:
+// it fixes the dates only, never a secret.
+TEST_F(CommandExit, EncryptedRunsAlwaysDiffer) {
     sample("photo.bmp");
     for (const char* sec : {"-sec=1", "-sec=2", "-sec=3", "-sec=4"}) {
-        SCOPED_TRACE(sec);
-        std::string files[4];
-        for (int k = 0; k < 4; ++k) {
-            RunResult r = run({"-quiet", sec, "-sus=user", "-sow=owner", "-o=enc.pdf", "photo.bmp"},
-                              k < 2 ? nullptr : "1700000000");
-            ASSERT_EQ(r.status, 0) << r.err;
-            ASSERT_TRUE(read_file(dir_ + "/enc.pdf", &files[k]));
+        for (const char* epoch : {static_cast<const char*>(nullptr), "1700000000"}) {
+            SCOPED_TRACE(std::string(sec) + (epoch ? " with" : " without") + " SOURCE_DATE_EPOCH");
+            std::string files[2];
+            for (std::string& file : files) {
+                RunResult r = run({"-quiet", sec, "-sus=user", "-sow=owner", "-o=enc.pdf", "photo.bmp"},
+                                  epoch);
+                ASSERT_EQ(r.status, 0) << r.err;
+                ASSERT_TRUE(read_file(dir_ + "/enc.pdf", &file));
+            }
+            auto id_of = [](const std::string& pdf) { return pdf.substr(pdf.rfind("/ID [<") + 6, 32); };
+            EXPECT_NE(id_of(files[0]), id_of(files[1]));
+            EXPECT_NE(files[0].substr(files[0].size() / 2, 4096),
+                      files[1].substr(files[1].size() / 2, 4096))
+                << "the image encrypts alike";
         }
-        auto id_of = [](const std::string& pdf) { return pdf.substr(pdf.rfind("/ID [<") + 6, 32); };
-        EXPECT_NE(id_of(files[0]), id_of(files[1]));
-        EXPECT_NE(files[0].substr(files[0].size() / 2, 4096),
-                  files[1].substr(files[1].size() / 2, 4096))
-            << "the image encrypts alike";
-        EXPECT_EQ(files[2], files[3]) << "reproducible runs differ";
     }
+}
+
+// Passwords from standard input, one line each in option order; and no
+// password in any line the command writes, even one typed by mistake as
+// "-sow secret".
+TEST_F(CommandExit, PasswordsFromStandardInputAndNeverShown) {
+    sample("photo.bmp");
+    RunResult r = run({"-quiet", "-sec=3", "-susfile=-", "-sowfile=-", "-o=enc.pdf", "photo.bmp"},
+                      nullptr, "user pw\r\n\xC3\xA9owner\nnot read\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string password : {"user pw", "\xC3\xA9owner"}) {
+        CommandResult q = run_command({"qpdf", "--password=" + password, "--check", dir_ + "/enc.pdf"});
+        EXPECT_EQ(q.status, 0) << password << q.out << q.err;
+    }
+
+    RunResult slip = run({"-debug", "-sec=2", "-sus=secret1", "/SOW=secret2", "-suss=secret3", "-sow",
+                          "secret4", "photo.bmp"});
+    EXPECT_EQ(slip.status, TARVO_ERR_LOAD & 0xFF);
+    EXPECT_EQ((slip.out + slip.err).find("secret"), std::string::npos) << slip.err;
+    for (const char* shown : {"arg[3]='-sus=***'", "arg[4]='/SOW=***'", "arg[7]='***'",
+                              "file[ 0] = '***'", "'-suss=***'; did you mean '-sus=PASSWORD'?",
+                              "'-sow'; did you mean '-sow=PASSWORD'?", "cannot load bitmap '***'"})
+        EXPECT_NE(slip.err.find(shown), std::string::npos) << shown << "\n" << slip.err;
+    EXPECT_FALSE(exists("secret4.pdf"));
+}
+
+// A warning on the encryption settings goes to standard error; the
+// document is written and the status is 0 all the same.
+TEST_F(CommandExit, SecurityWarningKeepsTheStatus) {
+    sample("photo.bmp");
+    RunResult r = run({"-quiet", "-o=w.pdf", "-sec=3", "photo.bmp"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "tarvo: warning: -sec=3 with both passwords empty: anyone can open the document "
+                     "and change it\n");
+    EXPECT_TRUE(exists("w.pdf"));
 }
 
 // SOURCE_DATE_EPOCH: the dates are that instant in UTC, so two runs give

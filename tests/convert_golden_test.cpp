@@ -4,9 +4,9 @@
 // to any byte of a file or a trace line shows up here; the comment of each
 // row names the path through the writer it covers.
 //
-// Encrypted runs take their random bytes from SOURCE_DATE_EPOCH (and the
-// options and bitmap names, given relative to the inputs' folder), as a
-// reproducible build does.
+// The command encrypts with the system's random bytes; encrypted rows pin
+// them through its test hook with the seed they were recorded with, made
+// from SOURCE_DATE_EPOCH, the options and the bitmaps' names and sizes.
 //
 // To re-record after a deliberate change of output, run with
 // TARVO_GOLDEN_PRINT=1 and paste the printed rows.
@@ -26,6 +26,20 @@
 #include "support/tools.h"
 
 namespace {
+
+// That seed: the epoch, each option element and each bitmap's name (as
+// given, relative to the inputs' folder) and size, one a line.
+std::string former_seed(const std::vector<std::string>& args) {
+    std::string seed = "SOURCE_DATE_EPOCH=1700000000\n";
+    size_t i = 1;
+    for (; i < args.size() && (args[i][0] == '-' || args[i][0] == '/'); ++i) seed += args[i] + "\n";
+    for (; i < args.size(); ++i) {
+        std::string bytes;
+        read_file(args[i], &bytes);
+        seed += args[i] + "\n" + std::to_string(bytes.size()) + "\n";
+    }
+    return seed;
+}
 
 void pinned_clock(PlatTime* utc, PlatTime* local) {
     *utc = PlatTime{2024, 3, 2, 5, 14, 7, 9, 0};
@@ -216,7 +230,9 @@ TEST_P(Golden, SameBytes) {
     int code = cmd_parse_args(static_cast<int>(argv.size()), argv.data(), &settings, &detail);
     if (code == TARVO_OK && encrypted) code = cmd_read_source_date(&settings, "1700000000", &detail);
     if (code == TARVO_OK) code = cmd_check_settings(&settings, &detail);
+    if (encrypted) cmd_set_test_seed(former_seed(args));
     if (code == TARVO_OK) code = cmd_run(&settings, &detail);
+    cmd_set_test_seed("");
     std::fflush(stdout);
     const std::string said = ::testing::internal::GetCapturedStdout();
     plat_set_time_hook(nullptr);

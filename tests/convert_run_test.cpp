@@ -181,7 +181,14 @@ struct Failure {
     const char* what;
     std::vector<std::string> args;  // "@" stands for a good bitmap
     int code;
+    const char* says = nullptr;  // part of the error line: the file and the system's reason
 };
+
+std::string with_dir(std::string text, const std::string& dir) {
+    size_t at;
+    while ((at = text.find("DIR")) != std::string::npos) text.replace(at, 3, dir);
+    return text;
+}
 
 class ConvertFailure : public ConvertRun, public ::testing::WithParamInterface<Failure> {};
 
@@ -198,12 +205,7 @@ TEST_P(ConvertFailure, ReportsItsCode) {
     }
     write_file(dir + "/empty.bmp", bytes);
     std::vector<std::string> args;
-    for (const std::string& a : f.args) {
-        std::string arg = a;
-        size_t at;
-        while ((at = arg.find("DIR")) != std::string::npos) arg.replace(at, 3, dir);
-        args.push_back(arg == "@" ? good : arg);
-    }
+    for (const std::string& a : f.args) args.push_back(a == "@" ? good : with_dir(a, dir));
     const std::vector<std::string> before = file_names(dir);
     CommandResult r = run_tarvo(args);
     EXPECT_EQ(r.status, exit_status(f.code)) << f.what << "\n" << r.err;
@@ -212,6 +214,9 @@ TEST_P(ConvertFailure, ReportsItsCode) {
         EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << f.what << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(file_names(dir).size(), before.size()) << f.what << ": a file was left behind";
+    }
+    if (f.says) {
+        EXPECT_NE(r.err.find(with_dir(f.says, dir)), std::string::npos) << r.err;
     }
 }
 
@@ -222,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"value out of range", {"-dpi=", "@"}, -406},
         Failure{"unknown paper", {"-paper=A6", "@"}, -406},
         Failure{"eco with sec", {"-eco=1", "-sec=1", "@"}, -407},
-        Failure{"password character", {"-sus=\xe2\x82\xac", "@"}, -409},
+        Failure{"password character", {"-sec=2", "-sus=\xc4\x80", "@"}, -409, "U+0100"},
         Failure{"missing bitmap", {"-o=DIR/x.pdf", "DIR/missing.bmp"}, -502},
         Failure{"not a bitmap", {"-o=DIR/x.pdf", "DIR/bad.bmp"}, -502},
         Failure{"bitmap the writer refuses", {"-o=DIR/x.pdf", "DIR/empty.bmp"}, -501},
@@ -231,15 +236,45 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"margins wider than the page",
                 {"-o=DIR/x.pdf", "-ldw=1000", "-ldh=1000", "-lbl=600", "-lbr=600", "-lis=-3", "@"},
                 -404},
-        Failure{"output folder missing", {"-o=DIR/none/x.pdf", "@"}, -603},
+        Failure{"output folder missing", {"-o=DIR/none/x.pdf", "@"}, -603,
+                "output file 'DIR/none/x.pdf': No such file or directory"},
+        Failure{"output is a folder", {"-o=DIR", "@"}, -603, "output file 'DIR': Is a directory"},
         Failure{"PDF/A without a profile", {"-o=DIR/x.pdf", "-eco=1", "@"}, -626},
-        Failure{"device that takes no data", {"-o=/dev/full", "@"}, -604},
+        Failure{"PDF/A profile missing", {"-o=DIR/x.pdf", "-eco=1", "-icc=DIR/none.icc", "@"}, -627,
+                "ICC profile 'DIR/none.icc': No such file or directory"},
+        Failure{"device that takes no data", {"-o=/dev/full", "@"}, -604,
+                "cannot write '/dev/full': No space left on device"},
+        Failure{"password SASLprep refuses", {"-o=DIR/x.pdf", "-sec=3", "-sus=a\x07", "-sow=b", "@"}, -605,
+                "the user password holds U+0007 at character 2, which SASLprep prohibits"},
+        Failure{"password file missing", {"-o=DIR/x.pdf", "-susfile=DIR/none", "@"}, -410,
+                "password from 'DIR/none': No such file or directory"},
         Failure{"version query", {"-exitversion", "@"}, 91}),
     [](const ::testing::TestParamInfo<Failure>& info) {
         std::string name;
         for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     });
+
+// A disk that fills up during a page: the page fails with the output's
+// name and the system's reason, and nothing is left on the disk. A tmpfs
+// of 64 KiB stands for the disk.
+TEST_F(ConvertRun, FullDiskNamesTheCause) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string disk = dir + "/disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (run_command({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}).status != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here (no mount privilege in this container?)";
+    const std::string big = bitmap("big.bmp", 300, 300);  // 270 KB unencoded
+    CommandResult r = run_tarvo({"-quiet", "-enc=1", "-o=" + disk + "/x.pdf", big});
+    const std::vector<std::string> left = file_names(disk);
+    run_command({"umount", disk});
+    EXPECT_EQ(r.status, exit_status(TARVO_ERR_PAGE)) << r.err;
+    EXPECT_NE(r.err.find("cannot add bitmap '" + big + "' as a page: cannot write '" + disk +
+                         "/x.pdf': No space left on device (writer error -4)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(left.empty());
+}
 
 TEST_F(ConvertRun, ExistingOutputSurvivesAFailedRun) {
     std::string pdf = dir + "/keep.pdf";

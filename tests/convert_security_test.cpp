@@ -4,6 +4,7 @@
 // converted without encryption.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -161,6 +162,86 @@ TEST_F(ConvertSecurity, DecryptedImagesEqualThoseOfThePlainConversion) {
         EXPECT_EQ(plain_images.count("-003.jpg"), flate ? 0u : 1u);
         EXPECT_EQ(extracted(dir_, "d"), plain_images);
     }
+}
+
+// RC4 and AES-128 passwords are PDFDocEncoding: the bytes are exactly those
+// of the characters there, and readers given the text (qpdf, MuPDF) open
+// the document with either password.
+TEST_F(ConvertSecurity, PdfDocEncodingPasswordsOpenInReaders) {
+    if (!tool_available("mutool")) GTEST_SKIP() << "mutool (MuPDF) is not installed";
+    const struct {
+        std::string text;   // UTF-8, as typed
+        std::string bytes;  // PDFDocEncoding
+        const char* role;
+    } passwords[] = {
+        {"\xE2\x82\xAC\xE2\x80\x94\xC5\x93", "\xA0\x84\x9C", "user"},          // euro, em dash, oe
+        {"\xC5\xB8\xE2\x80\xA2\xC3\xA9\xE2\x84\xA2", "\x98\x80\xE9\x92", "owner"},  // Y diaeresis, bullet, e acute, TM
+    };
+    for (const char* sec : {"-sec=1", "-sec=2", "-sec=4"}) {
+        SCOPED_TRACE(sec);
+        std::string log;
+        ASSERT_EQ(convert("doc.pdf", {sec, "-sus=" + passwords[0].text, "-sow=" + passwords[1].text},
+                          &log),
+                  0)
+            << log;
+        const std::string pdf = (dir_ / "doc.pdf").string();
+        for (const auto& p : passwords) {
+            CommandResult exact = run_command({"qpdf", "--suppress-password-recovery", "--password-mode=bytes",
+                                               "--password=" + p.bytes, "--show-encryption", pdf});
+            EXPECT_NE(exact.out.find(std::string("Supplied password is ") + p.role + " password"),
+                      std::string::npos)
+                << exact.out;
+            EXPECT_EQ(run_command({"qpdf", "--password=" + p.text, "--check", pdf}).status, 0) << p.role;
+            EXPECT_EQ(run_command({"mutool", "info", "-p", p.text, pdf}).status, 0) << p.role;
+        }
+        EXPECT_NE(run_command({"mutool", "info", "-p", "wrong", pdf}).status, 0);
+    }
+}
+
+// The first bytes of every stream: with AES, its initialisation vector.
+std::vector<std::string> stream_heads(const std::string& pdf) {
+    std::vector<std::string> heads;
+    for (size_t at = pdf.find("stream\n"); at != std::string::npos; at = pdf.find("stream\n", at + 1))
+        if (at == 0 || pdf[at - 1] != 'd') heads.push_back(pdf.substr(at + 7, 16));
+    return heads;
+}
+
+// SOURCE_DATE_EPOCH fixes dates, never secrets: two runs at the same epoch
+// on bitmaps of the same name and size but other pixels share no file key,
+// no identifier and, with AES, no initialisation vector.
+TEST_F(ConvertSecurity, FixedEpochRunsShareNoSecret) {
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    for (const char* sec : {"-sec=1", "-sec=2", "-sec=3", "-sec=4"}) {
+        SCOPED_TRACE(sec);
+        std::string key[2], id[2];
+        std::vector<std::string> heads[2];
+        for (int k = 0; k < 2; ++k) {
+            TestBitmap rgb = bmp_pattern(40, 30, 24);
+            for (uint32_t& p : rgb.pixels) p ^= uint32_t(k) * 0x010203;
+            ASSERT_TRUE(bmp_write(bitmaps_.back(), rgb));
+            std::string log;
+            ASSERT_EQ(convert("run.pdf", {sec, "-sus=user", "-sow=owner", "-enc=2"}, &log), 0) << log;
+            const std::string pdf = read_all(dir_ / "run.pdf");
+            id[k] = pdf.substr(pdf.rfind("/ID [<") + 6, 32);
+            heads[k] = stream_heads(pdf);
+            int status = 0;
+            const std::string shown = qpdf("owner", {"--show-encryption", "--show-encryption-key",
+                                                     (dir_ / "run.pdf").string()},
+                                           &status);
+            const size_t at = shown.find("Encryption key = ");
+            ASSERT_NE(at, std::string::npos) << shown;
+            key[k] = shown.substr(at, shown.find('\n', at) - at);
+        }
+        EXPECT_NE(key[0], key[1]);
+        EXPECT_NE(id[0], id[1]);
+        const bool aes = sec[5] == '3' || sec[5] == '4';
+        if (aes) {
+            ASSERT_EQ(heads[0].size(), bitmaps_.size() * 2);  // an image and a content stream a page
+            for (const std::string& h : heads[0])
+                EXPECT_EQ(std::count(heads[1].begin(), heads[1].end(), h), 0) << "an IV repeats";
+        }
+    }
+    unsetenv("SOURCE_DATE_EPOCH");
 }
 
 // PDF/A and encryption exclude each other; the command stops before any file.

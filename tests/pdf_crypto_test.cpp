@@ -367,6 +367,29 @@ TEST(PasswordPrepare, MapsProhibitsAndChecksDirection) {
         EXPECT_EQ(sec_password_prepare(c.in.c_str(), out, &n), c.status) << hex(bytes_of(c.in));
         EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), c.out) << hex(bytes_of(c.in));
     }
+
+    // A refusal tells which character, counted in the input as given.
+    const struct {
+        std::string in;
+        int status;
+        size_t position;
+        uint32_t value;
+    } faults[] = {
+        {"ab\x07", SEC_ERR_PROHIBITED, 3, 0x07},
+        {"I\xC2\xAD\xEE\x80\x80", SEC_ERR_PROHIBITED, 3, 0xE000},  // the mapped-away hyphen counts
+        {"\xD8\xA7" "a" "\xD8\xA8", SEC_ERR_BIDI, 2, 'a'},           // left-to-right among right-to-left
+        {"\xD8\xA7" "1", SEC_ERR_BIDI, 2, '1'},                        // does not end right-to-left
+        {"1\xD8\xA7", SEC_ERR_BIDI, 1, '1'},                           // does not begin so
+        {"ab\xC3", SEC_ERR_UTF8, 3, 0xC3},                              // the byte itself
+    };
+    for (const auto& f : faults) {
+        uint8_t out[SEC_R6_PASSWORD_MAX];
+        size_t n = 99;
+        SecPasswordFault fault{0, 0};
+        EXPECT_EQ(sec_password_prepare(f.in.c_str(), out, &n, &fault), f.status) << hex(bytes_of(f.in));
+        EXPECT_EQ(fault.position, f.position) << hex(bytes_of(f.in));
+        EXPECT_EQ(fault.value, f.value) << hex(bytes_of(f.in));
+    }
 }
 
 // ---- Handlers without files ---------------------------------------------------------------

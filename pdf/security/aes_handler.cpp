@@ -42,11 +42,11 @@ int open_key(const uint8_t value[48], const uint8_t wrapped[32], const uint8_t* 
     std::memset(file_key, 0, 32);
     uint8_t hash[32];
     int status = sec_r6_hash(password, length, value + 32, user_value, hash);
-    if (status != SEC_OK) return status;
-    if (std::memcmp(hash, value, 32) != 0) return SEC_ERR_PASSWORD;
-    status = sec_r6_hash(password, length, value + 40, user_value, hash);
+    if (status == SEC_OK && std::memcmp(hash, value, 32) != 0) status = SEC_ERR_PASSWORD;
+    if (status == SEC_OK) status = sec_r6_hash(password, length, value + 40, user_value, hash);
     if (status == SEC_OK) status = wrap_key(false, hash, wrapped, file_key);
-    if (status != SEC_OK) std::memset(file_key, 0, 32);
+    if (status != SEC_OK) crypto_wipe(file_key, 32);
+    crypto_wipe(hash, sizeof hash);
     return status;
 }
 
@@ -100,13 +100,16 @@ int sec_r6_hash(const uint8_t* password, size_t length, const uint8_t salt[8],
     if (length > 0) std::memcpy(start, password, length);
     std::memcpy(start + length, salt, 8);
     if (extra) std::memcpy(start + length + 8, user_value, extra);
-    int status = crypto_sha2(256, start, length + 8 + extra, k);
-    if (status != CRYPTO_OK) return SEC_ERR_CRYPTO;
+    int status = crypto_sha2(256, start, length + 8 + extra, k) == CRYPTO_OK ? SEC_OK
+                                                                             : SEC_ERR_CRYPTO;
+    crypto_wipe(start, sizeof start);
 
-    // Stack buffers: 30 KB in all, and no allocation.
+    // Stack buffers: 30 KB in all, and no allocation. Both hold the
+    // password and the round keys, so they are wiped however the loop ends.
     uint8_t k1[kRoundMax];
     uint8_t e[kRoundMax];
-    for (int round = 1;; ++round) {
+    size_t used = 0;
+    for (int round = 1; status == SEC_OK; ++round) {
         size_t piece = length + k_length + extra;
         for (int i = 0; i < 64; ++i) {
             uint8_t* at = k1 + size_t(i) * piece;
@@ -114,23 +117,32 @@ int sec_r6_hash(const uint8_t* password, size_t length, const uint8_t salt[8],
             std::memcpy(at + length, k, k_length);
             if (extra) std::memcpy(at + length + k_length, user_value, extra);
         }
+        if (64 * piece > used) used = 64 * piece;
         // 64 pieces are always whole blocks, so no padding is needed.
         size_t e_length = 0;
-        status = crypto_aes_cbc_encrypt(k, 16, k + 16, false, k1, 64 * piece, e, sizeof e,
-                                        &e_length);
-        if (status != CRYPTO_OK) return SEC_ERR_CRYPTO;
+        if (crypto_aes_cbc_encrypt(k, 16, k + 16, false, k1, 64 * piece, e, sizeof e, &e_length) !=
+            CRYPTO_OK) {
+            status = SEC_ERR_CRYPTO;
+            break;
+        }
         // The first 16 bytes of E as a big-endian number, modulo 3: since
         // 256 = 1 (mod 3) that is the sum of the bytes modulo 3.
         unsigned sum = 0;
         for (int i = 0; i < 16; ++i) sum += e[i];
         static const int kBits[3] = {256, 384, 512};
         int bits = kBits[sum % 3];
-        if (crypto_sha2(bits, e, e_length, k) != CRYPTO_OK) return SEC_ERR_CRYPTO;
+        if (crypto_sha2(bits, e, e_length, k) != CRYPTO_OK) {
+            status = SEC_ERR_CRYPTO;
+            break;
+        }
         k_length = size_t(bits / 8);
         if (round >= 64 && int(e[e_length - 1]) <= round - 32) break;
     }
-    std::memcpy(hash, k, 32);
-    return SEC_OK;
+    if (status == SEC_OK) std::memcpy(hash, k, 32);
+    crypto_wipe(k1, used);
+    crypto_wipe(e, used);
+    crypto_wipe(k, sizeof k);
+    return status;
 }
 
 int sec_r6_make(SecR6Dict* d, const uint8_t* owner, size_t owner_length,
@@ -144,18 +156,20 @@ int sec_r6_make(SecR6Dict* d, const uint8_t* owner, size_t owner_length,
     // Algorithm 8: /U is the hash with the validation salt, then both
     // salts; /UE wraps the file key under the hash with the key salt.
     int status = sec_r6_hash(user, user_length, user_salts, nullptr, d->u);
-    if (status != SEC_OK) return status;
-    std::memcpy(d->u + 32, user_salts, 16);
-    status = sec_r6_hash(user, user_length, user_salts + 8, nullptr, hash);
+    if (status == SEC_OK) {
+        std::memcpy(d->u + 32, user_salts, 16);
+        status = sec_r6_hash(user, user_length, user_salts + 8, nullptr, hash);
+    }
     if (status == SEC_OK) status = wrap_key(true, hash, file_key, d->ue);
-    if (status != SEC_OK) return status;
 
     // Algorithm 9: the same for the owner, with the whole /U hashed in.
-    status = sec_r6_hash(owner, owner_length, owner_salts, d->u, d->o);
-    if (status != SEC_OK) return status;
-    std::memcpy(d->o + 32, owner_salts, 16);
-    status = sec_r6_hash(owner, owner_length, owner_salts + 8, d->u, hash);
+    if (status == SEC_OK) status = sec_r6_hash(owner, owner_length, owner_salts, d->u, d->o);
+    if (status == SEC_OK) {
+        std::memcpy(d->o + 32, owner_salts, 16);
+        status = sec_r6_hash(owner, owner_length, owner_salts + 8, d->u, hash);
+    }
     if (status == SEC_OK) status = wrap_key(true, hash, file_key, d->oe);
+    crypto_wipe(hash, sizeof hash);
     if (status != SEC_OK) return status;
 
     // Algorithm 10: P extended to 64 bits with ones, least significant
@@ -164,9 +178,11 @@ int sec_r6_make(SecR6Dict* d, const uint8_t* owner, size_t owner_length,
     uint8_t perms[16] = {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24),
                          0xFF, 0xFF, 0xFF, 0xFF, 'T', 'a', 'd', 'b'};
     std::memcpy(perms + 12, random + 32, 4);
-    return crypto_aes_ecb_block(true, file_key, 32, perms, d->perms) == CRYPTO_OK
-               ? SEC_OK
-               : SEC_ERR_CRYPTO;
+    status = crypto_aes_ecb_block(true, file_key, 32, perms, d->perms) == CRYPTO_OK
+                 ? SEC_OK
+                 : SEC_ERR_CRYPTO;
+    crypto_wipe(perms, sizeof perms);
+    return status;
 }
 
 int sec_r6_user_key(const SecR6Dict* d, const uint8_t* password, size_t length,
@@ -189,5 +205,6 @@ int sec_r6_check_perms(const SecR6Dict* d, const uint8_t file_key[32]) {
     uint32_t p = uint32_t(plain[0]) | uint32_t(plain[1]) << 8 | uint32_t(plain[2]) << 16 |
                  uint32_t(plain[3]) << 24;
     bool ok = p == uint32_t(d->p) && plain[8] == 'T' && std::memcmp(plain + 9, "adb", 3) == 0;
+    crypto_wipe(plain, sizeof plain);
     return ok ? SEC_OK : SEC_ERR_PERMS;
 }

@@ -37,8 +37,9 @@ int cbc_once(bool encrypt, const uint8_t* key, size_t key_length, const uint8_t 
     size_t tail = 0;
     if (status == CRYPTO_OK) status = crypto_aes_cbc_finish(ctx, scratch, sizeof scratch, &tail);
     crypto_aes_free(ctx);
+    if (status == CRYPTO_OK && tail > 0) std::memcpy(out + written, scratch, tail);
+    crypto_wipe(scratch, sizeof scratch);
     if (status != CRYPTO_OK) return status;
-    if (tail > 0) std::memcpy(out + written, scratch, tail);
     *out_length = written + tail;
     return CRYPTO_OK;
 }

@@ -85,6 +85,14 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
                          const uint8_t in[16], uint8_t out[16]);
 
 // ---------------------------------------------------------------------------
+// Wiping
+
+// Overwrites length bytes at p with zeros in a way the compiler may not
+// leave out (OPENSSL_cleanse; SecureZeroMemory on Windows): for passwords,
+// keys and the scratch they passed through. Accepts null with length 0.
+void crypto_wipe(void* p, size_t length);
+
+// ---------------------------------------------------------------------------
 // Random bytes
 
 // length bytes from the operating system's generator (seeded by the

@@ -207,6 +207,8 @@ int crypto_aes_cbc_finish(CryptoAes* ctx, uint8_t* out, size_t out_capacity,
 void crypto_aes_free(CryptoAes* ctx) {
     if (!ctx) return;
     if (ctx->key) BCryptDestroyKey(ctx->key);
+    // The held block is plain text.
+    crypto_wipe(ctx, sizeof *ctx);
     std::free(ctx);
 }
 
@@ -222,6 +224,10 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
     if (!ok) return CRYPTO_ERR_BACKEND;
     std::memcpy(out, block, CRYPTO_AES_BLOCK);
     return CRYPTO_OK;
+}
+
+void crypto_wipe(void* p, size_t length) {
+    if (p && length > 0) SecureZeroMemory(p, length);
 }
 
 int crypto_system_random(uint8_t* out, size_t length) {

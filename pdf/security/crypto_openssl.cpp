@@ -1,4 +1,5 @@
 // The cryptographic primitives over OpenSSL's libcrypto, through EVP only.
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -133,6 +134,10 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
     if (!ok) return CRYPTO_ERR_BACKEND;
     std::memcpy(out, block, CRYPTO_AES_BLOCK);
     return CRYPTO_OK;
+}
+
+void crypto_wipe(void* p, size_t length) {
+    if (p && length > 0) OPENSSL_cleanse(p, length);
 }
 
 int crypto_system_random(uint8_t* out, size_t length) {

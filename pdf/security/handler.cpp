@@ -68,7 +68,28 @@ bool setup_md5(PdfDocument* doc, const char* owner, const char* user, bool* owne
     uint8_t key[16];
     *owner_ok = sec_md5_owner_key(&d, owner && owner[0] ? owner : user, key) == SEC_OK;
     *user_ok = sec_md5_user_key(&d, user, key) == SEC_OK;
+    crypto_wipe(key, sizeof key);
     return true;
+}
+
+// Why SASLprep refused a password, naming the character and where it stands.
+bool refuse_password(PdfDocument* doc, const char* which, int status, const SecPasswordFault& f) {
+    char shown[32];
+    if (status == SEC_ERR_UTF8) {
+        std::snprintf(shown, sizeof shown, "the byte 0x%02X", unsigned(f.value));
+    } else if (f.value < 0x20 || (f.value >= 0x7F && f.value <= 0xA0)) {
+        std::snprintf(shown, sizeof shown, "U+%04X", unsigned(f.value));
+    } else {
+        uint8_t bytes[5] = {0};
+        bytes[sec_utf8_encode(f.value, bytes)] = 0;
+        std::snprintf(shown, sizeof shown, "'%s' (U+%04X)", reinterpret_cast<char*>(bytes),
+                      unsigned(f.value));
+    }
+    const char* why = status == SEC_ERR_UTF8 ? "which is not UTF-8"
+                      : status == SEC_ERR_BIDI ? "which breaks SASLprep's rule for right-to-left text"
+                                               : "which SASLprep prohibits";
+    return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "the %s password holds %s at character %zu, %s",
+                            which, shown, f.position, why);
 }
 
 // Revision 6: a random 32-byte file key under /UE and /OE. The owner
@@ -79,29 +100,39 @@ bool setup_r6(PdfDocument* doc, const char* owner, const char* user, bool* owner
     PdfSecurity* sec = &doc->security;
     uint8_t up[SEC_R6_PASSWORD_MAX], op[SEC_R6_PASSWORD_MAX], random[SEC_R6_RANDOM_LENGTH];
     size_t ul = 0, ol = 0;
-    if (sec_password_prepare(user, up, &ul) != SEC_OK ||
-        sec_password_prepare(owner && owner[0] ? owner : user, op, &ol) != SEC_OK)
-        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT,
-                                "a password holds characters a PDF password may not hold");
-    if (crypto_random_bytes(&sec->rng, sec->file_key, 32) != CRYPTO_OK ||
-        crypto_random_bytes(&sec->rng, random, sizeof random) != CRYPTO_OK)
-        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "no random bytes for the file key");
+    SecPasswordFault fault{};
+    int status = sec_password_prepare(user, up, &ul, &fault);
+    if (status != SEC_OK) return refuse_password(doc, "user", status, fault);
+    status = sec_password_prepare(owner && owner[0] ? owner : user, op, &ol, &fault);
+    if (status != SEC_OK) {
+        crypto_wipe(up, sizeof up);
+        return refuse_password(doc, "owner", status, fault);
+    }
+    bool ok = crypto_random_bytes(&sec->rng, sec->file_key, 32) == CRYPTO_OK &&
+              crypto_random_bytes(&sec->rng, random, sizeof random) == CRYPTO_OK;
+    if (!ok) pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "no random bytes for the file key");
     SecR6Dict d{};
     d.p = sec->p;
-    if (sec_r6_make(&d, op, ol, up, ul, sec->file_key, random) != SEC_OK)
-        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "the AES-256 keys cannot be made");
-    std::memcpy(sec->o, d.o, 48);
-    std::memcpy(sec->u, d.u, 48);
-    std::memcpy(sec->oe, d.oe, 32);
-    std::memcpy(sec->ue, d.ue, 32);
-    std::memcpy(sec->perms, d.perms, 16);
-    uint8_t key[32];
-    *owner_ok = sec_r6_owner_key(&d, op, ol, key) == SEC_OK &&
-                std::memcmp(key, sec->file_key, 32) == 0;
-    *user_ok = sec_r6_user_key(&d, up, ul, key) == SEC_OK &&
-               std::memcmp(key, sec->file_key, 32) == 0 &&
-               sec_r6_check_perms(&d, sec->file_key) == SEC_OK;
-    return true;
+    if (ok && sec_r6_make(&d, op, ol, up, ul, sec->file_key, random) != SEC_OK)
+        ok = pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "the AES-256 keys cannot be made");
+    if (ok) {
+        std::memcpy(sec->o, d.o, 48);
+        std::memcpy(sec->u, d.u, 48);
+        std::memcpy(sec->oe, d.oe, 32);
+        std::memcpy(sec->ue, d.ue, 32);
+        std::memcpy(sec->perms, d.perms, 16);
+        uint8_t key[32];
+        *owner_ok = sec_r6_owner_key(&d, op, ol, key) == SEC_OK &&
+                    std::memcmp(key, sec->file_key, 32) == 0;
+        *user_ok = sec_r6_user_key(&d, up, ul, key) == SEC_OK &&
+                   std::memcmp(key, sec->file_key, 32) == 0 &&
+                   sec_r6_check_perms(&d, sec->file_key) == SEC_OK;
+        crypto_wipe(key, sizeof key);
+    }
+    crypto_wipe(up, sizeof up);
+    crypto_wipe(op, sizeof op);
+    crypto_wipe(random, sizeof random);
+    return ok;
 }
 
 // Key of one object: revision 6 uses the file key itself.
@@ -118,6 +149,8 @@ size_t object_key(const PdfSecurity* sec, PdfObjectId id, uint8_t key[32]) {
 
 void pdfw_security_init(PdfDocument* doc) { crypto_random_init(&doc->security.rng); }
 
+void pdfw_security_wipe(PdfDocument* doc) { crypto_wipe(&doc->security, sizeof doc->security); }
+
 bool pdfw_set_random_seed(PdfDocument* doc, const void* seed, size_t length) {
     if (!doc) return false;
     if (!seed && length > 0) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
@@ -129,6 +162,24 @@ bool pdfw_set_random_seed(PdfDocument* doc, const void* seed, size_t length) {
 
 int32_t pdfw_permissions(int security_choice, int allow) {
     return sec_permissions(scheme_of(security_choice).r, allow);
+}
+
+int pdfw_pdfdoc_byte(uint32_t c) {
+    // Bytes 0x18 to 0x1F and 0x80 to 0xA0 hold characters of their own; the
+    // rest of the first half is ASCII and of the second Latin-1. 0x7F, 0x9F
+    // and 0xAD are undefined.
+    static const uint16_t kLow[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
+    static const uint16_t kHigh[33] = {
+        0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039, 0x203A, 0x2212,
+        0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141,
+        0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0x0000, 0x20AC};
+    if ((c >= 0x01 && c <= 0x17) || (c >= 0x20 && c <= 0x7E) || (c >= 0xA1 && c <= 0xFF && c != 0xAD))
+        return int(c);
+    for (int i = 0; i < 8; ++i)
+        if (c == kLow[i]) return 0x18 + i;
+    for (int i = 0; i < 33; ++i)
+        if (c != 0 && c == kHigh[i]) return 0x80 + i;
+    return -1;
 }
 
 bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
@@ -221,12 +272,14 @@ bool pdfw_cipher_begin(PdfDocument* doc, PdfObjectId id, PdfCipher* c) {
     if (sec->cipher == PDFW_CIPHER_RC4) {
         c->kind = PDFW_CIPHER_RC4;
         rc4_init(&c->rc4, key, key_length);
+        crypto_wipe(key, sizeof key);
         return true;
     }
     // AES: a fresh IV goes in front of every string and stream.
-    if (crypto_random_bytes(&doc->security.rng, c->iv, sizeof c->iv) != CRYPTO_OK ||
-        crypto_aes_cbc_begin(&c->aes, true, key, key_length, c->iv, true) != CRYPTO_OK)
-        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "AES encryption cannot start");
+    const bool ok = crypto_random_bytes(&doc->security.rng, c->iv, sizeof c->iv) == CRYPTO_OK &&
+                    crypto_aes_cbc_begin(&c->aes, true, key, key_length, c->iv, true) == CRYPTO_OK;
+    crypto_wipe(key, sizeof key);
+    if (!ok) return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "AES encryption cannot start");
     c->kind = PDFW_CIPHER_AES;
     c->iv_pending = true;
     return true;
@@ -271,6 +324,8 @@ bool pdfw_cipher_finish(PdfCipher* c, uint8_t* out, size_t* out_length) {
 void pdfw_cipher_free(PdfCipher* c) {
     crypto_aes_free(c->aes);
     c->aes = nullptr;
+    // The RC4 state is the object key's schedule.
+    crypto_wipe(&c->rc4, sizeof c->rc4);
 }
 
 bool pdfw_encrypt_string(PdfDocument* doc, PdfObjectId id, const uint8_t* in, int64_t length,

@@ -3,9 +3,13 @@
 // per-object key (with the AES salt of revision 4), and /P.
 #include <cstring>
 
+#include "pdf/security/crypto.h"
 #include "pdf/security/security.h"
 
 namespace {
+
+// Every buffer here that held a password or a key is wiped before it goes
+// out of scope.
 
 // Fixed padding of the Standard security handler.
 const uint8_t kPadding[32] = {
@@ -19,12 +23,14 @@ void md5_once(const void* data, size_t length, uint8_t digest[16]) {
     md5_init(&ctx);
     md5_update(&ctx, data, length);
     md5_final(&ctx, digest);
+    crypto_wipe(&ctx, sizeof ctx);
 }
 
 void rc4_once(const uint8_t* key, size_t key_length, uint8_t* buffer, size_t length) {
     Rc4State st;
     rc4_init(&st, key, key_length);
     rc4_crypt(&st, buffer, length);
+    crypto_wipe(&st, sizeof st);
 }
 
 // From revision 3 on, 19 more passes follow, keyed by the key XOR the pass
@@ -41,6 +47,7 @@ void rc4_passes(const uint8_t* key, size_t key_length, int32_t r, bool decrypt,
         for (size_t b = 0; b < key_length; ++b) pass_key[b] = uint8_t(key[b] ^ i);
         rc4_once(pass_key, key_length, buffer, length);
     }
+    crypto_wipe(pass_key, sizeof pass_key);
 }
 
 bool dict_valid(const SecMd5Dict* d) {
@@ -54,6 +61,7 @@ void owner_rc4_key(const char* owner, const SecMd5Dict* d, uint8_t key[16]) {
     uint8_t padded[32];
     sec_pad_password(owner, padded);
     md5_once(padded, sizeof padded, key);
+    crypto_wipe(padded, sizeof padded);
     if (d->r >= 3)
         for (int k = 0; k < 50; ++k) md5_once(key, 16, key);
 }
@@ -71,11 +79,13 @@ void file_key(const uint8_t padded_user[32], const SecMd5Dict* d, uint8_t key[16
     md5_update(&ctx, d->file_id, 16);
     uint8_t digest[16];
     md5_final(&ctx, digest);
+    crypto_wipe(&ctx, sizeof ctx);
     size_t n = size_t(d->key_length);
     if (d->r >= 3)
         for (int k = 0; k < 50; ++k) md5_once(digest, n, digest);
     std::memset(key, 0, 16);
     std::memcpy(key, digest, n);
+    crypto_wipe(digest, sizeof digest);
 }
 
 // Algorithms 4 and 5: /U from the file key. Revision 3 and later fill the
@@ -130,6 +140,8 @@ int sec_md5_make(SecMd5Dict* d, const char* owner, const char* user, uint8_t key
     sec_pad_password(user, padded_user);
     file_key(padded_user, d, key);
     user_value(key, d, d->u);
+    crypto_wipe(rc4_key, sizeof rc4_key);
+    crypto_wipe(padded_user, sizeof padded_user);
     return SEC_OK;
 }
 
@@ -137,7 +149,9 @@ int sec_md5_user_key(const SecMd5Dict* d, const char* user, uint8_t key[16]) {
     if (!dict_valid(d) || !key) return SEC_ERR_ARGUMENT;
     uint8_t padded_user[32];
     sec_pad_password(user, padded_user);
-    return open_with(padded_user, d, key);
+    const int status = open_with(padded_user, d, key);
+    crypto_wipe(padded_user, sizeof padded_user);
+    return status;
 }
 
 int sec_md5_owner_key(const SecMd5Dict* d, const char* owner, uint8_t key[16]) {
@@ -146,7 +160,10 @@ int sec_md5_owner_key(const SecMd5Dict* d, const char* owner, uint8_t key[16]) {
     owner_rc4_key(owner, d, rc4_key);
     std::memcpy(padded_user, d->o, 32);
     rc4_passes(rc4_key, size_t(d->key_length), d->r, true, padded_user, 32);
-    return open_with(padded_user, d, key);
+    const int status = open_with(padded_user, d, key);
+    crypto_wipe(rc4_key, sizeof rc4_key);
+    crypto_wipe(padded_user, sizeof padded_user);
+    return status;
 }
 
 size_t sec_object_key(const uint8_t* file_key, size_t key_length, int32_t number,
@@ -166,6 +183,7 @@ size_t sec_object_key(const uint8_t* file_key, size_t key_length, int32_t number
         at += 4;
     }
     md5_once(material, size_t(at - material), object_key);
+    crypto_wipe(material, sizeof material);
     return key_length + 5 < 16 ? key_length + 5 : 16;
 }
 

@@ -3,6 +3,7 @@
 // limit. The tables are RFC 3454's, as ranges of code points.
 #include <cstring>
 
+#include "pdf/security/crypto.h"
 #include "pdf/security/security.h"
 
 namespace {
@@ -199,7 +200,9 @@ bool utf8_next(const uint8_t** p, uint32_t* c) {
     return true;
 }
 
-size_t utf8_encode(uint32_t c, uint8_t out[4]) {
+}  // namespace
+
+size_t sec_utf8_encode(uint32_t c, uint8_t out[4]) {
     if (c < 0x80) {
         out[0] = uint8_t(c);
         return 1;
@@ -222,47 +225,64 @@ size_t utf8_encode(uint32_t c, uint8_t out[4]) {
     return 4;
 }
 
-int refuse(int status, uint8_t* out, size_t* length) {
-    std::memset(out, 0, SEC_R6_PASSWORD_MAX);
+namespace {
+
+int refuse(int status, uint8_t* out, size_t* length, SecPasswordFault* fault, size_t position,
+           uint32_t value) {
+    crypto_wipe(out, SEC_R6_PASSWORD_MAX);
     *length = 0;
+    if (fault) *fault = SecPasswordFault{position, value};
     return status;
 }
 
 }  // namespace
 
-int sec_password_prepare(const char* utf8, uint8_t out[SEC_R6_PASSWORD_MAX], size_t* length) {
+int sec_password_prepare(const char* utf8, uint8_t out[SEC_R6_PASSWORD_MAX], size_t* length,
+                         SecPasswordFault* fault) {
     if (!out || !length) return SEC_ERR_ARGUMENT;
     *length = 0;
     if (!utf8) return SEC_OK;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8);
-    bool any = false, right_to_left = false, left_to_right = false;
+    bool right_to_left = false;
     bool first_rtl = false, last_rtl = false;
-    size_t n = 0;
+    // Where the bidirectional rule can break: the first and last characters
+    // kept and the first left-to-right one.
+    SecPasswordFault first{0, 0}, last{0, 0}, first_ltr{0, 0};
+    size_t n = 0, position = 0;
     while (*p) {
         uint32_t c;
-        if (!utf8_next(&p, &c)) return refuse(SEC_ERR_UTF8, out, length);
+        ++position;
+        if (!utf8_next(&p, &c)) return refuse(SEC_ERR_UTF8, out, length, fault, position, *p);
+        const uint32_t given = c;
         // RFC 4013 2.1; U+200B is in both tables and becomes a space.
         if (in_table(kNonAsciiSpace, c)) {
             c = 0x20;
         } else if (in_table(kMappedToNothing, c)) {
             continue;
         }
-        if (in_table(kProhibited, c)) return refuse(SEC_ERR_PROHIBITED, out, length);
+        if (in_table(kProhibited, c))
+            return refuse(SEC_ERR_PROHIBITED, out, length, fault, position, given);
         bool rtl = in_table(kRandAL, c);
-        if (!any) first_rtl = rtl;
+        if (first.position == 0) {
+            first = SecPasswordFault{position, given};
+            first_rtl = rtl;
+        }
+        last = SecPasswordFault{position, given};
         last_rtl = rtl;
-        any = true;
         right_to_left = right_to_left || rtl;
-        left_to_right = left_to_right || in_table(kL, c);
+        if (first_ltr.position == 0 && in_table(kL, c)) first_ltr = SecPasswordFault{position, given};
         // The limit counts bytes, so a character may be cut.
         uint8_t bytes[4];
-        size_t k = utf8_encode(c, bytes);
+        size_t k = sec_utf8_encode(c, bytes);
         for (size_t i = 0; i < k && n < SEC_R6_PASSWORD_MAX; ++i) out[n++] = bytes[i];
+        crypto_wipe(bytes, sizeof bytes);
     }
     // RFC 3454 6: right-to-left text holds no left-to-right character and
     // begins and ends with a right-to-left one.
-    if (right_to_left && (left_to_right || !first_rtl || !last_rtl))
-        return refuse(SEC_ERR_BIDI, out, length);
+    if (right_to_left && (first_ltr.position != 0 || !first_rtl || !last_rtl)) {
+        const SecPasswordFault& at = first_ltr.position != 0 ? first_ltr : !first_rtl ? first : last;
+        return refuse(SEC_ERR_BIDI, out, length, fault, at.position, at.value);
+    }
     *length = n;
     return SEC_OK;
 }

@@ -153,10 +153,17 @@ enum {
 //  - the check for unassigned code points (A.1): stringprep asks it of
 //    stored strings only, and it would refuse every character added after
 //    Unicode 3.2, which readers pass through.
-// SEC_ERR_UTF8 for malformed input. On failure *length is 0 and out is
-// zeroed.
+// SEC_ERR_UTF8 for malformed input. On failure *length is 0, out is
+// zeroed and *fault (when not null) tells which character was refused.
+struct SecPasswordFault {
+    size_t position;  // of the character in the input, from 1
+    uint32_t value;   // its code point; for SEC_ERR_UTF8 the byte that is not UTF-8
+};
 int sec_password_prepare(const char* utf8, uint8_t out[SEC_R6_PASSWORD_MAX],
-                         size_t* length);
+                         size_t* length, SecPasswordFault* fault = nullptr);
+
+// The UTF-8 bytes of code point c (at most U+10FFFF); returns their number.
+size_t sec_utf8_encode(uint32_t c, uint8_t out[4]);
 
 // What an AES-256 dictionary carries (EncryptMetadata true).
 struct SecR6Dict {
