@@ -141,7 +141,7 @@ bool passwords_are_text(int argc, const wchar_t* const* argv) {
     for (int i = 1; i < argc; ++i) {
         const wchar_t* e = argv[i] ? argv[i] : L"";
         if (e[0] != L'-' && e[0] != L'/') break;
-        if (std::wcscmp(e, L"--") == 0) break;
+        if (std::wcscmp(e, L"--") == 0 || std::wcscmp(e, TARVO_STANDARD_STREAM) == 0) break;
         int32_t v = 0;
         if (std::wcsncmp(e + 1, L"sec=", 4) == 0 && to_int32(e + 5, &v)) sec = v;
     }
@@ -358,6 +358,14 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
     if (!detail) detail = &unused;
     detail->clear();
 
+    // The short forms other programs take for help count only alone: "/?"
+    // could also be a path, "-h" a slip among other options.
+    if (argc == 2 && argv[1] &&
+        (std::wcscmp(argv[1], L"-h") == 0 || std::wcscmp(argv[1], L"-?") == 0 ||
+         std::wcscmp(argv[1], L"/?") == 0)) {
+        s->request = TARVO_REQUEST_HELP;
+        return TARVO_OK;
+    }
     int first_file = argc;
     s->password_text = passwords_are_text(argc, argv);
     for (int i = 1; i < argc; ++i) {
@@ -382,7 +390,9 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
             s->request = TARVO_REQUEST_VERSION;
             return TARVO_OK;
         }
-        if (element[0] != L'/' && element[0] != L'-') {
+        // "-" alone is standard input, a bitmap.
+        if ((element[0] != L'/' && element[0] != L'-') ||
+            std::wcscmp(element, TARVO_STANDARD_STREAM) == 0) {
             first_file = i;
             break;
         }
