@@ -515,18 +515,23 @@ bool names(const std::string& text, const std::string& lead, const std::string& 
     return false;
 }
 
+// Both formatters, groff as man shows the page on an 80-column terminal
+// (where a table too wide is only a warning).
 TEST(Manual, LintsClean) {
     const std::string page = std::string(std::getenv("TARVO_SOURCE_DIR")) + "/doc/tarvo.1";
-    CommandResult r;
-    if (tool_available("mandoc")) {
-        r = run_command({"mandoc", "-T", "lint", "-W", "style", page});
-    } else if (tool_available("groff")) {
-        r = run_command({"groff", "-man", "-t", "-ww", "-z", page});
-    } else {
-        GTEST_SKIP() << "neither mandoc nor groff is installed";
+    const std::vector<std::string> linters[] = {
+        {"mandoc", "-T", "lint", "-W", "style", page},
+        {"groff", "-man", "-t", "-ww", "-Tutf8", "-z", page},
+    };
+    int ran = 0;
+    for (const auto& argv : linters) {
+        if (!tool_available(argv[0])) continue;
+        ++ran;
+        const CommandResult r = run_command(argv);
+        EXPECT_EQ(r.status, 0) << argv[0] << ": " << r.err;
+        EXPECT_EQ(r.out + r.err, "") << argv[0];
     }
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out + r.err, "");
+    if (ran == 0) GTEST_SKIP() << "neither mandoc nor groff is installed";
 }
 
 TEST(Manual, EveryOptionIsDocumentedAndCompleted) {
