@@ -9,17 +9,7 @@
 #ifndef TARVO_DIB_H
 #define TARVO_DIB_H
 
-#ifdef __cplusplus
-#include <cstddef>
-#include <cstdint>
-#include <cwchar>
-#else
-#include <stddef.h>
-#include <stdint.h>
-#include <wchar.h>
-#include <stdbool.h>
-#endif
-
+// The standard headers for C and C++ come with platform.h.
 #include "platform/platform.h"
 
 #ifdef __cplusplus

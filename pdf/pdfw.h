@@ -26,17 +26,7 @@
 #ifndef TARVO_PDFW_H
 #define TARVO_PDFW_H
 
-#ifdef __cplusplus
-#include <cstddef>
-#include <cstdint>
-#include <cwchar>
-#else
-#include <stddef.h>
-#include <stdint.h>
-#include <wchar.h>
-#include <stdbool.h>
-#endif
-
+// The standard headers for C and C++ come with platform.h, through dib.h.
 #include "dib/dib.h"
 
 #ifdef __cplusplus
