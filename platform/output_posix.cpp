@@ -231,9 +231,12 @@ bool finish_output(PlatOutputState& plan) {
 }
 
 // The finished document onto standard output, after anything already
-// buffered there.
+// buffered there. A named file loses its name first: a reader that closes
+// the pipe early ends the process (SIGPIPE) with nothing left behind.
 bool copy_to_stdout(const PlatOutputState& plan) {
-    const int fd = plan.unnamed >= 0 ? plan.unnamed : open(plan.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd =
+        plan.unnamed >= 0 ? plan.unnamed : open(plan.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && fd != plan.unnamed) unlink(plan.temporary.c_str());
     if (fd < 0 || std::fflush(stdout) != 0) {
         if (fd >= 0 && fd != plan.unnamed) close(fd);
         return false;
