@@ -518,6 +518,14 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
     if (!detail) detail = &unused;
     detail->clear();
 
+    // The short forms other programs take for help count only alone: "/?"
+    // could also be a path, "-h" a slip among other options.
+    if (argc == 2 && argv[1] &&
+        (std::wcscmp(argv[1], L"-h") == 0 || std::wcscmp(argv[1], L"-?") == 0 ||
+         std::wcscmp(argv[1], L"/?") == 0)) {
+        s->request = TARVO_REQUEST_HELP;
+        return TARVO_OK;
+    }
     GivenPasswords given;
     int first_file = argc;
     int hidden = -1;  // the element after a bare -sus or -sow
@@ -546,7 +554,9 @@ int cmd_parse_args(int argc, const wchar_t* const* argv, TarvoSettings* s, std::
             s->request = TARVO_REQUEST_VERSION;
             return TARVO_OK;
         }
-        if (element[0] != L'/' && element[0] != L'-') {
+        // "-" alone is standard input, a bitmap.
+        if ((element[0] != L'/' && element[0] != L'-') ||
+            std::wcscmp(element, TARVO_STANDARD_STREAM) == 0) {
             first_file = i;
             break;
         }

@@ -14,6 +14,8 @@ const char USAGE[] =
     "Converts bitmaps into one PDF, one page per bitmap, named after the first\n"
     "bitmap unless -o= is given. Options come first, written -name=value and\n"
     "beginning with / or -; -- ends them. Lengths in 0.1 mm. See tarvo(1).\n"
+    "A bitmap named - is read from standard input; -o=- writes the PDF to\n"
+    "standard output.\n"
     "  -o=PATH        output file        -dpi=N        resolution for all bitmaps\n"
     "  -paper=NAME    A3 A4 A5 B5 Letter Legal Tabloid, L for landscape (A4L)\n"
     "  -ldw=N -ldh=N  page size          -lbl/lbt/lbr/lbb=N  margins\n"
@@ -29,7 +31,7 @@ const char USAGE[] =
     "  -vwhc= -vpa= -vpt= -vte= -vtd= -vtt= -vpl= -vbc=   viewer and presentation\n"
     "  -quiet         no trace lines on standard output\n"
     "  -debug         trace on standard error\n"
-    "  --help, --version\n"
+    "  --help (or -h alone), --version\n"
     "Environment: SOURCE_DATE_EPOCH=seconds fixes the document dates (UTC);\n"
     "encrypted output is never the same twice.\n";
 
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
     TarvoSettings settings;
     std::wstring detail;
     int code = cmd_parse_args(args.count, args.values, &settings, &detail);
+    const bool bare = args.count <= 1;
     plat_args_free(&args);
     for (const std::wstring& warning : settings.warnings) cmd_warning_line(warning.c_str());
     if (code == TARVO_OK && settings.request == TARVO_REQUEST_HELP) {
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
     }
     cmd_forget_passwords(&settings);
     if (code < 0) cmd_error_line(code, detail.c_str());
+    if (code == TARVO_ERR_NO_FILE && bare) std::fputs("try 'tarvo --help'\n", stderr);
     cmd_debug(&settings, L"DBG: Tarvo.Command: End (%d)\n", code);
     std::fflush(stdout);
     // The whole code on Windows; its low byte elsewhere (-400 leaves 112).

@@ -72,12 +72,9 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool r
     CmdPage page{};
     DibHandle dib = nullptr;
     DibAhead* reading = nullptr;
-    page.load_status = read_ahead ? dib_load_bmp_ahead(&dib, path.c_str(), 0, &reading)
-                                  : dib_command(DIB_OP_LOAD, &dib, const_cast<wchar_t*>(path.c_str()));
-    if (page.load_status != DIB_OK) {
-        page.load_cause = dib_load_cause();
-        return page;
-    }
+    page.load_status =
+        cmd_load_bitmap(path, read_ahead, &dib, &reading, &page.load_cause, &page.input_bytes);
+    if (page.load_status != DIB_OK) return page;
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
     pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;

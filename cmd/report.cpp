@@ -19,6 +19,7 @@ const size_t DEBUG_LINE_CHARS = 2057;
 void write_stderr(const std::wstring& line) {
     char* bytes = plat_wide_to_utf8(line.c_str());
     if (!bytes) return;
+    cmd_progress_clear();
     std::fputs(bytes, stderr);
     std::fflush(stderr);
     std::free(bytes);
@@ -47,6 +48,7 @@ void cmd_debug(const TarvoSettings* settings, const wchar_t* fmt, ...) {
         line.resize(DEBUG_LINE_CHARS);
         if (newline) line.back() = L'\n';
     }
+    cmd_progress_clear();
     plat_debug_out(line.c_str());
 }
 
@@ -65,6 +67,7 @@ const wchar_t* cmd_result_text(int code) {
     case TARVO_ERR_SECURITY: return L"unknown security mode (sec)";
     case TARVO_ERR_PASSWORD: return L"a password character the encryption mode cannot hold";
     case TARVO_ERR_PASSWORD_FILE: return L"a password file cannot be read";
+    case TARVO_ERR_OUTPUT_NAME: return L"no output name can be made from the first bitmap: give -o=";
     case TARVO_ERR_PAGE: return L"adding a page failed";
     case TARVO_ERR_LOAD: return L"loading a bitmap failed";
     case TARVO_ERR_ROTATION: return L"the rotation must be 0, 90, 180 or 270";

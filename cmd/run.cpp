@@ -40,6 +40,7 @@ struct Run {
     std::wstring out_path;   // the target, as the user named it
     std::wstring out_shown;  // the same in messages: "***" when named after a password
     const std::wstring* page_file = nullptr;  // the bitmap of the page being written
+    bool to_stdout = false;  // the document goes to standard output
 };
 
 // The writer's warnings name the bitmap they concern.
@@ -56,9 +57,11 @@ void set_detail(Run& run, const std::wstring& text) {
 // Every failure exit: nothing of the run is left behind but a file that
 // already existed at the target, untouched.
 int fail(Run& run, int code) {
+    cmd_stop_pipe_reads(true);  // a page may be waiting for a FIFO's writer
     cmd_pages_stop(run.pages);  // before the document its pages belong to
     run.pages = nullptr;
     if (run.doc) pdfw_destroy(&run.doc);
+    cmd_progress_end();
     plat_output_abandon(run.output);
     run.output = nullptr;
     return code;
@@ -177,6 +180,7 @@ int add_pages(Run& run, bool page_size_given, const PageRect& area) {
     for (size_t k = 0; cmd_pages_next(run.pages, &page); ++k) {
         const int code = add_page(run, k, page, page_size_given, area);
         if (code != TARVO_OK) return code;
+        cmd_progress_page(page.input_bytes);
     }
     cmd_pages_stop(run.pages);
     run.pages = nullptr;
@@ -264,7 +268,11 @@ int configure_document(Run& run) {
     const TarvoSettings* s = run.settings;
     cmd_debug(s, L"DBG: pdf new\n");
     if (!pdfw_new(&run.doc)) return destroy_and_fail(run, L"cannot create the document");
-    if (s->quiet) pdfw_set_trace(run.doc, nullptr, nullptr);
+    // The document on standard output leaves no room for trace lines.
+    if (s->quiet || run.to_stdout)
+        pdfw_set_trace(run.doc, nullptr, nullptr);
+    else if (PdfTraceFn trace = cmd_progress_trace())
+        pdfw_set_trace(run.doc, trace, nullptr);
     pdfw_set_warning(run.doc, page_warning, &run);
     pdfw_set_threads(run.doc, cmd_thread_count());
     if (s->eco == 1 && !pdfw_set_icc_file(run.doc, s->iccfile.c_str()))
@@ -284,11 +292,11 @@ int create_file(Run& run) {
     const std::wstring& out_path = run.out_path;
     cmd_debug(s, L"DBG: pdf create %ls\n", run.out_shown.c_str());
     for (const std::wstring& f : s->files)
-        if (plat_same_file(out_path.c_str(), f.c_str()))
+        if (!run.to_stdout && plat_same_file(out_path.c_str(), f.c_str()))
             return writer_fail(run, L"output file '" + run.out_shown + L"' is one of the bitmaps",
                                PDFW_ERR_FILE_OPEN);
     PlatReason why;
-    run.output = plat_output_open(out_path.c_str(), &why);
+    run.output = run.to_stdout ? plat_output_open_stdout(&why) : plat_output_open(out_path.c_str(), &why);
     if (!run.output)
         return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" + because(why),
                            PDFW_ERR_FILE_OPEN);
@@ -341,6 +349,16 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
     const int checked = cmd_check_settings(s, detail);
     if (checked != TARVO_OK) return checked;
     FixedDates dates(s->source_date);
+    // A name made from standard input, a pipe or a device would be no
+    // place for a file; the run stops before reading from it.
+    if (s->outfile.empty() && cmd_input_is_stream(s->files.front())) {
+        set_detail(run, L"no output name can be made from '" + s->files.front() +
+                            L"', which is not a file: give one with -o= (-o=- for standard output)");
+        return TARVO_ERR_OUTPUT_NAME;
+    }
+    run.to_stdout = cmd_output_is_stdout(s->outfile);
+    cmd_stop_pipe_reads(false);
+    cmd_progress_start(s);
 
     bool page_size_given = false;
     PageRect area{};
@@ -356,6 +374,7 @@ int cmd_run(const TarvoSettings* settings, std::wstring* detail) {
         return destroy_and_fail(run, L"cannot complete '" + run.out_shown + L"'");
     cmd_debug(s, L"DBG: pdf destroy\n");
     pdfw_destroy(&run.doc);
+    cmd_progress_end();
     PlatReason why;
     const bool committed = plat_output_commit(run.output, &why);
     run.output = nullptr;

@@ -31,6 +31,7 @@ enum {
     TARVO_ERR_SECURITY = -408,     // sec is neither 1 nor 2 with encryption requested
     TARVO_ERR_PASSWORD = -409,     // a password character the encryption mode cannot hold
     TARVO_ERR_PASSWORD_FILE = -410,  // a password file (susfile=, sowfile=) cannot be read
+    TARVO_ERR_OUTPUT_NAME = -411,  // no -o= and the first bitmap is no file to name it after
     TARVO_ERR_PAGE = -501,         // the writer failed to add a bitmap as a page
     TARVO_ERR_LOAD = -502,         // loading a bitmap file failed
     TARVO_ERR_ROTATION = -506,     // the writer refused the rotation
@@ -41,7 +42,7 @@ enum {
 // What the command line asks for besides a conversion.
 enum {
     TARVO_REQUEST_RUN = 0,
-    TARVO_REQUEST_HELP = 1,     // --help: usage on standard output, exit 0
+    TARVO_REQUEST_HELP = 1,     // --help, or -h, -? or /? alone: usage on standard output, exit 0
     TARVO_REQUEST_VERSION = 2,  // --version: name and version, exit 0
 };
 
@@ -215,6 +216,7 @@ struct CmdPage {
     DibInfoHeader header;      // of a loaded bitmap
     PdfPreparedImage* image;   // for pdfw_impage_prepared; null if the load failed
     bool prepared;
+    int64_t input_bytes;       // bytes of the bitmap's file or pipe
 };
 struct CmdPageSource;
 // Threads the run may use: TARVO_THREADS when it is a number of at least 1,
@@ -230,6 +232,44 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
 bool cmd_pages_next(CmdPageSource* source, CmdPage* page);
 // Stops the work, frees what was not handed out and the source; accepts null.
 void cmd_pages_stop(CmdPageSource* source);
+
+// ---- Bitmaps from pipes, the document to standard output -------------------
+// The bitmap path that stands for standard input, and the output path that
+// stands for standard output: "-".
+extern const wchar_t TARVO_STANDARD_STREAM[];
+// True when the document goes to standard output: -o=- or a system name
+// of it (/dev/stdout).
+bool cmd_output_is_stdout(const std::wstring& outfile);
+// True when no output can be named after path: standard input, a pipe, a
+// device, or a path in the system's device tables (/dev/stdin).
+bool cmd_input_is_stream(const std::wstring& path);
+// Loads the bitmap at path as DIB_OP_LOAD does (with read_ahead as
+// dib_load_bmp_ahead does, *ahead then set as it sets it). Standard input
+// and FIFOs are read whole into memory first. Returns the loader's status
+// with its DIB_CAUSE_* in *cause; *bytes gets the size of the file or of
+// what the pipe gave.
+int cmd_load_bitmap(const std::wstring& path, bool read_ahead, DibHandle* dib, DibAhead** ahead,
+                    int* cause, int64_t* bytes);
+// true makes every pipe read that is waiting give up (a run that has
+// failed must not wait for a FIFO's writer); false lets them wait again.
+void cmd_stop_pipe_reads(bool stop);
+
+// ---- The progress line ------------------------------------------------------
+// When standard error is a terminal and the run is not -quiet, one line
+// there ("tarvo: page 12 of 20, 312 MB read") is redrawn as pages are
+// written, once the run has more than one page or has lasted a second.
+// Every other line the command writes to the terminal clears it first.
+void cmd_progress_start(const TarvoSettings* settings);
+// One page written, whose bitmap had this many bytes.
+void cmd_progress_page(int64_t bytes);
+// Erases the line if it is shown; it comes back with the next page.
+void cmd_progress_clear();
+// Erases the line for good.
+void cmd_progress_end();
+// A trace function for pdfw_set_trace: the writer's line on standard
+// output, the progress line cleared first when both share a terminal. Null
+// when the progress line is off (the writer's own trace then serves).
+PdfTraceFn cmd_progress_trace();
 
 // ---- Page geometry, in document units (1/7200 inch) ----------------------
 // Results that would not fit 32 bits saturate at the int32 limits.

@@ -5,19 +5,21 @@
 // for every bitmap this library makes), the colour table (4-byte entries:
 // blue, green, red, reserved) and the pixel rows, each padded to 4 bytes,
 // bottom-up when the height is positive, top-down when it is negative.
+// C11 or C++, C linkage.
 #ifndef TARVO_DIB_H
 #define TARVO_DIB_H
 
-#include <cstddef>
-#include <cstdint>
-#include <cwchar>
-
+// The standard headers for C and C++ come with platform.h.
 #include "platform/platform.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 typedef PlatMem DibHandle;
 
 // The 40-byte information header, little-endian on disk and in memory.
-struct DibInfoHeader {
+typedef struct DibInfoHeader {
     uint32_t size;
     int32_t width;
     int32_t height;
@@ -29,8 +31,12 @@ struct DibInfoHeader {
     int32_t y_ppm;
     uint32_t colours_used;
     uint32_t colours_important;
-};
+} DibInfoHeader;
+#ifdef __cplusplus
 static_assert(sizeof(DibInfoHeader) == 40, "information header is 40 bytes");
+#else
+_Static_assert(sizeof(DibInfoHeader) == 40, "information header is 40 bytes");
+#endif
 
 enum {
     DIB_HEADER_SIZE = 40,
@@ -152,7 +158,7 @@ int32_t dib_tenth_mm(int64_t pixels, int32_t ppm);
 int64_t dib_rows(int32_t height);
 
 // A locked view of a bitmap.
-struct DibView {
+typedef struct DibView {
     int32_t width;
     int32_t rows;
     int32_t row_bytes;   // unpadded
@@ -168,7 +174,7 @@ struct DibView {
     int32_t colour_bytes;
     uint8_t* pixels;
     int64_t pixel_bytes;
-};
+} DibView;
 int dib_view_open(DibView* view, DibHandle h);  // 0, -111 or -3
 void dib_view_close(DibView* view);
 // The top `rows` rows of h will not be read again before it is freed: their
@@ -232,7 +238,7 @@ int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size,
 // the bitmap was read whole (small, run-length, not a plain file, or no
 // thread to be had); otherwise the caller ends it with dib_ahead_finish,
 // from the thread that uses the bitmap.
-struct DibAhead;
+typedef struct DibAhead DibAhead;
 int dib_load_bmp_ahead(DibHandle* var, const wchar_t* path, int dpi_flag, DibAhead** ahead);
 // Waits until the top `rows` rows of h are in place. False when reading
 // them failed; true at once for a bitmap not being read ahead.
@@ -318,7 +324,7 @@ int dib_to_clipboard(DibHandle h, int format, int dpi_flag);
 int dib_from_clipboard(DibHandle* var, int format, int dpi_flag);
 
 // Argument block of DIB_OP_CREATE: seven 32-bit words, the first unread.
-struct DibCreateArgs {
+typedef struct DibCreateArgs {
     int32_t unused;
     int32_t width;
     int32_t height;
@@ -326,11 +332,11 @@ struct DibCreateArgs {
     int32_t x_ppm;
     int32_t y_ppm;
     const void* colour_table;
-};
+} DibCreateArgs;
 
 // Argument block of DIB_OP_DRAW: the first word is unread; the device
 // context is a PlatSurface*.
-struct DibDrawArgs {
+typedef struct DibDrawArgs {
     int32_t unused;
     void* device_context;
     int32_t x;
@@ -338,6 +344,10 @@ struct DibDrawArgs {
     int32_t width;
     int32_t height;
     int32_t angle;
-};
+} DibDrawArgs;
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -20,16 +20,20 @@
 // Lengths are document units: 1/7200 inch (hundredths of a point).
 // Everything the writer allocates is counted (pdfw_mem_in_use) and released
 // by pdfw_destroy at the latest.
+//
+// This header, dib/dib.h and platform/platform.h compile as C11 and as
+// C++; the calls have C linkage and take C types only.
 #ifndef TARVO_PDFW_H
 #define TARVO_PDFW_H
 
-#include <cstddef>
-#include <cstdint>
-#include <cwchar>
-
+// The standard headers for C and C++ come with platform.h, through dib.h.
 #include "dib/dib.h"
 
-struct PdfDocument;
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct PdfDocument PdfDocument;
 
 // Library version 0.91.
 enum { PDFW_VERSION_MAJOR = 0, PDFW_VERSION_MINOR = 91 };
@@ -79,12 +83,12 @@ enum {
 
 // Page and image rectangle in document units; x from the left edge, y from
 // the top edge downward.
-struct PageRect {
+typedef struct PageRect {
     int32_t x;
     int32_t y;
     int32_t w;
     int32_t h;
-};
+} PageRect;
 
 // ---- Document ----------------------------------------------------------------
 
@@ -139,7 +143,7 @@ enum {
 };
 
 // How the document opens and, in presentation mode, how pages change.
-struct PdfViewing {
+typedef struct PdfViewing {
     int exec_mode;             // 0 normal, 1 full screen, 2 presentation
     int auto_advance;          // presentation: pages get a display duration
     int page_time;             // display duration, ms
@@ -154,7 +158,7 @@ struct PdfViewing {
     int zoom_mode;             // -1 none; 0 Fit .. 5 FitBV, 6 XYZ 100 %, 7 XYZ at zoom_value
     int zoom_value;            // thousandths (1000 is 100 %)
     int start_page;            // from 1, clamped to the page count
-};
+} PdfViewing;
 // Stores the settings unchanged, without checks.
 bool pdfw_set_viewing(PdfDocument* doc, const PdfViewing* viewing);
 // The same as 14 arguments in the order of PdfViewing.
@@ -166,7 +170,7 @@ bool pdfw_set_exec_mode(PdfDocument* doc, int exec_mode, int auto_advance,
                         int zoom_value, int start_page);
 
 // Which encoding each image class gets (PDFW_FILTER_*), and JPEG qualities.
-struct PdfEncodingChoices {
+typedef struct PdfEncodingChoices {
     int compression_on;       // 0: every image unencoded
     int truecolour;           // 16, 24 and 32 bits; default DCT
     int truecolour_quality;   // default 75
@@ -177,7 +181,7 @@ struct PdfEncodingChoices {
     int bilevel;              // 1 bit, black and white; default CCITT
     int reserved[2];          // stored, read by nothing
     int compare_ccitt_flate;  // bilevel: keep Flate when it is smaller; default 1
-};
+} PdfEncodingChoices;
 bool pdfw_get_encodings(PdfDocument* doc, PdfEncodingChoices* out);
 // Stores all choices; in PDF/A mode LZW for any class fails with -30 and
 // stores nothing.
@@ -282,7 +286,7 @@ bool pdfw_impage(PdfDocument* doc, DibHandle dib, const PageRect* image,
 // caller can start on the next bitmap. It returns false when the image
 // failed (*out still holds it, with its failure, unless memory ran out at
 // once: then *out is null).
-struct PdfPreparedImage;
+typedef struct PdfPreparedImage PdfPreparedImage;
 bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
                         void (*read_done)(void* opaque), void* opaque,
                         PdfPreparedImage** out);
@@ -309,9 +313,13 @@ bool pdfw_file_close(PdfDocument* doc);
 int64_t pdfw_mem_in_use(const PdfDocument* doc);
 int64_t pdfw_mem_peak(const PdfDocument* doc);
 // Bytes held by all documents together; 0 once every document is destroyed.
-int64_t pdfw_mem_all_in_use();
+int64_t pdfw_mem_all_in_use(void);
 
 // "Dunmarrow Tarvo Library v0.91", the /Producer entry.
-const wchar_t* pdfw_producer();
+const wchar_t* pdfw_producer(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

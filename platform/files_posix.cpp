@@ -34,6 +34,7 @@ int plat_file_kind(const wchar_t* path, int64_t* size) {
     if (!found) return PLAT_FILE_NONE;
     if (size) *size = int64_t(st.st_size);
     if (S_ISDIR(st.st_mode)) return PLAT_FILE_FOLDER;
+    if (S_ISFIFO(st.st_mode)) return PLAT_FILE_PIPE;
     return S_ISREG(st.st_mode) ? PLAT_FILE_REGULAR : PLAT_FILE_OTHER;
 }
 

@@ -33,9 +33,10 @@ int plat_file_kind(const wchar_t* path, int64_t* size) {
     HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return PLAT_FILE_NONE;
+    const DWORD type = GetFileType(h);
     CloseHandle(h);
     if (size) *size = 0;
-    return PLAT_FILE_OTHER;
+    return type == FILE_TYPE_PIPE ? PLAT_FILE_PIPE : PLAT_FILE_OTHER;
 }
 
 bool plat_is_separator(wchar_t c) { return c == L'/' || c == L'\\'; }

@@ -1,7 +1,9 @@
 // Output files written safely on POSIX systems: the document is written to
 // an unnamed file in the target's folder (or, where the file system does
 // not allow that, a hidden named one removed on SIGINT, SIGTERM and
-// SIGHUP), flushed to disk, and only then given the target's name.
+// SIGHUP), flushed to disk, and only then given the target's name; or, for
+// standard output, written to such a file in the temporary folder and
+// copied out once complete.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +31,7 @@ struct PlatOutputState {
     int unnamed = -1;       // the unnamed file (O_TMPFILE), or -1
     std::string temporary;  // the named temporary file, or empty
     mode_t mode = 0;        // permission bits the finished file gets
+    bool to_stdout = false;  // copied to standard output instead of named
 };
 
 namespace {
@@ -136,6 +139,22 @@ bool open_unnamed(const std::string& dir, PlatOutputState* plan) {
     return true;
 }
 
+// The file the document is written to beside plan->target: unnamed where
+// the file system allows, else ".name.XXXXXX", mode 0600 until complete.
+bool open_temporary(PlatOutputState* plan) {
+    const std::string dir = folder_of(plan->target);
+    if (open_unnamed(dir, plan)) return true;
+    std::string templ = dir + "." + plan->target.substr(dir.size()) + ".XXXXXX";
+    HeldSignals held;  // none between creating the file and arming its removal
+    int fd = mkstemp(&templ[0]);
+    if (fd < 0) return false;
+    close(fd);
+    plan->temporary = templ;
+    plan->written = templ;
+    arm_cleanup(templ);
+    return true;
+}
+
 // Creates the temporary file (mode 0600 until the document is complete).
 // False with errno set when the target's folder takes no new file or the
 // target is a folder.
@@ -157,17 +176,7 @@ bool plan_output(const wchar_t* path, PlatOutputState* plan) {
             std::free(real);
         }
     }
-    const std::string dir = folder_of(plan->target);
-    if (open_unnamed(dir, plan)) return true;
-    std::string templ = dir + "." + plan->target.substr(dir.size()) + ".XXXXXX";
-    HeldSignals held;  // none between creating the file and arming its removal
-    int fd = mkstemp(&templ[0]);
-    if (fd < 0) return false;
-    close(fd);
-    plan->temporary = templ;
-    plan->written = templ;
-    arm_cleanup(templ);
-    return true;
+    return open_temporary(plan);
 }
 
 // The new file must be on disk before it replaces the old one, or a crash
@@ -226,6 +235,40 @@ bool finish_output(PlatOutputState& plan) {
     return ok;
 }
 
+// The finished document onto standard output, after anything already
+// buffered there. A named file loses its name first: a reader that closes
+// the pipe early ends the process (SIGPIPE) with nothing left behind.
+bool copy_to_stdout(const PlatOutputState& plan) {
+    const int fd =
+        plan.unnamed >= 0 ? plan.unnamed : open(plan.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && fd != plan.unnamed) unlink(plan.temporary.c_str());
+    if (fd < 0 || std::fflush(stdout) != 0) {
+        if (fd >= 0 && fd != plan.unnamed) close(fd);
+        return false;
+    }
+    char buffer[64 * 1024];
+    off_t at = 0;
+    bool ok = true;
+    while (ok) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        at += n;
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = write(STDOUT_FILENO, buffer + done, size_t(n - done));
+            if (w > 0)
+                done += w;
+            else
+                ok = w < 0 && errno == EINTR;
+        }
+    }
+    if (fd != plan.unnamed) close(fd);
+    return ok;
+}
+
 // Nothing of a failed run stays behind.
 void abandon_output(PlatOutputState& plan) {
     if (plan.unnamed >= 0) close(plan.unnamed);
@@ -262,15 +305,32 @@ PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written_wide.c_str() : nullptr; }
 
+PlatOutput plat_output_open_stdout(PlatReason* why) {
+    plat_errno_reason(0, why);
+    PlatOutputState* state = new (std::nothrow) PlatOutputState;
+    if (!state) return nullptr;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = tmp && *tmp ? tmp : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    state->to_stdout = true;
+    state->target = dir + "tarvo.pdf";
+    errno = 0;
+    if (!open_temporary(state)) {
+        plat_errno_reason(errno, why);
+        delete state;
+        return nullptr;
+    }
+    state->written_wide = to_wide(state->written);
+    return state;
+}
+
 bool plat_output_commit(PlatOutput out, PlatReason* why) {
     plat_errno_reason(0, why);
     if (!out) return false;
     errno = 0;
-    const bool ok = finish_output(*out);
-    if (!ok) {
-        plat_errno_reason(errno, why);
-        abandon_output(*out);
-    }
+    const bool ok = out->to_stdout ? copy_to_stdout(*out) : finish_output(*out);
+    if (!ok) plat_errno_reason(errno, why);
+    if (!ok || out->to_stdout) abandon_output(*out);
     delete out;
     return ok;
 }

@@ -2,8 +2,12 @@
 // new file beside the target, flushed to disk, and moved over the target
 // with MoveFileExW (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
 // Ctrl-C, Ctrl-Break and closing the console remove the new file; a kill
-// (TerminateProcess) leaves it behind, under its temporary name.
+// (TerminateProcess) leaves it behind, under its temporary name. For
+// standard output the new file is made in the temporary folder and copied
+// out once complete.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -19,6 +23,7 @@ struct PlatOutputState {
     std::wstring target;
     std::wstring written;    // the path the writer opens
     bool temporary = false;  // written is a new file, not the target
+    bool to_stdout = false;  // copied to standard output, then removed
 };
 
 namespace {
@@ -136,6 +141,22 @@ void abandon_output(PlatOutputState& plan) {
     disarm_cleanup();
 }
 
+// The finished document onto standard output, in binary so that no byte
+// is translated.
+bool copy_to_stdout(const PlatOutputState& plan) {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    FILE* f = _wfopen(plan.written.c_str(), L"rb");
+    if (!f) return false;
+    char buffer[64 * 1024];
+    bool ok = true;
+    for (size_t n; ok && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+        ok = std::fwrite(buffer, 1, n, stdout) == n;
+    ok = ok && !std::ferror(f) && std::fflush(stdout) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 struct FileId {
     DWORD volume;
     DWORD high;
@@ -191,11 +212,30 @@ PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written.c_str() : nullptr; }
 
+PlatOutput plat_output_open_stdout(PlatReason* why) {
+    plat_errno_reason(0, why);
+    PlatOutputState* state = new (std::nothrow) PlatOutputState;
+    if (!state) return nullptr;
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    state->to_stdout = true;
+    state->target = std::wstring(folder, n > 0 && n <= MAX_PATH ? n : 0) + L"tarvo.pdf";
+    if (!create_temporary(state)) {
+        win32_reason(GetLastError(), why);
+        delete state;
+        return nullptr;
+    }
+    return state;
+}
+
 bool plat_output_commit(PlatOutput out, PlatReason* why) {
     plat_errno_reason(0, why);
     if (!out) return false;
     bool ok = true;
-    if (out->temporary) {
+    if (out->to_stdout) {
+        ok = copy_to_stdout(*out);
+        abandon_output(*out);
+    } else if (out->temporary) {
         ok = flush_file(out->written) &&
              MoveFileExW(out->written.c_str(), out->target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

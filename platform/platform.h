@@ -2,14 +2,27 @@
 // bitmap library take from the host. Everything here is plain functions over
 // plain data so the rest of the code never includes an OS header. One set of
 // files serves POSIX systems (*_posix.cpp), another Windows (*_win32.cpp,
-// over the Win32 calls); the build takes one of them.
+// over the Win32 calls); the build takes one of them. C11 or C++, C
+// linkage.
 #ifndef TARVO_PLATFORM_H
 #define TARVO_PLATFORM_H
 
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#else
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <wchar.h>
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // ---------------------------------------------------------------------------
 // Command line and paths
@@ -25,15 +38,15 @@
 // CommandLineToArgvW), main's arguments unused. It also sets standard
 // output and error to binary on Windows, so that their lines end in a line
 // feed as on Linux. False when out of memory; free with plat_args_free.
-struct PlatArgs {
+typedef struct PlatArgs {
     int count;
     wchar_t** values;
-};
+} PlatArgs;
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
 // Settings for the command's process, first thing in main: one heap for all
 // threads, so that what one page frees serves the next, whichever thread
 // makes it, rather than staying held for a thread of its own.
-void plat_process_setup();
+void plat_process_setup(void);
 void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
 
 // The process exit status that carries a result code: its low byte on
@@ -76,7 +89,8 @@ enum {
     PLAT_FILE_NONE = 0,     // nothing, or it cannot be examined
     PLAT_FILE_REGULAR = 1,  // a file
     PLAT_FILE_FOLDER = 2,
-    PLAT_FILE_OTHER = 3,    // a device, a FIFO, a socket
+    PLAT_FILE_OTHER = 3,    // a device, a socket
+    PLAT_FILE_PIPE = 4,     // a FIFO (a named pipe on Windows): read to its end
 };
 // One of PLAT_FILE_*; *size (when not null) gets the length in bytes the
 // system reports for it (a file's length), -1 when nothing is there.
@@ -84,6 +98,37 @@ int plat_file_kind(const wchar_t* path, int64_t* size);
 // True for a character that separates folders in a path: '/', and on
 // Windows '\\' too.
 bool plat_is_separator(wchar_t c);
+// True when path is one of the system's names for the process's standard
+// output: /dev/stdout, /dev/fd/1 or /proc/self/fd/1 on Linux (Windows has
+// none).
+bool plat_names_stdout(const wchar_t* path);
+// True when path lies in the system's tables of devices and processes
+// (/dev/ and /proc/ on Linux, \\.\ on Windows), where no file can be made
+// beside it.
+bool plat_names_device(const wchar_t* path);
+// True when stream (stdout or stderr) is a terminal (a console on Windows).
+bool plat_is_terminal(FILE* stream);
+
+// ---------------------------------------------------------------------------
+// Pipes read whole into memory, as a bitmap on standard input or in a FIFO.
+enum {
+    PLAT_READ_OK = 0,
+    PLAT_READ_NOT_FOUND = -1,   // nothing at the path
+    PLAT_READ_PERMISSION = -2,  // no permission to open it
+    PLAT_READ_OPEN = -3,        // it does not open for another reason
+    PLAT_READ_FAILED = -4,      // reading failed
+    PLAT_READ_NO_MEMORY = -5,
+    PLAT_READ_TOO_LARGE = -6,   // more than the limit
+    PLAT_READ_STOPPED = -7,     // stop said so while the pipe was quiet
+};
+// Reads standard input (path null) or the FIFO at path to its end. While
+// nothing comes (a FIFO with no writer yet, an idle pipe) it asks
+// stop(opaque), when stop is not null, about ten times a second and gives
+// up once it says true; on Windows the read just waits. On success *data is
+// a malloc'ed copy (free with free(); null for an empty pipe) of *size
+// bytes, at most limit; on failure null and 0.
+int plat_read_pipe(const wchar_t* path, size_t limit, bool (*stop)(void* opaque), void* opaque,
+                   uint8_t** data, size_t* size);
 
 // ---------------------------------------------------------------------------
 // Output files that replace their target only once complete.
@@ -117,6 +162,13 @@ bool plat_same_file(const wchar_t* a, const wchar_t* b);
 // Test hook: false makes every output a named temporary file (always so on
 // Windows).
 void plat_output_allow_unnamed(bool allowed);
+// An output for standard output: the document is written to an unnamed
+// file in TMPDIR (or /tmp; where unnamed files are not to be had, a hidden
+// named one removed as above; on Windows ".tarvo.pdf.XXXXXX" in the
+// temporary folder), and plat_output_commit copies it to standard output,
+// switched to binary on Windows, only once it is complete: a failed run
+// writes nothing there. Null when no temporary file can be made.
+PlatOutput plat_output_open_stdout(PlatReason* why);
 
 // ---------------------------------------------------------------------------
 // Threads: a second thread for work beside the caller's.
@@ -127,7 +179,7 @@ PlatThread plat_thread_start(void (*fn)(void* arg), void* arg);
 // Waits for the thread to end and frees it; accepts null.
 void plat_thread_join(PlatThread t);
 // Cores available to the process, at least 1.
-int plat_core_count();
+int plat_core_count(void);
 
 // ---------------------------------------------------------------------------
 // Debugger output channel, one line per call: OutputDebugStringW on
@@ -137,7 +189,7 @@ void plat_debug_out(const wchar_t* text);
 // ---------------------------------------------------------------------------
 // Clock, tick count and user name. Each has a hook so tests can pin them.
 
-struct PlatTime {
+typedef struct PlatTime {
     int year;
     int month;   // 1..12
     int day_of_week;  // 0 = Sunday
@@ -146,14 +198,14 @@ struct PlatTime {
     int minute;
     int second;
     int millisecond;
-};
+} PlatTime;
 
 // An instant of the real-time clock: seconds since 1970-01-01 00:00 UTC
 // and the nanoseconds into that second (0..999999999).
-struct PlatInstant {
+typedef struct PlatInstant {
     int64_t seconds;
     int32_t nanoseconds;
-};
+} PlatInstant;
 
 // Both calendar forms of one reading of the clock. Either pointer may be null.
 void plat_clock_read(PlatTime* utc, PlatTime* local);
@@ -168,11 +220,11 @@ void plat_local_time(PlatTime* local);  // current local time
 // then has a zero offset), until plat_clear_fixed_time. For reproducible
 // output; it also overrides the time hook.
 void plat_set_fixed_time(int64_t unix_seconds);
-void plat_clear_fixed_time();
+void plat_clear_fixed_time(void);
 // 100-nanosecond intervals since 1601-01-01, as the calendar fields say
 // (no zone applied). False for fields out of range.
 bool plat_time_to_filetime(const PlatTime* t, int64_t* out);
-uint32_t plat_tick_count();  // milliseconds from an arbitrary start
+uint32_t plat_tick_count(void);  // milliseconds from an arbitrary start
 
 // Login name of the effective user, NUL-terminated into buf of cap wide
 // characters. False when unknown or when it does not fit.
@@ -183,8 +235,8 @@ bool plat_user_name(wchar_t* buf, size_t cap);
 // for the system's real-time clock, read once per reading, and its instants
 // still go through the time zone.
 typedef void (*PlatTimeHook)(PlatTime* utc, PlatTime* local);
-typedef PlatInstant (*PlatClockHook)();
-typedef uint32_t (*PlatTickHook)();
+typedef PlatInstant (*PlatClockHook)(void);
+typedef uint32_t (*PlatTickHook)(void);
 typedef bool (*PlatUserHook)(wchar_t* buf, size_t cap);
 void plat_set_time_hook(PlatTimeHook hook);
 void plat_set_clock_hook(PlatClockHook hook);
@@ -198,8 +250,7 @@ void plat_set_user_hook(PlatUserHook hook);
 // Blocks never actually move here, but callers must still lock for every
 // access and keep no pointer across calls.
 
-struct PlatMemBlock;
-typedef PlatMemBlock* PlatMem;
+typedef struct PlatMemBlock* PlatMem;
 
 enum {
     PLAT_MEM_MOVEABLE = 0x0002,
@@ -220,7 +271,7 @@ void plat_mem_discard(PlatMem h, size_t offset, size_t length);
 // Test hook: the Nth allocation from now (1-based) fails; 0 turns it off.
 void plat_mem_fail_after(unsigned n);
 // Blocks currently allocated (for leak checks in tests).
-size_t plat_mem_blocks_in_use();
+size_t plat_mem_blocks_in_use(void);
 
 // ---------------------------------------------------------------------------
 // Drawing surface and clipboard: what the bitmap library draws on and
@@ -233,14 +284,14 @@ size_t plat_mem_blocks_in_use();
 // (the byte order of a 24-bit bitmap), rows padded to 4 bytes. On Windows
 // it is the device context's DIB section.
 
-struct PlatSurface {
+typedef struct PlatSurface {
     int32_t width;
     int32_t height;
     int32_t stride;      // bytes per row
     int stretch_mode;    // PLAT_STRETCH_*
     uint8_t* pixels;     // height rows of stride bytes, top row first
     void* device;        // the memory device context on Windows, else null
-};
+} PlatSurface;
 
 enum {
     // Nearest sample in both directions.
@@ -288,9 +339,9 @@ enum {
 // Opens the clipboard for owner (null allowed); false while it is open
 // (on Windows also while another program has it open).
 bool plat_clip_open(const void* owner);
-bool plat_clip_close();  // false when it is not open
+bool plat_clip_close(void);  // false when it is not open
 // Frees all data; false when the clipboard is not open.
-bool plat_clip_empty();
+bool plat_clip_empty(void);
 // Stores data under format, freeing data held earlier under it. False (and
 // data still the caller's) when the clipboard is not open, data is null or
 // format is 0.
@@ -313,7 +364,11 @@ enum {
     PLAT_CLIP_FAIL_SET = 4,
     PLAT_CLIP_FAIL_REGISTER = 8,
 };
-void plat_clip_reset();
+void plat_clip_reset(void);
 void plat_clip_fail(unsigned calls);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -19,4 +19,20 @@ uint32_t plat_os_ticks();
 bool plat_os_mem_request_allowed();
 void plat_os_mem_count(bool added);
 
+// A pipe read whole: the bytes so far in a buffer that grows to at most
+// limit + 1 bytes, the one beyond telling a pipe too long from one of
+// exactly limit bytes.
+struct PlatPipeBuffer {
+    uint8_t* data;
+    size_t capacity;
+    size_t length;
+    size_t limit;
+};
+// Room after the bytes held: PLAT_READ_OK, PLAT_READ_NO_MEMORY, or
+// PLAT_READ_TOO_LARGE once more than limit bytes have come.
+int plat_os_pipe_room(PlatPipeBuffer* buffer);
+// Hands the bytes over when status is PLAT_READ_OK (null for none), frees
+// them otherwise; returns status.
+int plat_os_pipe_finish(PlatPipeBuffer* buffer, int status, uint8_t** data, size_t* size);
+
 #endif

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one variant: release (default), asan, tsan, fuzz,
-# app (the command and its manual page, without tests: the demo and
+# app (the command, its manual page and changelog, without tests: the demo and
 # installing), or windows (build/windows/tarvo.exe and its test programs,
 # cross-built with MinGW-w64; it installs what that needs and builds
 # libjpeg-turbo and GoogleTest for MinGW into build/mingw-deps the first
@@ -15,7 +15,7 @@ case "$variant" in
     bash scripts/mingw_deps.sh build/mingw-deps
     flags=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
            -DTARVO_MINGW_DEPS="$(pwd)/build/mingw-deps/prefix") ;;
-  app)     flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF); target=(--target tarvo tarvo_man) ;;
+  app)     flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF); target=(--target tarvo tarvo_man tarvo_changelog) ;;
   release) flags=(-DCMAKE_BUILD_TYPE=Release -DTARVO_BENCH=ON) ;;
   asan)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON) ;;
   tsan)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TSAN=ON) ;;

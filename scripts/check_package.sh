@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package of a configured and built folder (default
-# build/release), unpacks it into a scratch folder, checks its control fields
-# and contents, and converts the sample bitmaps with the unpacked command.
+# build/release), checks it with lintian, unpacks it into a scratch folder,
+# checks its control fields and contents, and converts the sample bitmaps
+# with the unpacked command.
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
 cd "$(dirname "$0")/.."
@@ -16,14 +17,19 @@ fail() {
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" ||
   { cat "$work/cpack.log"; fail "cpack failed"; }
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-deb="$work/out/tarvo_${version}_$(dpkg --print-architecture).deb"
+release=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+deb="$work/out/tarvo_${version}-${release}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$work/out")"
+
+# Debian's own checks: an error or a warning fails.
+report=$(lintian --fail-on error,warning "$deb" 2>&1) ||
+  { echo "$report" >&2; fail "lintian finds errors or warnings"; }
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = tarvo ] || fail "Package: $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Version)" = "$version-$release" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+[[ "$(field Maintainer)" == *" <"*@*">" ]] || fail "Maintainer without an address: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no Description"
 
 # Depends names the package of every shared library the command links.
@@ -36,9 +42,12 @@ for lib in $(ldd "$build/tarvo" | awk '/=> \// {print $3}'); do
     fail "Depends lacks $owner (for $lib): $depends"
 done
 
-# The command, its manual page and its completion; nothing else.
+# The command, its manual page, its completion and the files Debian asks
+# for; nothing else.
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' ')
-expected="./usr/bin/tarvo ./usr/share/bash-completion/completions/tarvo ./usr/share/man/man1/tarvo.1.gz "
+expected="./usr/bin/tarvo ./usr/share/bash-completion/completions/tarvo \
+./usr/share/doc/tarvo/changelog.Debian.gz ./usr/share/doc/tarvo/copyright \
+./usr/share/lintian/overrides/tarvo ./usr/share/man/man1/tarvo.1.gz "
 [ "$files" = "$expected" ] || fail "contents: $files"
 
 root="$work/root"

@@ -6,7 +6,8 @@
 # Wine, the sources of GoogleTest, and dpkg-dev for the libjpeg-turbo
 # source package); `setup.sh check` (the default) adds to both the test
 # suite's tools: the test framework, clang for the fuzzers, the independent
-# PDF and image decoders, the manual page linter and the Debian package tools.
+# PDF and image decoders, the manual page linters, the Debian package tools
+# and lintian, and script for a terminal to run the command in.
 set -euo pipefail
 
 build=(build-essential cmake ninja-build zlib1g-dev libjpeg62-turbo-dev libpng-dev libssl-dev)
@@ -20,7 +21,7 @@ check=(
   qpdf poppler-utils mupdf-tools libtiff-dev imagemagick python3 python3-pil
   libxml2-utils ghostscript icc-profiles-free
   libjpeg-turbo-progs libtiff-tools
-  locales mandoc
+  locales mandoc groff-base lintian bsdutils
 )
 case "${1:-check}" in
   build) packages=("${build[@]}") ;;

@@ -56,12 +56,23 @@ protected:
     // standard input.
     RunResult run(const std::vector<std::string>& args, const char* source_date = nullptr,
                   const std::string& input = "") {
+        std::vector<std::string> argv{bin_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return start(argv, source_date, input);
+    }
+    // The same for a bash script, which finds the command in $T.
+    RunResult shell(const std::string& script, const char* source_date = nullptr) {
+        setenv("T", bin_.c_str(), 1);
+        return start({"/bin/bash", "-c", script}, source_date, "");
+    }
+    RunResult start(const std::vector<std::string>& args, const char* source_date,
+                    const std::string& input) {
         RunResult r;
         std::string out = dir_ + "/out.txt", err = dir_ + "/err.txt", in = dir_ + "/in.txt";
         if (!write_file(in, input)) return r;
         pid_t pid = fork();
         if (pid == 0) {
-            std::vector<char*> argv{const_cast<char*>(bin_.c_str())};
+            std::vector<char*> argv;
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -129,6 +140,14 @@ TEST_F(CommandExit, ResultCodesBecomeTheExitStatus) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(r.status, c.code & 0xFF);
         EXPECT_EQ(r.out, "");
+        // Called bare, the command says where help is, after the error line.
+        const std::string hint = "try 'tarvo --help'\n";
+        if (c.args.empty()) {
+            ASSERT_GE(r.err.size(), hint.size());
+            EXPECT_EQ(r.err.substr(r.err.size() - hint.size()), hint);
+            r.err.resize(r.err.size() - hint.size());
+        }
+        EXPECT_EQ(r.err.find(hint), std::string::npos);
         if (c.code < 0) {
             EXPECT_TRUE(one_error_line(r.err, c.code)) << r.err;
         } else {
@@ -151,6 +170,13 @@ TEST_F(CommandExit, HelpAndVersionOnStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: tarvo", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
+
+    for (const char* alone : {"-h", "-?", "/?"}) {
+        RunResult r = run({alone});
+        EXPECT_EQ(r.status, 0) << alone;
+        EXPECT_EQ(r.out, help.out) << alone;
+        EXPECT_EQ(r.err, "") << alone;
+    }
 
     RunResult version = run({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -404,6 +430,84 @@ TEST_F(CommandExit, SourceDateEpochFixesTheDates) {
         EXPECT_NE(qdf.find(std::string("<xmp:CreateDate>") + c.xmp_date + "<"), std::string::npos);
         EXPECT_NE(qdf.find(std::string("<xmp:ModifyDate>") + c.xmp_date + "<"), std::string::npos);
     }
+}
+
+// The document through pipes and FIFOs: every way in and out gives the
+// bytes of a plain run, and a run that fails writes nothing to its pipe.
+TEST_F(CommandExit, PipesCarryTheSameDocument) {
+    sample("photo.bmp");
+    ASSERT_EQ(run({"-quiet", "-o=plain.pdf", "photo.bmp"}, "1700000000").status, 0);
+    std::string plain;
+    ASSERT_TRUE(read_file(dir_ + "/plain.pdf", &plain));
+    const struct {
+        const char* script;
+        const char* written;  // the document's file, or null for none
+        int code;
+    } cases[] = {
+        {"\"$T\" -quiet -o=- photo.bmp | cat > out.pdf", "out.pdf", TARVO_OK},
+        // No trace lines inside the document.
+        {"\"$T\" -o=- photo.bmp > out.pdf", "out.pdf", TARVO_OK},
+        {"\"$T\" -o=/dev/stdout photo.bmp | cat > out.pdf", "out.pdf", TARVO_OK},
+        {"cat photo.bmp | \"$T\" -quiet -o=out.pdf -", "out.pdf", TARVO_OK},
+        {"cat photo.bmp | \"$T\" -quiet -o=out.pdf -- /dev/stdin", "out.pdf", TARVO_OK},
+        {"mkfifo f && { cat photo.bmp > f & } && \"$T\" -quiet -o=out.pdf f", "out.pdf", TARVO_OK},
+        {"cat photo.bmp | \"$T\" -o=- - | cat > out.pdf", "out.pdf", TARVO_OK},
+        // A failure leaves the pipe empty, and -o=./- is a file.
+        {"\"$T\" -quiet -o=- photo.bmp missing.bmp | cat > out.pdf; exit ${PIPESTATUS[0]}", "",
+         TARVO_ERR_LOAD},
+        {"\"$T\" -quiet -o=./- photo.bmp", "-", TARVO_OK},
+        // No output name can be made from a stream; nothing is read.
+        {"\"$T\" /dev/stdin < photo.bmp", nullptr, TARVO_ERR_OUTPUT_NAME},
+        {"cat photo.bmp | \"$T\" -", nullptr, TARVO_ERR_OUTPUT_NAME},
+        // A FIFO nobody writes to holds up no run that has failed.
+        {"mkfifo f && TARVO_THREADS=2 timeout 20 \"$T\" -o=out.pdf missing.bmp f", nullptr,
+         TARVO_ERR_LOAD},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        std::remove((dir_ + "/out.pdf").c_str());
+        std::remove((dir_ + "/f").c_str());
+        RunResult r = shell(c.script, "1700000000");
+        EXPECT_EQ(r.status, c.code & 0xFF) << r.err;
+        if (c.code != TARVO_OK) {
+            EXPECT_TRUE(one_error_line(r.err, c.code)) << r.err;
+        }
+        if (!c.written) {
+            EXPECT_FALSE(exists("out.pdf"));
+            EXPECT_FALSE(exists("photo.pdf"));
+            continue;
+        }
+        std::string pdf;
+        ASSERT_TRUE(read_file(dir_ + "/" + (*c.written ? c.written : "out.pdf"), &pdf));
+        EXPECT_EQ(pdf, *c.written ? plain : "");
+    }
+    EXPECT_EQ(run_command({"qpdf", "--check", dir_ + "/-"}).status, 0);
+}
+
+// On a terminal a run of several pages redraws one progress line on
+// standard error and clears it before each trace line and at the end;
+// with -quiet, or with standard error in a file, there is none.
+TEST_F(CommandExit, ProgressLineOnlyOnATerminal) {
+    if (!tool_available("script")) GTEST_SKIP() << "script is not installed";
+    sample("photo.bmp");
+    const std::string pages = " photo.bmp photo.bmp photo.bmp";
+    RunResult tty = shell("script -qec '\"$T\" -o=out.pdf" + pages + "' /dev/null");
+    ASSERT_EQ(tty.status, 0) << tty.err;
+    const std::string line = "\rtarvo: page 3 of 3, 0 MB read";
+    const size_t drawn = tty.out.find(line);
+    ASSERT_NE(drawn, std::string::npos) << tty.out;
+    const std::string blank = "\r" + std::string(line.size() - 1, ' ') + "\r";
+    EXPECT_EQ(tty.out.compare(drawn + line.size(), blank.size(), blank), 0) << tty.out;
+    // Trace lines start on a line of their own.
+    for (size_t at = tty.out.find("PDF: "); at != std::string::npos; at = tty.out.find("PDF: ", at + 1))
+        EXPECT_TRUE(at == 0 || tty.out[at - 1] == '\n' || tty.out[at - 1] == '\r') << tty.out;
+
+    RunResult quiet = shell("script -qec '\"$T\" -quiet -o=out.pdf" + pages + "' /dev/null");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    RunResult file = run({"-o=out.pdf", "photo.bmp", "photo.bmp", "photo.bmp"});
+    EXPECT_EQ(file.status, 0);
+    EXPECT_EQ(file.err, "");
 }
 
 }  // namespace

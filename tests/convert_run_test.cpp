@@ -359,6 +359,48 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
     EXPECT_GT(interrupted, 0) << "every run finished before its signal";
 }
 
+// The document for standard output goes through a temporary file in
+// TMPDIR, unnamed or named: standard output gets it whole or, when the run
+// fails, nothing, and the temporary folder is left empty either way.
+TEST_F(ConvertRun, StandardOutputThroughEitherTemporaryFile) {
+    const std::string src = bitmap("photo.bmp", 64, 48);
+    const std::string tmp = dir + "/tmp", out = dir + "/stdout.pdf";
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    const struct {
+        bool unnamed;
+        bool fails;
+    } cases[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.unnamed ? "unnamed" : "named") + (c.fails ? ", failing" : ""));
+        std::vector<std::wstring> args{L"tarvo", L"-quiet", L"-o=-", wide_of(src)};
+        if (c.fails) args.push_back(L"missing.bmp");
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 1);
+            setenv("TMPDIR", tmp.c_str(), 1);
+            cmd_set_unnamed_output(c.unnamed);
+            std::vector<const wchar_t*> argv;
+            for (const std::wstring& a : args) argv.push_back(a.c_str());
+            TarvoSettings s;
+            int code = cmd_parse_args(int(argv.size()), argv.data(), &s, nullptr);
+            if (code == 0) code = cmd_run(&s, nullptr);
+            _exit(code & 0xFF);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.fails ? exit_status(TARVO_ERR_LOAD) : 0);
+        EXPECT_EQ(file_names(tmp), std::vector<std::string>{});
+        if (c.fails) {
+            EXPECT_EQ(read_all(out), "");
+        } else {
+            EXPECT_EQ(run_command({"qpdf", "--check", out}).status, 0);
+        }
+    }
+}
+
 // zlib infcover style over whole runs with pages prepared on two threads:
 // the writer's Nth allocation, or the Nth bitmap block, fails wherever it
 // falls (often on the second thread); every run fails cleanly with nothing

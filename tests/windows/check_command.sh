@@ -7,7 +7,8 @@
 # parent sees the full result code; the "DBG: " lines reach the debugger
 # and are the lines the Linux command writes to standard error; lines end
 # in a line feed; the default name and the replacement of an existing file
-# follow the Windows rules.
+# follow the Windows rules; standard input and output carry bitmaps and
+# documents.
 #   check_command.sh WINDOWS_BUILD LINUX_TARVO
 set -euo pipefail
 win_build=$(cd "$1" && pwd)
@@ -96,6 +97,14 @@ linux -ia=Tester -o=out.pdf ../in/text-1bit.bmp ../in/photo-24bit.bmp >"$work/l.
 windows -ia=Tester -o=out.pdf ../in/text-1bit.bmp ../in/photo-24bit.bmp >"$work/w.out" 2>&1
 ! grep -q $'\r' "$work/w.out" || fail "carriage returns in the output lines"
 [ "$(grep -c '^PDF: ' "$work/w.out")" = "$(grep -c '^PDF: ' "$work/l.out")" ] || fail "trace lines differ in number"
+
+# Standard streams: -o=- writes the Linux bytes to standard output (binary,
+# no trace lines), and a bitmap named - comes from standard input.
+linux -ia=Tester -o=- ../in/photo-24bit.bmp >"$work/l.pdf" || fail "Linux -o=-"
+windows -ia=Tester -o=- ../in/photo-24bit.bmp >"$work/w.pdf" || fail "tarvo.exe -o=-"
+cmp -s "$work/l.pdf" "$work/w.pdf" || fail "-o=- writes other bytes"
+windows -ia=Tester -quiet -o=stdin.pdf - <"$work/in/photo-24bit.bmp" || fail "tarvo.exe -"
+cmp -s "$work/win/stdin.pdf" "$work/l.pdf" || fail "a bitmap from standard input gives other bytes"
 
 # Refused bitmaps: the same error line and status on both sides.
 for f in "${refused[@]}"; do
