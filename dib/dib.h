@@ -255,15 +255,15 @@ int dib_decode_rle(DibHandle* var);
 // progressive JPEG of 8-bit grey or colour, and non-interlaced 8-bit grey,
 // colour or palette PNG without transparency. Other PNG data is decoded
 // into an ordinary bitmap at loading.
-struct DibJpegInfo {
+typedef struct DibJpegInfo {
     int32_t width;
     int32_t height;
     int components;  // 1 grey, 3 colour
-};
+} DibJpegInfo;
 // False for data that is not such a JPEG.
 bool dib_jpeg_info(const uint8_t* data, size_t n, DibJpegInfo* out);
 
-struct DibPngInfo {
+typedef struct DibPngInfo {
     int32_t width;
     int32_t height;
     int depth;        // bits per sample
@@ -273,12 +273,12 @@ struct DibPngInfo {
     const uint8_t* palette;  // red, green, blue per entry, in the data
     int palette_entries;
     uint64_t idat_bytes;  // the compressed image data, all chunks together
-};
+} DibPngInfo;
 // False when the chunks are damaged (a bad CRC included) or the header
 // or the image data is missing.
 bool dib_png_info(const uint8_t* data, size_t n, DibPngInfo* out);
 // True for PNG data PDF carries as it is, with PNG predictors.
-bool dib_png_carried(const DibPngInfo& info);
+bool dib_png_carried(const DibPngInfo* info);
 // Copies the image data of every IDAT chunk, in order, to out (idat_bytes).
 void dib_png_idat(const uint8_t* data, size_t n, uint8_t* out);
 

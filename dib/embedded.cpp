@@ -239,9 +239,9 @@ bool dib_png_info(const uint8_t* data, size_t n, DibPngInfo* out) {
     }
 }
 
-bool dib_png_carried(const DibPngInfo& info) {
-    return info.depth == 8 && !info.interlaced && !info.transparency &&
-           (info.colour_type == 0 || info.colour_type == 2 || info.colour_type == 3);
+bool dib_png_carried(const DibPngInfo* info) {
+    return info->depth == 8 && !info->interlaced && !info->transparency &&
+           (info->colour_type == 0 || info->colour_type == 2 || info->colour_type == 3);
 }
 
 void dib_png_idat(const uint8_t* data, size_t n, uint8_t* out) {
@@ -268,7 +268,7 @@ int dib_check_embedded(DibHandle* var, const DibInfoHeader& hdr, const uint8_t* 
     if (!dib_png_info(data, n, &png)) return dib_load_refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED);
     if (png.width != hdr.width || png.height != rows)
         return dib_load_refuse(DIB_ERR_UNSUPPORTED, DIB_CAUSE_EMBEDDED_SIZE);
-    if (dib_png_carried(png)) {
+    if (dib_png_carried(&png)) {
         plat_mem_unlock(*var);
         return DIB_OK;
     }

@@ -584,7 +584,7 @@ bool carry(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan
         out.p = int64_t(n);
     } else {
         DibPngInfo info;
-        if (!dib_png_info(data, n, &info) || !dib_png_carried(info))
+        if (!dib_png_info(data, n, &info) || !dib_png_carried(&info))
             return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap's PNG data is damaged");
         components = info.colour_type == 2 ? 3 : 1;
         im->carried = CARRIED_PNG;

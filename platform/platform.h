@@ -72,9 +72,9 @@ FILE* plat_wfopen(const wchar_t* path, const char* mode);
 // Why a call failed, in the system's words ("No space left on device"):
 // UTF-8, without a final period or line end; empty when the system named
 // nothing.
-struct PlatReason {
+typedef struct PlatReason {
     char text[160];
-};
+} PlatReason;
 // The C runtime's words for an errno value (strerror's), on either system;
 // an empty text for 0.
 void plat_errno_reason(int error, PlatReason* why);
