@@ -75,6 +75,7 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool r
     page.load_status =
         cmd_load_bitmap(path, read_ahead, &dib, &reading, &page.load_cause, &page.input_bytes);
     if (page.load_status != DIB_OK) return page;
+    page.rows_missing = dib_load_rows_missing();
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
     pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;

@@ -141,6 +141,10 @@ int add_page(Run& run, size_t k, CmdPage& page, bool page_size_given, const Page
         return fail(run, TARVO_ERR_LOAD);
     }
     const ImageExtent size = bitmap_extent(s, page.header);
+    if (page.rows_missing > 0)
+        cmd_warning_line((L"'" + path + L"' is truncated: " + std::to_wstring(page.rows_missing) +
+                          L" of " + std::to_wstring(dib_rows(page.header.height)) +
+                          L" rows are missing and drawn in colour 0").c_str());
 
     PageRect rect{};
     PageRect clip = area;

@@ -217,6 +217,7 @@ struct CmdPage {
     PdfPreparedImage* image;   // for pdfw_impage_prepared; null if the load failed
     bool prepared;
     int64_t input_bytes;       // bytes of the bitmap's file or pipe
+    int64_t rows_missing;      // rows the file lacked, drawn in colour 0
 };
 struct CmdPageSource;
 // Threads the run may use: TARVO_THREADS when it is a number of at least 1,

@@ -145,6 +145,12 @@ int64_t codec_mh_decode(const uint8_t* data, size_t n, uint8_t* rows, int64_t st
 int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality, int grey,
                      uint8_t** output, uint32_t* size);
 
+// The most a zlib stream of n bytes can take (compressBound's figure).
+uint64_t codec_flate_bound(uint64_t n);
+// Decodes a zlib stream into dst; *size is the capacity in, the length out.
+// CODEC_OK or a CODEC_FLATE_ status.
+int codec_inflate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
+
 // zlib stream of the whole source at the default level into dst; *size is
 // the capacity in, the produced length out. CODEC_OK or a CODEC_FLATE_
 // status (CODEC_FLATE_FULL when it does not fit).

@@ -19,6 +19,18 @@ int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_l
     return status;
 }
 
+uint64_t codec_flate_bound(uint64_t n) {
+    return n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
+}
+
+int codec_inflate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length) {
+    if (!size || !dst || !src) return CODEC_FLATE_BAD_ARGUMENT;
+    uLongf capacity = *size;
+    const int status = uncompress(dst, &capacity, src, src_length);
+    if (status == Z_OK) *size = uint32_t(capacity);
+    return status;
+}
+
 // zlib's deflate keeps its block decisions to its own buffers, not to how
 // the input arrives, so pieces without flushes give compress()'s bytes;
 // compress() runs it with the same defaults (window 15, memory level 8).

@@ -24,6 +24,7 @@ enum {
 };
 
 thread_local int t_load_cause = DIB_CAUSE_NONE;
+thread_local int64_t t_rows_missing = 0;
 
 // Records what a load found and returns its status.
 int refuse(int status, int cause) {
@@ -43,12 +44,14 @@ const char* const kCauseTexts[] = {
     "the file is truncated",
     "an OS/2 header of a kind not read",
     "unknown information header size",
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one text in two pieces
     "unusable bit-field masks: each must be one run of bits within a 16- or 32-bit pixel, "
     "apart from the others",
     "the JPEG or PNG data the file holds is damaged",
     "unknown compression method",
     "run-length data does not match the bit count",
     "top-down run-length data is not allowed",
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one text in two pieces
     "unsupported bit count (1, 2, 4, 8, 16, 24 and 32 bits are read; convert others, "
     "64-bit files say, to 32 bits first)",
     "negative width",
@@ -56,6 +59,7 @@ const char* const kCauseTexts[] = {
     "the bitmap is too large",
     "out of memory",
     "reading the file failed",
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one text in two pieces
     "the JPEG data the file holds is not baseline or progressive 8-bit grey or colour, "
     "which PDF carries; convert the file to a plain BMP first",
     "the JPEG or PNG data the file holds has another size than its header says",
@@ -237,9 +241,7 @@ int read_format(const uint8_t* raw, uint32_t size, FileFormat* f) {
     // Colour-table entries the file holds. Run-length and Huffman results
     // are made with full tables; a table on a bit-field or embedded image
     // is a hint for palette devices and stays behind.
-    if (f->entry_size == 3)
-        f->entries = bits <= 8 ? uint64_t(1) << bits : 0;
-    else if (hdr.colours_used != 0)
+    if (f->entry_size == 4 && hdr.colours_used != 0)
         f->entries = hdr.colours_used;
     else
         f->entries = bits <= 8 ? uint64_t(1) << bits : 0;
@@ -381,6 +383,12 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     if (f.kind == BODY_EMBEDDED) {
         f.hdr.image_size = static_cast<uint32_t>(plan.body);
         f.hdr.colours_used = 0;
+    }
+    // Rows the file does not hold whole read as 0; whoever shows the
+    // bitmap says so.
+    if (f.kind == BODY_PIXELS && plan.short_data) {
+        const int64_t stride = dib_stride(f.hdr.width, f.hdr.bit_count);
+        t_rows_missing = dib_rows(f.hdr.height) - int64_t(plan.pixels_to_read) / std::max<int64_t>(stride, 1);
     }
     const uint64_t block_size = DIB_HEADER_SIZE + f.table_bytes + plan.body;
     if (block_size > SIZE_MAX || plan.body > UINT32_MAX) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE);
@@ -644,6 +652,8 @@ int dib_load_cause(void) { return t_load_cause; }
 
 int dib_load_refuse(int status, int cause) { return refuse(status, cause); }
 
+int64_t dib_load_rows_missing(void) { return t_rows_missing; }
+
 const char* dib_cause_text(int cause) {
     if (cause < 0 || cause >= int(sizeof kCauseTexts / sizeof kCauseTexts[0])) return "unknown cause";
     return kCauseTexts[cause];
@@ -651,6 +661,7 @@ const char* dib_cause_text(int cause) {
 
 int dib_load_bmp_memory(DibHandle* var, const uint8_t* data, size_t size, int dpi_flag) {
     t_load_cause = DIB_CAUSE_NONE;
+    t_rows_missing = 0;
     if (!var) return DIB_ERR_NO_BITMAP;
     *var = nullptr;
     if (!data || size < FILE_HEADER_SIZE) return refuse(DIB_ERR_NO_BITMAP, DIB_CAUSE_NOT_BMP);
@@ -666,6 +677,7 @@ namespace {
 // ahead->file is set and the file belongs to the plan.
 int load_file(DibHandle* var, const wchar_t* path, int dpi_flag, DibAheadPlan* ahead) {
     t_load_cause = DIB_CAUSE_NONE;
+    t_rows_missing = 0;
     if (!var) return DIB_ERR_NO_BITMAP;
     *var = nullptr;
     errno = 0;

@@ -223,6 +223,9 @@ enum {
     DIB_CAUSE_OS2_DEPTH = 24,        // OS/2 Huffman or RLE24 data at another bit count
 };
 int dib_load_cause(void);
+// Rows of the last bitmap loaded on this thread that its file did not hold
+// whole (they read as colour 0); 0 when the file was complete.
+int64_t dib_load_rows_missing(void);
 // Words for a cause: "bit-field colour masks are not supported", ...
 const char* dib_cause_text(int cause);
 

@@ -245,10 +245,11 @@ bool dib_png_carried(const DibPngInfo* info) {
 }
 
 void dib_png_idat(const uint8_t* data, size_t n, uint8_t* out) {
+    size_t at = 0;
     each_chunk(data, n, [&](const uint8_t* type, const uint8_t* body, uint32_t length) {
         if (std::memcmp(type, "IDAT", 4) == 0) {
-            std::memcpy(out, body, length);
-            out += length;
+            std::memcpy(out + at, body, length);
+            at += length;
         }
         return true;
     });

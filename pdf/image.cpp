@@ -420,13 +420,13 @@ void run_flate_trial(void* arg) {
 // follows from the bits it took; the trace lines are those of the capped
 // run. A Flate result that wins is kept rather than made again.
 bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
-                    uint32_t capacity, const uint8_t* samples, uint32_t* size, int* encoding,
-                    uint32_t* start) {
+                    uint32_t capacity, uint32_t flate_capacity, const uint8_t* samples,
+                    uint32_t* size, int* encoding, uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
-    FlateTrial trial{nullptr, capacity, samples, u, -1};
+    FlateTrial trial{nullptr, flate_capacity, samples, u, -1};
     PlatThread helper = nullptr;
     if (job->doc->encoding.compare_ccitt_flate) {
-        trial.dst = static_cast<uint8_t*>(job_alloc(job, capacity));
+        trial.dst = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
         if (!trial.dst) return false;
         if (job->doc->threads > 1) helper = plat_thread_start(run_flate_trial, &trial);
         if (!helper) run_flate_trial(&trial);
@@ -438,7 +438,8 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
                                          im.pixels.rows, &rows_bits);
     plat_thread_join(helper);
     const bool compared = trial.dst && trial.rc == CODEC_OK;
-    const uint32_t cap = compared ? trial.size : capacity;
+    // G4 had no more room than its own buffer, whatever Flate took.
+    const uint32_t cap = compared ? std::min(trial.size, capacity) : capacity;
     const CodecHost host = job_host(job);
     codec_ccitt_trace(&host, cap, -1, 0, im.pixels.width, im.pixels.rows, 0);
     *size = cap;
@@ -460,8 +461,33 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
         return true;
     }
     pdfw_free(job->doc, trial.dst);
-    *size = capacity;
+    // Flate on its own, with room for all it may make.
+    uint8_t* bigger = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
+    if (!bigger) return false;
+    pdfw_free(job->doc, *out);
+    *out = bigger;
+    *size = flate_capacity;
     return encode_flate(job, *out, size, samples, u);
+}
+
+// Flate that came out larger than the samples and their slack is undone:
+// the samples go out as they are, as content streams do.
+bool store_uncompressed(PdfPreparedImage* job, const ImagePlan& im, uint8_t** data,
+                        uint32_t* size, int* encoding) {
+    uint32_t u = static_cast<uint32_t>(im.u);
+    uint8_t* raw = static_cast<uint8_t*>(job_alloc(job, std::max<uint32_t>(u, 1)));
+    if (!raw) return false;
+    if (codec_inflate(raw, &u, *data, *size) != CODEC_OK || u != uint32_t(im.u)) {
+        pdfw_free(job->doc, raw);
+        return job_fail(job, PDFW_ERR_FLATE);
+    }
+    job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes; stored uncompressed\n",
+              static_cast<unsigned long>(*size - u));
+    pdfw_free(job->doc, *data);
+    *data = raw;
+    *size = u;
+    *encoding = PDFW_FILTER_NONE;
+    return true;
 }
 
 // JPEG data is a fraction of the samples, and the encoder hands back a
@@ -627,20 +653,27 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     }
     const int64_t room = im.encoding == PDFW_FILTER_DCT ? im.u / 4 : im.u;
     const uint32_t capacity = static_cast<uint32_t>(room + PDFW_IMAGE_SLACK);
-    uint8_t* buffer = static_cast<uint8_t*>(job_alloc(job, capacity));
+    // Flate always finds room: what would not fit goes out uncompressed.
+    const uint32_t flate_capacity = static_cast<uint32_t>(
+        std::min<uint64_t>(UINT32_MAX, std::max<uint64_t>(capacity, codec_flate_bound(uint64_t(im.u)))));
+    uint8_t* buffer = static_cast<uint8_t*>(
+        job_alloc(job, im.encoding == PDFW_FILTER_FLATE ? flate_capacity : capacity));
     if (!buffer) {
         pdfw_free(job->doc, samples);
         return false;
     }
-    uint32_t size = capacity;
+    uint32_t size = im.encoding == PDFW_FILTER_FLATE ? flate_capacity : capacity;
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE)
         ok = encode_flate_rows(job, im, buffer, &size);
     else if (im.encoding == PDFW_FILTER_CCITT)
-        ok = encode_bilevel(job, im, &buffer, capacity, samples, &size, &out->encoding, &start);
+        ok = encode_bilevel(job, im, &buffer, capacity, flate_capacity, samples, &size,
+                            &out->encoding, &start);
     else
         ok = encode_dct(job, im, &buffer, &size);
     pdfw_free(job->doc, samples);
+    if (ok && out->encoding == PDFW_FILTER_FLATE && size > capacity)
+        ok = store_uncompressed(job, im, &buffer, &size, &out->encoding);
     out->data = buffer;
     out->p = size;
     trace_statistics(job, out->encoding, plat_tick_count() - start, im.u, out->p);

@@ -21,7 +21,9 @@ struct alignas(std::max_align_t) PlatMemBlock {
 
 // Large blocks (bitmaps) are mapped with their pages made present in one
 // go: cheaper than taking a fault on each page as it is first written,
-// which is most of the cost of loading a big bitmap.
+// which is most of the cost of loading a big bitmap. A block asked for
+// zeroed is left to the system's zero pages instead, so that what is never
+// written (the rows a short file lacks) costs no memory.
 static const size_t kMapFrom = size_t(1) << 20;
 
 PlatMem plat_mem_alloc(unsigned flags, size_t size) {
@@ -33,8 +35,9 @@ PlatMem plat_mem_alloc(unsigned flags, size_t size) {
     void* raw = nullptr;
     bool mapped = false;
     if (bytes >= kMapFrom) {
-        raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        const int populate = (flags & PLAT_MEM_ZEROINIT) ? 0 : MAP_POPULATE;
+        raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | populate,
+                   -1, 0);
         if (raw == MAP_FAILED) raw = nullptr;
         mapped = raw != nullptr;
     }

@@ -293,3 +293,55 @@ TEST(ConvertEncoding, PaletteAndGreyChoices) {
 }
 
 }  // namespace
+
+// Noise no coder shrinks, at each depth with the lossless settings: the
+// samples go out as they are, without a filter, where Flate would grow past
+// them; a file cut short converts with a warning, its missing rows black.
+TEST(ConvertLossless, IncompressibleAndTruncatedBitmaps) {
+    if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";
+    const std::string dir = make_temp_dir();
+    const struct {
+        int bits, width, height;
+    } cases[] = {{1, 5400, 5400}, {8, 2000, 1800}, {24, 1500, 1000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        BmpFile f;
+        f.width = c.width;
+        f.height = c.height;
+        f.bit_count = uint16_t(c.bits);
+        f.colours = c.bits == 1 ? bmp_colour_table({0x000000, 0xFFFFFF})
+                    : c.bits == 8 ? bmp_colour_table(grey_ramp(256))
+                                  : std::vector<uint8_t>();
+        f.body = noise_bytes(bmp_stride(c.width, c.bits) * size_t(c.height), uint32_t(c.bits));
+        const std::string src = dir + "/noise.bmp", pdf = dir + "/noise.pdf";
+        ASSERT_TRUE(bmp_write(src, f));
+        CommandResult r = run_tarvo({"-enc=2", "-encp=2", "-encg=2", "-o=" + pdf, src});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("stored uncompressed\nPDF: pdfw_impage_image: encoding: None"),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+        EXPECT_EQ(run_command({"qpdf", "--show-object=4", pdf}).out.find("/Filter"), std::string::npos);
+        // The stream holds the rows top first, padding dropped, colour as
+        // red, green, blue: the file's rows (bottom first, blue first)
+        // turned round.
+        const std::string data = stream_data(pdf, 4);
+        const size_t row = (size_t(c.width) * c.bits + 7) / 8, stride = bmp_stride(c.width, c.bits);
+        ASSERT_EQ(data.size(), row * size_t(c.height));
+        for (int y = 0; y < c.height; y += 97) {
+            const uint8_t* stored = f.body.data() + stride * size_t(c.height - 1 - y);
+            for (size_t x = 0; x < row; ++x) {
+                const size_t from = c.bits == 24 ? x / 3 * 3 + 2 - x % 3 : x;
+                ASSERT_EQ(uint8_t(data[row * size_t(y) + x]), stored[from]) << y << "," << x;
+            }
+        }
+    }
+    // Cut after 22 of 1000 rows of the 24-bit one.
+    std::string bytes;
+    ASSERT_TRUE(read_file(dir + "/noise.bmp", &bytes));
+    ASSERT_TRUE(write_file(dir + "/cut.bmp", bytes.substr(0, 54 + 22 * 4500 + 100)));
+    CommandResult r = run_tarvo({"-quiet", "-o=" + dir + "/cut.pdf", dir + "/cut.bmp"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "tarvo: warning: '" + dir + "/cut.bmp' is truncated: 978 of 1000 rows are "
+                     "missing and drawn in colour 0\n");
+    remove_tree(dir);
+}
