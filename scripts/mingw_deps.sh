@@ -56,8 +56,20 @@ cp "$deps/jpeg-build/libjpeg.a" "$prefix/lib/"
 cp "$jpeg_src/jpeglib.h" "$jpeg_src/jmorecfg.h" "$jpeg_src/jerror.h" "$deps/jpeg-build/jconfig.h" \
   "$prefix/include/"
 
+# Fetches a source package into $src: the newest version the archives
+# hold whole (a security update's sources may be missing from a mirror).
+fetch_source() {
+  local v
+  (cd "$src" && apt-get source -qq "$1" >/dev/null 2>&1) && return 0
+  for v in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -r -V); do
+    rm -rf "${src:?}/$1"[-_]*
+    (cd "$src" && apt-get source -qq "$1=$v" >/dev/null 2>&1) && return 0
+  done
+  return 1
+}
+
 # libpng: the static library over MinGW's zlib, without its programs.
-(cd "$src" && apt-get source -qq libpng1.6 >/dev/null 2>&1)
+fetch_source libpng1.6 || true
 png_src=$(find "$src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -n 1)
 [ -n "$png_src" ] || { echo "mingw_deps: apt-get source libpng1.6 failed" >&2; exit 1; }
 cmake -S "$png_src" -B "$deps/png-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
