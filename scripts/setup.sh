@@ -20,7 +20,7 @@ check=(
   clang libclang-rt-14-dev clang-tidy cppcheck
   qpdf poppler-utils mupdf-tools libtiff-dev imagemagick python3 python3-pil
   libxml2-utils ghostscript icc-profiles-free
-  libjpeg-turbo-progs libtiff-tools
+  libjpeg-turbo-progs libtiff-tools graphicsmagick netpbm python3-pikepdf
   locales mandoc groff-base lintian bsdutils
 )
 case "${1:-check}" in

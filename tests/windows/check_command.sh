@@ -37,13 +37,15 @@ done
 # The inputs once, reached by the same relative paths from both sides.
 mkdir -p "$work/in" "$work/linux" "$work/win"
 cp examples/*.bmp "$work/in/"
-suite=$src/../shared/bmpsuite/g
+suite=$src/../shared/bmpsuite
 # Black and white, colour tables of 2, 16 and 256 entries (run-length
-# coded too), 24 and 32 bits; and bitmaps both sides refuse.
-classes=(pal1.bmp pal1bg.bmp pal4rle.bmp pal8-0.bmp pal8rle.bmp rgb24.bmp rgb32.bmp)
-refused=(pal4.bmp rgb16.bmp rgb32bf.bmp pal8os2.bmp)
+# coded too, and short), 16, 24 and 32 bits, bit fields, alpha and an OS/2
+# header; and bitmaps both sides refuse.
+classes=(g/pal1.bmp g/pal1bg.bmp g/pal4rle.bmp g/pal8-0.bmp g/pal8rle.bmp g/rgb24.bmp g/rgb32.bmp
+  g/pal4.bmp g/rgb16.bmp g/rgb32bf.bmp g/pal8os2.bmp q/rgba32-1.bmp q/pal2.bmp q/rgb24png.bmp)
+refused=(q/rgba64.bmp b/badbitcount.bmp b/badwidth.bmp b/reallybig.bmp)
 if [ -d "$suite" ]; then
-  for f in "${classes[@]}" "${refused[@]}"; do cp "$suite/$f" "$work/in/suite-$f"; done
+  for f in "${classes[@]}" "${refused[@]}"; do cp "$suite/$f" "$work/in/suite-${f//\//-}"; done
 else
   echo "check_command: BMP suite not found; the samples only"
   classes=()
@@ -68,7 +70,7 @@ runs=(
   "-quiet -LDW=2100 -outptu=x.pdf /paper=letterl -lis=-1 ../in/text-1bit.bmp"
 )
 [ -n "$icc" ] && runs+=("-quiet -eco=1 -icc=$icc ../in/photo-24bit.bmp")
-for c in "${classes[@]}"; do runs+=("-quiet ../in/suite-$c"); done
+for c in "${classes[@]}"; do runs+=("-quiet ../in/suite-${c//\//-}"); done
 
 n=0
 for r in "${runs[@]}"; do
@@ -109,9 +111,9 @@ cmp -s "$work/win/stdin.pdf" "$work/l.pdf" || fail "a bitmap from standard input
 # Refused bitmaps: the same error line and status on both sides.
 for f in "${refused[@]}"; do
   set +e
-  linux -o=out.pdf "../in/suite-$f" >/dev/null 2>"$work/l.err"
+  linux -o=out.pdf "../in/suite-${f//\//-}" >/dev/null 2>"$work/l.err"
   l=$?
-  windows -o=out.pdf "../in/suite-$f" >/dev/null 2>"$work/w.err"
+  windows -o=out.pdf "../in/suite-${f//\//-}" >/dev/null 2>"$work/w.err"
   w=$?
   set -e
   [ "$l" != 0 ] && [ "$l" = "$w" ] || fail "$f: status $l on Linux, $w under Wine"
