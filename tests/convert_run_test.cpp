@@ -347,9 +347,13 @@ TEST_F(ConvertRun, KilledBatchLeavesNothingBehind) {
             std::string now;
             ASSERT_TRUE(read_file(target, &now));
             if (WIFSIGNALED(status)) {
-                ++interrupted;
                 EXPECT_EQ(WTERMSIG(status), c.sig);
-                EXPECT_EQ(now, "precious");
+                // A signal after the finished file took the name (on the
+                // way out) leaves the whole document, never a part of one.
+                if (now == "precious")
+                    ++interrupted;
+                else
+                    EXPECT_EQ(run_command({"qpdf", "--check", target}).status, 0);
             } else {
                 EXPECT_EQ(WEXITSTATUS(status), 0);
                 EXPECT_EQ(run_command({"qpdf", "--check", target}).status, 0);
