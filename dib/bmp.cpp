@@ -378,7 +378,12 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         f.table_bytes = 4 * f.entries;
         // A 2-bit table's default size is the block's to state.
         if (f.hdr.bit_count == 2 && f.hdr.colours_used == 0) f.hdr.colours_used = 4;
-        if (f.entry_size == 3) f.hdr.colours_used = static_cast<uint32_t>(f.entries);
+        // A core table the pixel offset leaves no room for is empty: the
+        // block gets a full table of black, since 0 would mean full.
+        if (f.entry_size == 3 && f.entries == 0 && f.hdr.bit_count <= 8)
+            f.table_bytes = dib_table_bytes(&f.hdr);
+        else if (f.entry_size == 3)
+            f.hdr.colours_used = static_cast<uint32_t>(f.entries);
     }
     if (f.kind == BODY_EMBEDDED) {
         f.hdr.image_size = static_cast<uint32_t>(plan.body);
@@ -404,6 +409,7 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     std::memcpy(base, &f.hdr, sizeof f.hdr);
     uint8_t* table = base + DIB_HEADER_SIZE;
     uint8_t* body = table + f.table_bytes;
+    std::memset(table, 0, static_cast<size_t>(f.table_bytes));
     if (fields && f.kind == BODY_PIXELS) put_masks(table, f);
     const bool read_ahead = ahead && src->file && f.kind == BODY_PIXELS &&
                             plan.pixels_to_read >= kAheadFrom;
