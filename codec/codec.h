@@ -64,6 +64,9 @@ struct CodecImage {
     uint32_t masks[4];
     // The converter's colour is the pixel's composited onto white.
     bool flatten_alpha;
+    // Bytes of the pixel array that a cut-short file never held (they read
+    // as 0): an encoder's memory follows what is held, not what is claimed.
+    int64_t missing_bytes;
 };
 
 inline bool codec_image_wait(const CodecImage* im, int64_t rows) {

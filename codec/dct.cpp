@@ -142,7 +142,15 @@ void configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
 
     codec_trace(host, "=JPEG: Set quality to %d\n", quality);
     jpeg_set_quality(cinfo, quality, TRUE);
-    cinfo->optimize_coding = TRUE;
+    // Optimised tables take the whole image's coefficients in memory, about
+    // as much as the pixels themselves; a file whose header claims far more
+    // than it holds is coded in one pass instead.
+    const uint64_t blocks = ((uint64_t(uint32_t(image->width)) + 7) / 8) *
+                            ((uint64_t(uint32_t(image->rows)) + 7) / 8);
+    const uint64_t coefficient_bytes = blocks * 128 * (grey_input ? 1 : 3) / (grey_input ? 1 : 2);
+    const uint64_t held = uint64_t(image->stride) * uint64_t(uint32_t(image->rows)) -
+                          uint64_t(image->missing_bytes);
+    cinfo->optimize_coding = coefficient_bytes <= (uint64_t(256) << 20) + 32 * held;
     cinfo->write_JFIF_header = FALSE;
     cinfo->write_Adobe_marker = TRUE;
 }

@@ -395,7 +395,9 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         const int64_t stride = dib_stride(f.hdr.width, f.hdr.bit_count);
         t_rows_missing = dib_rows(f.hdr.height) - int64_t(plan.pixels_to_read) / std::max<int64_t>(stride, 1);
     }
-    const uint64_t block_size = DIB_HEADER_SIZE + f.table_bytes + plan.body;
+    const bool note_held = f.kind == BODY_PIXELS && plan.short_data;
+    const uint64_t block_size =
+        DIB_HEADER_SIZE + f.table_bytes + plan.body + (note_held ? DIB_HELD_NOTE_SIZE : 0);
     if (block_size > SIZE_MAX || plan.body > UINT32_MAX) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE);
 
     DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (plan.short_data ? PLAT_MEM_ZEROINIT : 0),
@@ -411,6 +413,7 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     uint8_t* body = table + f.table_bytes;
     std::memset(table, 0, static_cast<size_t>(f.table_bytes));
     if (fields && f.kind == BODY_PIXELS) put_masks(table, f);
+    if (note_held) dib_note_held(body + plan.body, plan.pixels_to_read);
     const bool read_ahead = ahead && src->file && f.kind == BODY_PIXELS &&
                             plan.pixels_to_read >= kAheadFrom;
     long pixels_at = -1;
@@ -655,6 +658,11 @@ int dib_decode_rle(DibHandle* var) {
 }
 
 int dib_load_cause(void) { return t_load_cause; }
+
+void dib_note_held(uint8_t* at, uint64_t held) {
+    std::memcpy(at, DIB_HELD_MAGIC, sizeof DIB_HELD_MAGIC);
+    for (int i = 0; i < 8; ++i) at[8 + i] = uint8_t(held >> (8 * i));
+}
 
 int dib_load_refuse(int status, int cause) { return refuse(status, cause); }
 

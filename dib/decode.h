@@ -18,4 +18,12 @@ int dib_decode_huffman(DibHandle* var, const DibInfoHeader& hdr, const uint8_t* 
 // cannot carry) decoded.
 int dib_check_embedded(DibHandle* var, const DibInfoHeader& hdr, const uint8_t* data, size_t n);
 
+// A block loaded from a file that holds fewer pixel bytes than its header
+// claims says how many it holds in a note behind its pixels, so that an
+// encoder can keep its memory in proportion to the file rather than the
+// claim. The note: these 8 bytes, then the count as 8 little-endian bytes.
+constexpr uint8_t DIB_HELD_MAGIC[8] = {'t', 'a', 'r', 'v', 'o', 'h', 'l', 'd'};
+constexpr size_t DIB_HELD_NOTE_SIZE = 16;
+void dib_note_held(uint8_t* at, uint64_t held);
+
 #endif

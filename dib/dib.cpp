@@ -1,6 +1,7 @@
 // Bitmap memory model: creation, header queries, views and the dispatcher.
 #include "dib/dib.h"
 #include "dib/ahead.h"
+#include "dib/decode.h"
 
 #include <algorithm>
 #include <climits>
@@ -95,6 +96,15 @@ bool layout_of(const DibInfoHeader* hdr, size_t block_size, Layout* out) {
     if (l.pixel_bytes < 0 || l.total > static_cast<int64_t>(block_size)) return false;
     *out = l;
     return true;
+}
+
+int64_t held_bytes(const uint8_t* base, const Layout& l, size_t block_size) {
+    if (l.total < 0 || uint64_t(l.total) + DIB_HELD_NOTE_SIZE > block_size) return l.pixel_bytes;
+    const uint8_t* note = base + l.total;
+    if (std::memcmp(note, DIB_HELD_MAGIC, sizeof DIB_HELD_MAGIC) != 0) return l.pixel_bytes;
+    uint64_t held = 0;
+    for (int i = 7; i >= 0; --i) held = held << 8 | note[8 + i];
+    return held < uint64_t(l.pixel_bytes) ? int64_t(held) : l.pixel_bytes;
 }
 
 // Result writers for the query codes: a null destination writes nothing.
@@ -328,6 +338,7 @@ int dib_view_open(DibView* view, DibHandle h) {
     view->colour_bytes = static_cast<int32_t>(l.colour_bytes);
     view->pixels = view->colours + l.colour_bytes;
     view->pixel_bytes = l.pixel_bytes;
+    view->held_bytes = held_bytes(reinterpret_cast<const uint8_t*>(hdr), l, plat_mem_size(h));
     return DIB_OK;
 }
 

@@ -174,6 +174,9 @@ typedef struct DibView {
     int32_t colour_bytes;
     uint8_t* pixels;
     int64_t pixel_bytes;
+    // Pixel bytes read from a file; the rest of pixel_bytes were missing
+    // from it and read as 0. pixel_bytes for every other bitmap.
+    int64_t held_bytes;
 } DibView;
 int dib_view_open(DibView* view, DibHandle h);  // 0, -111 or -3
 void dib_view_close(DibView* view);

@@ -23,6 +23,7 @@ CodecImage pdfw_codec_image(const DibView* view) {
         return dib_rows_wait(static_cast<DibHandle>(const_cast<void*>(source)), rows);
     };
     im.source = view->handle;
+    im.missing_bytes = view->pixel_bytes - view->held_bytes;
     return im;
 }
 

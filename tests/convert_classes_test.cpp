@@ -4,6 +4,8 @@
 // shows.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -343,5 +345,27 @@ TEST(ConvertLossless, IncompressibleAndTruncatedBitmaps) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "tarvo: warning: '" + dir + "/cut.bmp' is truncated: 978 of 1000 rows are "
                      "missing and drawn in colour 0\n");
+    remove_tree(dir);
+}
+
+// 66 bytes that claim 20000 x 20000 at 24 bits: the run's memory follows
+// the bytes the file holds, not its claim. Alone in its test, so that the
+// peak of this process's children is the command's.
+TEST(ConvertLossless, ClaimOfGigabytesInSixtySixBytes) {
+    if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";
+    const std::string dir = make_temp_dir();
+    BmpFile f;
+    f.width = 20000;
+    f.height = 20000;
+    f.bit_count = 24;
+    f.body.assign(12, 0x80);
+    ASSERT_TRUE(bmp_write(dir + "/claim.bmp", f));
+    CommandResult r = run_tarvo({"-quiet", "-o=" + dir + "/claim.pdf", dir + "/claim.bmp"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("20000 of 20000 rows are missing"), std::string::npos) << r.err;
+    struct rusage use{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &use), 0);
+    EXPECT_LT(use.ru_maxrss, 100 * 1024) << "KiB at peak";
+    EXPECT_EQ(run_command({"qpdf", "--check", dir + "/claim.pdf"}).status, 0);
     remove_tree(dir);
 }
