@@ -45,7 +45,8 @@ typedef struct PlatArgs {
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
 // Settings for the command's process, first thing in main: one heap for all
 // threads, so that what one page frees serves the next, whichever thread
-// makes it, rather than staying held for a thread of its own.
+// makes it, rather than staying held for a thread of its own; and buffers
+// of a megabyte and more given back to the system when freed.
 void plat_process_setup(void);
 void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
 

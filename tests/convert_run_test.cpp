@@ -479,6 +479,40 @@ TEST_F(ConvertRun, ReadAheadKeepsTheBytes) {
     unsetenv("SOURCE_DATE_EPOCH");
 }
 
+// Memory stays under three of the largest bitmap for any page kind and
+// thread count: the large buffers a page's encoder frees (noise makes them
+// large) go back before the next page, not into a growing heap.
+TEST_F(ConvertRun, ManyPagesHoldAtMostThreeBitmaps) {
+    if (!peak_rss_measured()) GTEST_SKIP() << "the command's own peak memory is not measured here";
+    const int width = 2480, height = 3508;
+    BmpFile noisy;
+    noisy.width = width;
+    noisy.height = height;
+    noisy.bit_count = 24;
+    noisy.body = noise_bytes(bmp_stride(width, 24) * size_t(height), 7);
+    const std::string noise = dir + "/noise.bmp";
+    ASSERT_TRUE(bmp_write(noise, noisy));
+    const std::string smooth = bitmap("smooth.bmp", width, height);
+    const std::string bilevel = bitmap("bilevel.bmp", width, height, 3780, 1);
+    const long bitmap_kib = long(bmp_stride(width, 24) * size_t(height) / 1024);
+    const struct {
+        const char* option;
+        std::string second;  // every other page
+    } cases[] = {{"-enc=0", smooth}, {"-enc=2", smooth}, {"-enc=1", smooth}, {"-enc=0", bilevel}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-quiet", c.option, "-o=" + dir + "/many.pdf"};
+        for (int p = 0; p < 6; ++p) args.push_back(p % 2 ? c.second : noise);
+        for (const char* threads : {"1", "2"}) {
+            setenv("TARVO_THREADS", threads, 1);
+            CommandResult r = run_tarvo(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_LE(r.peak_rss_kib, 3 * bitmap_kib) << c.option << " " << c.second
+                                                      << ", threads " << threads;
+        }
+    }
+    unsetenv("TARVO_THREADS");
+}
+
 TEST_F(ConvertRun, OutputThatIsAnInputIsRefused) {
     std::string a = bitmap("a.bmp", 8, 8);
     std::string original;

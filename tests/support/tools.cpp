@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #endif
 
@@ -108,12 +109,22 @@ CommandResult run_command(const std::vector<std::string>& argv, int umask_value)
         }
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    struct rusage use {};
+    while (wait4(pid, &status, 0, &use) < 0 && errno == EINTR) {
     }
+    result.peak_rss_kib = use.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
 #endif
+
+bool peak_rss_measured() {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    return true;
+#endif
+}
 
 int run_output(const std::vector<std::string>& argv, std::string* output) {
     CommandResult r = run_command(argv);

@@ -11,7 +11,11 @@ struct CommandResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
+    long peak_rss_kib = 0;  // where the system tells
 };
+// Whether peak_rss_kib is the command's own: not under a sanitizer, whose
+// shadow memory and quarantine dwarf it, and not where it is not told.
+bool peak_rss_measured();
 
 // Runs argv[0] (searched on PATH) with the arguments; standard input is
 // empty. umask_value >= 0 sets the child's umask.
