@@ -16,10 +16,12 @@ namespace {
 constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
 // Memory in bitmap-sized shares: a page holds two while its bitmap is read
-// and encoded (the bitmap and what the encoder makes of it). JPEG gives one
-// back once it has read the bitmap and the other when it is done, its data
-// being small; any other page keeps one until it is written (its Flate data
-// or, unencoded, its bitmap). With three, memory stays under three bitmaps.
+// and encoded (the bitmap and what the encoder makes of it). JPEG of 24 and
+// 32 bits holds one: its coefficients take no more than the rows they are
+// made from, which go back as they are read. JPEG gives its last share back
+// when it is done, its data being small; any other page keeps one until it
+// is written (its Flate data or, unencoded, its bitmap). With three, memory
+// stays under three bitmaps.
 constexpr int kShares = 3;
 constexpr int kSharesPerPage = 2;
 
@@ -60,9 +62,26 @@ void give_back(CmdPageSource* src, Hold* hold, int shares) {
     src->changed.notify_all();
 }
 
+// The bitmap has been read whole into the encoder's own copy.
 void read_done(void* opaque) {
     Hold* hold = static_cast<Hold*>(opaque);
-    give_back(hold->src, hold, 1);
+    std::lock_guard<std::mutex> held(hold->src->lock);
+    if (hold->shares < 2) return;
+    hold->src->shares += 1;
+    hold->shares -= 1;
+    hold->src->changed.notify_all();
+}
+
+// Pages whose encoder turns rows into JPEG coefficients no larger than the
+// rows themselves.
+bool rows_become_coefficients(PdfDocument* doc, const DibInfoHeader& h) {
+    PdfEncodingChoices enc;
+    if (!pdfw_get_encodings(doc, &enc)) return false;
+    const bool stored_rows = h.compression == DIB_COMPRESSION_NONE ||
+                             h.compression == DIB_COMPRESSION_BITFIELDS ||
+                             h.compression == DIB_COMPRESSION_ALPHA_BITFIELDS;
+    return enc.compression_on && enc.truecolour == PDFW_FILTER_DCT && stored_rows &&
+           (h.bit_count == 24 || h.bit_count == 32);
 }
 
 // Loads bitmap k and prepares its image, which frees the bitmap once read.
@@ -77,6 +96,7 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool r
     if (page.load_status != DIB_OK) return page;
     page.rows_missing = dib_load_rows_missing();
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
+    if (hold && rows_become_coefficients(doc, page.header)) give_back(hold->src, hold, 1);
     pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;
     int cause = DIB_CAUSE_NONE;
