@@ -2,6 +2,7 @@
 // a time on two threads while the run writes the pages before them. The
 // pages come out in command-line order and exactly as the sequential run
 // makes them; with one thread the work is done when a page is asked for.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -16,12 +17,13 @@ namespace {
 constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
 // Memory in bitmap-sized shares: a page holds two while its bitmap is read
-// and encoded (the bitmap and what the encoder makes of it). JPEG of 24 and
-// 32 bits holds one: its coefficients take no more than the rows they are
-// made from, which go back as they are read. JPEG gives its last share back
-// when it is done, its data being small; any other page keeps one until it
-// is written (its Flate data or, unencoded, its bitmap). With three, memory
-// stays under three bitmaps.
+// and encoded (the bitmap and what the encoder makes of it). An encoder
+// that reads each row once and gives it back holds one: JPEG of 24 and 32
+// bits, whose coefficients take no more than the rows they are made from,
+// and Flate, whose data is no larger than the rows. JPEG gives its last
+// share back when it is done, its data being small; any other page keeps
+// one until it is written (its Flate data or, unencoded, its bitmap). With
+// three, memory stays under three bitmaps.
 constexpr int kShares = 3;
 constexpr int kSharesPerPage = 2;
 
@@ -52,6 +54,7 @@ namespace {
 struct Hold {
     CmdPageSource* src;
     int shares;
+    int keep;  // -1: one unless the encoder gave a share back
 };
 
 void give_back(CmdPageSource* src, Hold* hold, int shares) {
@@ -72,16 +75,29 @@ void read_done(void* opaque) {
     hold->src->changed.notify_all();
 }
 
-// Pages whose encoder turns rows into JPEG coefficients no larger than the
-// rows themselves.
-bool rows_become_coefficients(PdfDocument* doc, const DibInfoHeader& h) {
+// How a loaded bitmap's encoder holds memory: reading the rows once and
+// giving each back as it goes, into JPEG coefficients no larger than the
+// rows (24 and 32 bits) or into Flate data no larger than the rows (which
+// the page keeps until written); or anything else.
+enum class Reads { kWhole, kToCoefficients, kToFlate };
+
+Reads reads_of(PdfDocument* doc, const DibInfoHeader& h) {
     PdfEncodingChoices enc;
-    if (!pdfw_get_encodings(doc, &enc)) return false;
+    if (!pdfw_get_encodings(doc, &enc) || !enc.compression_on) return Reads::kWhole;
     const bool stored_rows = h.compression == DIB_COMPRESSION_NONE ||
                              h.compression == DIB_COMPRESSION_BITFIELDS ||
                              h.compression == DIB_COMPRESSION_ALPHA_BITFIELDS;
-    return enc.compression_on && enc.truecolour == PDFW_FILTER_DCT && stored_rows &&
-           (h.bit_count == 24 || h.bit_count == 32);
+    if (!stored_rows) return Reads::kWhole;
+    if (h.bit_count > 8) {
+        if (enc.truecolour == PDFW_FILTER_FLATE) return Reads::kToFlate;
+        return enc.truecolour == PDFW_FILTER_DCT && (h.bit_count == 24 || h.bit_count == 32)
+                   ? Reads::kToCoefficients
+                   : Reads::kWhole;
+    }
+    // Whatever class the colour table makes of it.
+    const bool flate = enc.palette == PDFW_FILTER_FLATE && enc.grey == PDFW_FILTER_FLATE &&
+                       (h.bit_count != 1 || enc.bilevel == PDFW_FILTER_FLATE);
+    return flate ? Reads::kToFlate : Reads::kWhole;
 }
 
 // Loads bitmap k and prepares its image, which frees the bitmap once read.
@@ -96,7 +112,13 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool r
     if (page.load_status != DIB_OK) return page;
     page.rows_missing = dib_load_rows_missing();
     dib_command(DIB_OP_GET_HEADER, dib, &page.header);
-    if (hold && rows_become_coefficients(doc, page.header)) give_back(hold->src, hold, 1);
+    if (hold) {
+        const Reads reads = reads_of(doc, page.header);
+        if (reads != Reads::kWhole) {
+            give_back(hold->src, hold, 1);
+            hold->keep = reads == Reads::kToFlate ? 1 : 0;
+        }
+    }
     pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;
     int cause = DIB_CAUSE_NONE;
@@ -120,13 +142,14 @@ void work(CmdPageSource* src) {
         if (src->stop || src->next >= src->files->size()) return;
         const size_t k = src->next++;
         src->shares -= kSharesPerPage;
-        Hold hold{src, kSharesPerPage};
+        Hold hold{src, kSharesPerPage, -1};
         held.unlock();
         CmdPage page = make_page(src->doc, (*src->files)[k], &hold, false);
         held.lock();
         // A page whose encoder gave nothing back keeps one share for what
         // it holds until it is written.
-        const int keep = hold.shares == kSharesPerPage ? 1 : 0;
+        const int keep = hold.keep >= 0 ? std::min(hold.keep, hold.shares)
+                                        : hold.shares == kSharesPerPage ? 1 : 0;
         src->shares += hold.shares - keep;
         if (src->stop) {
             src->shares += keep;

@@ -153,6 +153,13 @@ uint64_t codec_flate_bound(uint64_t n);
 // Decodes a zlib stream into dst; *size is the capacity in, the length out.
 // CODEC_OK or a CODEC_FLATE_ status.
 int codec_inflate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
+// The same a piece at a time: codec_inflater_read fills out with up to max
+// bytes (*got of them; 0 at the end) and returns CODEC_OK or a
+// CODEC_FLATE_ status. The source stays the caller's until the free.
+struct CodecInflater;
+CodecInflater* codec_inflater_new(const uint8_t* src, uint32_t src_length);
+int codec_inflater_read(CodecInflater* in, uint8_t* out, size_t max, size_t* got);
+void codec_inflater_free(CodecInflater* in);
 
 // zlib stream of the whole source at the default level into dst; *size is
 // the capacity in, the produced length out. CODEC_OK or a CODEC_FLATE_

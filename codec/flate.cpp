@@ -2,6 +2,10 @@
 // zlib-format stream (RFC 1950) as FlateDecode expects.
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
 #include "codec/codec.h"
 
 static_assert(CODEC_FLATE_FULL == Z_BUF_ERROR && CODEC_FLATE_NO_MEMORY == Z_MEM_ERROR &&
@@ -29,6 +33,44 @@ int codec_inflate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src
     const int status = uncompress(dst, &capacity, src, src_length);
     if (status == Z_OK) *size = uint32_t(capacity);
     return status;
+}
+
+struct CodecInflater {
+    z_stream zs;
+    bool ended;
+};
+
+CodecInflater* codec_inflater_new(const uint8_t* src, uint32_t src_length) {
+    if (!src) return nullptr;
+    CodecInflater* in = new (std::nothrow) CodecInflater{};
+    if (!in) return nullptr;
+    in->zs.next_in = const_cast<Bytef*>(src);
+    in->zs.avail_in = src_length;
+    if (inflateInit(&in->zs) != Z_OK) {
+        delete in;
+        return nullptr;
+    }
+    return in;
+}
+
+int codec_inflater_read(CodecInflater* in, uint8_t* out, size_t max, size_t* got) {
+    *got = 0;
+    if (!in || !out) return CODEC_FLATE_BAD_ARGUMENT;
+    if (in->ended || max == 0) return CODEC_OK;
+    in->zs.next_out = out;
+    in->zs.avail_out = uInt(std::min<size_t>(max, UINT32_MAX));
+    const int status = inflate(&in->zs, Z_NO_FLUSH);
+    *got = size_t(in->zs.next_out - out);
+    if (status == Z_STREAM_END) in->ended = true;
+    // Input that ends before the stream does is a damaged stream.
+    if (status == Z_BUF_ERROR && *got == 0) return Z_DATA_ERROR;
+    return status == Z_OK || status == Z_STREAM_END || status == Z_BUF_ERROR ? CODEC_OK : status;
+}
+
+void codec_inflater_free(CodecInflater* in) {
+    if (!in) return;
+    inflateEnd(&in->zs);
+    delete in;
 }
 
 // zlib's deflate keeps its block decisions to its own buffers, not to how

@@ -48,6 +48,11 @@ struct Encoded {
     uint8_t* data;
     int64_t p;
     int encoding;  // the final one: CCITT may give way to Flate
+    // Unencoded samples (p bytes) kept as the Flate data they were coded
+    // to (flate_bytes), and inflated as they are written: no second copy of
+    // them is held.
+    bool inflate_on_write;
+    int64_t flate_bytes;
 };
 
 }  // namespace
@@ -356,6 +361,12 @@ bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
     return true;
 }
 
+// Samples stored uncompressed, from the Flate data they were coded to.
+bool produce_inflated(void* opaque, uint8_t* out, size_t max, size_t* got) {
+    return codec_inflater_read(static_cast<CodecInflater*>(opaque), out, max, got) == CODEC_OK &&
+           (*got > 0 || max == 0);
+}
+
 bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
                   uint32_t u) {
     const int rc = codec_flate(out, size, samples, u);
@@ -472,21 +483,13 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
 
 // Flate that came out larger than the samples and their slack is undone:
 // the samples go out as they are, as content streams do.
-bool store_uncompressed(PdfPreparedImage* job, const ImagePlan& im, uint8_t** data,
-                        uint32_t* size, int* encoding) {
-    uint32_t u = static_cast<uint32_t>(im.u);
-    uint8_t* raw = static_cast<uint8_t*>(job_alloc(job, std::max<uint32_t>(u, 1)));
-    if (!raw) return false;
-    if (codec_inflate(raw, &u, *data, *size) != CODEC_OK || u != uint32_t(im.u)) {
-        pdfw_free(job->doc, raw);
-        return job_fail(job, PDFW_ERR_FLATE);
-    }
+bool store_uncompressed(PdfPreparedImage* job, uint32_t u, uint32_t size, Encoded* out) {
     job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes; stored uncompressed\n",
-              static_cast<unsigned long>(*size - u));
-    pdfw_free(job->doc, *data);
-    *data = raw;
-    *size = u;
-    *encoding = PDFW_FILTER_NONE;
+              static_cast<unsigned long>(size - u));
+    out->encoding = PDFW_FILTER_NONE;
+    out->inflate_on_write = true;
+    out->flate_bytes = size;
+    out->p = u;
     return true;
 }
 
@@ -556,7 +559,7 @@ bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
                             static_cast<long>(feed.y));
         return job->ok ? job_fail(job, PDFW_ERR_FLATE) : false;
     }
-    job->smask = Encoded{out, size, PDFW_FILTER_FLATE};
+    job->smask = Encoded{out, size, PDFW_FILTER_FLATE, false, 0};
     return true;
 }
 
@@ -672,10 +675,10 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     else
         ok = encode_dct(job, im, &buffer, &size);
     pdfw_free(job->doc, samples);
-    if (ok && out->encoding == PDFW_FILTER_FLATE && size > capacity)
-        ok = store_uncompressed(job, im, &buffer, &size, &out->encoding);
     out->data = buffer;
     out->p = size;
+    if (ok && out->encoding == PDFW_FILTER_FLATE && size > capacity)
+        ok = store_uncompressed(job, uint32_t(im.u), size, out);
     trace_statistics(job, out->encoding, plat_tick_count() - start, im.u, out->p);
     return ok;
 }
@@ -768,7 +771,14 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
     if (mask->data) pdfw_stream_entry(&s, "/SMask %ld 0 R", static_cast<long>(mask_id.number));
     filter_entries(&s, im, enc->encoding);
     RowProducer rows{doc, &im, nullptr, 0, 0};
-    if (enc->data) {
+    CodecInflater* inflater = nullptr;
+    if (enc->data && enc->inflate_on_write) {
+        inflater = codec_inflater_new(enc->data, uint32_t(enc->flate_bytes));
+        if (inflater)
+            pdfw_stream_produce(&s, enc->p, produce_inflated, inflater);
+        else
+            s.failed = true;  // out of memory, recorded
+    } else if (enc->data) {
         pdfw_stream_adopt(&s, enc->data, enc->p);
         enc->data = nullptr;
     } else {
@@ -781,6 +791,11 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
     }
     bool ok = pdfw_stream_end(&s);
     pdfw_free(doc, rows.row);
+    codec_inflater_free(inflater);
+    if (inflater || enc->inflate_on_write) {
+        pdfw_free(doc, enc->data);
+        enc->data = nullptr;
+    }
     if (ok && mask->data) ok = emit_smask(doc, im, mask, mask_id);
     return ok;
 }
