@@ -397,6 +397,8 @@ void set_black(uint8_t* row, int64_t from, int64_t to) {
 
 int64_t codec_mh_decode(const uint8_t* data, size_t n, uint8_t* rows, int64_t stride,
                         int32_t columns, int64_t row_count) {
+    // Rows without pixels take no codes; a header may claim billions.
+    if (columns <= 0) return row_count;
     const FaxDecodeTables& t = decode_tables();
     BitSource src{data, uint64_t(n) * 8, 0};
     for (int64_t y = 0; y < row_count; ++y) {
