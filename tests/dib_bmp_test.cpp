@@ -190,6 +190,11 @@ const LoadCase kLoads[] = {
     // OS/2 2.x: 3 is Huffman 1D (1 bit) and 4 RLE24 (24 bits).
     edited("Os2HuffmanAt8Bits", [](BmpFile& f) { f.header_size = 64; f.compression = 3; }, DIB_ERR_UNSUPPORTED,
            DIB_CAUSE_OS2_DEPTH),
+    // Two billion rows of no pixels take no codes, and no time.
+    edited("Os2HuffmanRowsWithoutPixels", [](BmpFile& f) { f.header_size = 64; f.compression = 3;
+                                                           f.bit_count = 1; f.width = 0; f.height = 2000000000;
+                                                           f.colours.resize(8); },
+           DIB_OK, DIB_CAUSE_NONE),
     edited("Os2Rle24At8Bits", [](BmpFile& f) { f.header_size = 64; f.compression = 4; }, DIB_ERR_UNSUPPORTED,
            DIB_CAUSE_OS2_DEPTH),
     edited("Rle8WithFourBits", [](BmpFile& f) { f.compression = 1; f.bit_count = 4; }, DIB_ERR_UNSUPPORTED,
