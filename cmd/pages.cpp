@@ -88,14 +88,14 @@ Reads reads_of(PdfDocument* doc, const DibInfoHeader& h) {
                              h.compression == DIB_COMPRESSION_BITFIELDS ||
                              h.compression == DIB_COMPRESSION_ALPHA_BITFIELDS;
     if (!stored_rows) return Reads::kWhole;
-    if (h.bit_count > 8) {
+    // Samples no larger than the rows: 16 and 2 bits are widened.
+    if (h.bit_count == 24 || h.bit_count == 32) {
         if (enc.truecolour == PDFW_FILTER_FLATE) return Reads::kToFlate;
-        return enc.truecolour == PDFW_FILTER_DCT && (h.bit_count == 24 || h.bit_count == 32)
-                   ? Reads::kToCoefficients
-                   : Reads::kWhole;
+        return enc.truecolour == PDFW_FILTER_DCT ? Reads::kToCoefficients : Reads::kWhole;
     }
     // Whatever class the colour table makes of it.
-    const bool flate = enc.palette == PDFW_FILTER_FLATE && enc.grey == PDFW_FILTER_FLATE &&
+    const bool flate = (h.bit_count == 1 || h.bit_count == 4 || h.bit_count == 8) &&
+                       enc.palette == PDFW_FILTER_FLATE && enc.grey == PDFW_FILTER_FLATE &&
                        (h.bit_count != 1 || enc.bilevel == PDFW_FILTER_FLATE);
     return flate ? Reads::kToFlate : Reads::kWhole;
 }
