@@ -547,7 +547,9 @@ bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
     const int64_t u = int64_t(im.pixels.rows) * im.pixels.width;
     if (u > PDFW_IMAGE_MAX_BYTES)
         return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "the bitmap is too large for one image");
-    uint32_t size = uint32_t(u + PDFW_IMAGE_SLACK);
+    // Like the colour, noise Flate cannot shrink goes out uncompressed.
+    const uint32_t capacity = uint32_t(u + PDFW_IMAGE_SLACK);
+    uint32_t size = uint32_t(std::max<uint64_t>(capacity, codec_flate_bound(uint64_t(u))));
     uint8_t* out = static_cast<uint8_t*>(job_alloc(job, size));
     RowFeed feed{&im, static_cast<uint8_t*>(job_alloc(job, size_t(im.pixels.width))), 0};
     const int rc = out && feed.row ? codec_flate_pieces(out, &size, feed_alpha, &feed) : CODEC_FLATE_NO_MEMORY;
@@ -560,6 +562,10 @@ bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
         return job->ok ? job_fail(job, PDFW_ERR_FLATE) : false;
     }
     job->smask = Encoded{out, size, PDFW_FILTER_FLATE, false, 0};
+    if (size <= capacity) return true;
+    job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes to the soft mask; stored "
+              "uncompressed\n", static_cast<unsigned long>(size - u));
+    job->smask = Encoded{out, u, PDFW_FILTER_NONE, true, size};
     return true;
 }
 
@@ -741,12 +747,25 @@ bool emit_smask(PdfDocument* doc, const ImagePlan& im, Encoded* mask, PdfObjectI
     pdfw_stream_entry(&s, "/BitsPerComponent 8");
     pdfw_stream_entry(&s, "/Width %ld", static_cast<long>(im.pixels.width));
     pdfw_stream_entry(&s, "/Height %ld", static_cast<long>(im.pixels.rows));
-    pdfw_stream_entry(&s, "/Filter /FlateDecode");
-    pdfw_stream_adopt(&s, mask->data, mask->p);
-    mask->data = nullptr;
+    CodecInflater* inflater = nullptr;
+    if (mask->inflate_on_write) {
+        inflater = codec_inflater_new(mask->data, uint32_t(mask->flate_bytes));
+        if (inflater)
+            pdfw_stream_produce(&s, mask->p, produce_inflated, inflater);
+        else
+            s.failed = true;  // out of memory, recorded
+    } else {
+        pdfw_stream_entry(&s, "/Filter /FlateDecode");
+        pdfw_stream_adopt(&s, mask->data, mask->p);
+        mask->data = nullptr;
+    }
     // Soft masks came with PDF 1.4.
     pdfw_require_body_version(doc, 0x104);
-    return pdfw_stream_end(&s);
+    const bool ok = pdfw_stream_end(&s);
+    codec_inflater_free(inflater);
+    pdfw_free(doc, mask->data);
+    mask->data = nullptr;
+    return ok;
 }
 
 // Step 4: the image dictionary and its stream, then its soft mask; takes

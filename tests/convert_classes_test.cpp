@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -334,6 +335,34 @@ TEST(ConvertLossless, IncompressibleAndTruncatedBitmaps) {
                 ASSERT_EQ(uint8_t(data[row * size_t(y) + x]), stored[from]) << y << "," << x;
             }
         }
+    }
+    // A noisy alpha: its soft mask goes out uncompressed too.
+    {
+        BmpFile f;
+        f.width = 2000;  // large enough for zlib's stored blocks to pass the slack
+        f.height = 2000;
+        f.bit_count = 32;
+        f.compression = 6;  // alpha bit fields
+        f.colours = bmp_colour_table({0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000});
+        f.body = noise_bytes(size_t(f.width) * 4 * size_t(f.height), 32);
+        const std::string src = dir + "/alpha.bmp", pdf = dir + "/alpha.pdf";
+        ASSERT_TRUE(bmp_write(src, f));
+        CommandResult r = run_tarvo({"-o=" + pdf, src});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("to the soft mask; stored uncompressed"), std::string::npos) << r.out;
+        EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+        const std::string image = run_command({"qpdf", "--show-object=4", pdf}).out;
+        const size_t at = image.find("/SMask ");
+        ASSERT_NE(at, std::string::npos) << image;
+        const int mask = std::atoi(image.c_str() + at + 7);
+        EXPECT_EQ(run_command({"qpdf", "--show-object=" + std::to_string(mask), pdf}).out.find("/Filter"),
+                  std::string::npos);
+        const std::string alpha = stream_data(pdf, mask);
+        ASSERT_EQ(alpha.size(), size_t(f.width) * size_t(f.height));
+        for (int y = 0; y < f.height; y += 97)
+            for (int x = 0; x < f.width; ++x)
+                ASSERT_EQ(uint8_t(alpha[size_t(y) * 2000 + size_t(x)]),
+                          f.body[(size_t(f.height - 1 - y) * 2000 + size_t(x)) * 4 + 3]) << y << "," << x;
     }
     // Cut after 22 of 1000 rows of the 24-bit one.
     std::string bytes;
