@@ -147,6 +147,14 @@ bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...) {
     return false;
 }
 
+bool pdfw_write_failed(PdfDocument* doc) {
+    if (doc && !doc->write_error) {
+        doc->write_error = doc->last_error;
+        std::snprintf(doc->write_detail, sizeof doc->write_detail, "%s", doc->error_detail);
+    }
+    return false;
+}
+
 bool pdfw_fail_errno(PdfDocument* doc, int code, int error) {
     PlatReason why;
     plat_errno_reason(error, &why);

@@ -158,7 +158,10 @@ bool finish_file(PdfDocument* doc) {
         error = errno;
     }
     doc->out = nullptr;
-    if (!ok) pdfw_fail_errno(doc, PDFW_ERR_WRITE, error);
+    if (!ok) {
+        pdfw_fail_errno(doc, PDFW_ERR_WRITE, error);
+        pdfw_write_failed(doc);
+    }
     return ok;
 }
 
@@ -176,6 +179,8 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
     pdfw_free(doc, doc->out_path);
     doc->out_path = copy;
 
+    doc->write_error = 0;
+    doc->write_detail[0] = 0;
     errno = 0;
     doc->out = plat_wfopen(path, "w+b");
     if (!doc->out) return pdfw_fail_errno(doc, PDFW_ERR_FILE_OPEN, errno);

@@ -33,6 +33,7 @@ const char* const kKeywords[] = {
 // message (the text shown and its length).
 bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const char* text) {
     if (!doc) return false;
+    if (doc->write_error) return pdfw_fail_detail(doc, doc->write_error, "%s", doc->write_detail);
     if (length <= 0) return true;
     if (!doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     // The cross-reference table holds 10-digit offsets; a file beyond them
@@ -41,8 +42,9 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
         pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                     ") would pass the file size limit of %" PRId64 " bytes\n",
                     length, uint64_t(doc->position), PDFW_MAX_FILE_OFFSET);
-        return pdfw_fail_detail(doc, PDFW_ERR_WRITE, "the file would pass %" PRId64 " bytes",
-                                PDFW_MAX_FILE_OFFSET);
+        pdfw_fail_detail(doc, PDFW_ERR_WRITE, "the file would pass %" PRId64 " bytes",
+                         PDFW_MAX_FILE_OFFSET);
+        return pdfw_write_failed(doc);
     }
     errno = 0;
     size_t accepted = std::fwrite(bytes, 1, size_t(length), doc->out);
@@ -56,7 +58,8 @@ bool channel_write(PdfDocument* doc, const void* bytes, int64_t length, const ch
             pdfw_trace(doc, "PDF: Error: pdfw_io_data( %" PRId64 " bytes at 0x%" PRIX64
                         ") %zu errno=%d\n",
                         length, uint64_t(doc->position), accepted, err);
-        return pdfw_fail_errno(doc, PDFW_ERR_WRITE, err);
+        pdfw_fail_errno(doc, PDFW_ERR_WRITE, err);
+        return pdfw_write_failed(doc);
     }
     doc->position += length;
     return true;

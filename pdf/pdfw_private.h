@@ -172,11 +172,18 @@ struct PdfDocument {
     int body_version;  // what the objects need beyond the header's version
     int threads;  // for one image, at least 1
     char error_detail[160];  // what the last failure found; empty: its code says all
+    // The first failed write of the file, which every later write repeats:
+    // bytes after a lost piece would land at offsets the table does not hold.
+    int write_error;  // 0: none
+    char write_detail[160];
 };
 
 // Records code as the document's last error and returns false, so that the
 // place that finds a fault can end with `return pdfw_fail(doc, code);`.
 bool pdfw_fail(PdfDocument* doc, int code);
+// Keeps the failure just recorded as the file's first failed write, which
+// every later write repeats; returns false.
+bool pdfw_write_failed(PdfDocument* doc);
 // The same with words on what was found, for pdfw_last_error_text.
 bool pdfw_fail_detail(PdfDocument* doc, int code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

@@ -262,6 +262,32 @@ TEST_F(FileFailure, OffsetLimitAtClose) {
     remove_tree(dir);
 }
 
+// A write that failed is the file's failure from then on: a later write
+// that the system would take is refused with the first cause, so that no
+// bytes land after the lost ones.
+TEST_F(FileFailure, AFailedWriteIsFinal) {
+    PinnedPlatform pin;
+    std::string dir = make_temp_dir();
+    PdfDocument* doc = nullptr;
+    ASSERT_TRUE(pdfw_new(&doc));
+    ASSERT_TRUE(pdfw_file_create(doc, wide(dir + "/lost.pdf").c_str(), nullptr));
+    const int64_t before = doc->position;
+    doc->position = PDFW_MAX_FILE_OFFSET - 100;
+    const char block[200] = {};
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pdfw_io_data(doc, block, sizeof block));
+    doc->position = before;
+    pdfw_fail(doc, PDFW_ERR_ARGUMENT);  // another failure meanwhile
+    EXPECT_FALSE(pdfw_io_line(doc, "%small"));
+    EXPECT_EQ(doc->last_error, PDFW_ERR_WRITE);
+    EXPECT_NE(std::string(pdfw_last_error_text(doc)).find("would pass"), std::string::npos);
+    EXPECT_EQ(doc->position, before);
+    EXPECT_FALSE(pdfw_file_close(doc));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_WRITE);
+    remove_tree(dir);
+}
+
 // zlib infcover style over a whole document: the Nth allocator request
 // fails; every run fails cleanly with -1 until N passes the last request.
 TEST_F(FileFailure, EveryAllocationCanFail) {
