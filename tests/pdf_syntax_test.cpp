@@ -170,9 +170,8 @@ TEST_F(OutputChannel, ShortWriteReportsAndKeepsState) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("PDF: Error: pdfw_io_data( 3 bytes at 0x11) 0 errno="), std::string::npos)
         << out;
-    EXPECT_NE(out.find("PDF: Error: pdfw_io_cstring( 'endobj' 6) at 0x11 0 errno="),
-              std::string::npos)
-        << out;
+    // The second write is not tried: the first failure stands for it.
+    EXPECT_EQ(out.find("pdfw_io_cstring"), std::string::npos) << out;
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_WRITE);
     EXPECT_EQ(pdfw_io_position(doc), 17);
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_WRITE);
