@@ -388,6 +388,9 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     if (f.kind == BODY_EMBEDDED) {
         f.hdr.image_size = static_cast<uint32_t>(plan.body);
         f.hdr.colours_used = 0;
+        // A header of 1, 4 or 8 bits still implies a table in front of the
+        // data; it is left black, the data's own colours being what count.
+        f.table_bytes = dib_table_bytes(&f.hdr);
     }
     // Rows the file does not hold whole read as 0; whoever shows the
     // bitmap says so.
