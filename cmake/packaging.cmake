@@ -57,6 +57,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TARVO_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the shared libraries the command links (dpkg-shlibdeps).
+# Depends from the shared libraries the command links (dpkg-shlibdeps),
+# and the package of libcrypto, which it opens at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TARVO_LIBCRYPTO_FILE)
+  execute_process(COMMAND dpkg-query -S "${TARVO_LIBCRYPTO_FILE}"
+    OUTPUT_VARIABLE crypto_owner ERROR_QUIET)
+  if(crypto_owner MATCHES "^([a-z0-9.+-]+)[:,]")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
+  endif()
+endif()
 include(CPack)

@@ -41,6 +41,10 @@ for lib in $(ldd "$build/tarvo" | awk '/=> \// {print $3}'); do
   [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
     fail "Depends lacks $owner (for $lib): $depends"
 done
+# libcrypto is opened when a run encrypts, so ldd does not list it.
+crypto=$(dpkg -S "$(realpath "$(gcc -print-file-name=libcrypto.so)")")
+crypto=${crypto%%:*}
+[[ ", $depends," == *", $crypto"[\ ,]* ]] || fail "Depends lacks $crypto (for libcrypto): $depends"
 
 # The command, its manual page, its completion and the files Debian asks
 # for; nothing else.
@@ -57,6 +61,9 @@ out=$("$root/usr/bin/tarvo" -quiet -o="$work/examples.pdf" examples/*.bmp) ||
   fail "the unpacked command failed"
 [ -z "$out" ] || fail "-quiet printed: $out"
 qpdf --check "$work/examples.pdf" >/dev/null || fail "qpdf rejects the document"
+"$root/usr/bin/tarvo" -quiet -sec=4 -sus=u -sow=o -o="$work/secret.pdf" examples/*.bmp ||
+  fail "the unpacked command failed to encrypt"
+qpdf --check --password=u "$work/secret.pdf" >/dev/null || fail "qpdf rejects the encrypted document"
 pages=$(pdfinfo "$work/examples.pdf" | sed -n 's/^Pages: *//p')
 [ "$pages" = "$(ls examples/*.bmp | wc -l)" ] || fail "$pages pages"
 gzip -dc "$root/usr/share/man/man1/tarvo.1.gz" | cmp -s - doc/tarvo.1 || fail "manual page differs"

@@ -226,6 +226,8 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
     return CRYPTO_OK;
 }
 
+const char* crypto_unavailable() { return nullptr; }
+
 void crypto_wipe(void* p, size_t length) {
     if (p && length > 0) SecureZeroMemory(p, length);
 }
