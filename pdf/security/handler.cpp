@@ -192,7 +192,7 @@ bool pdfw_set_encryption(PdfDocument* doc, const char* owner_password,
     if (doc->out || doc->position > 0 || doc->security.dict_present)
         return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
     if (const char* why = crypto_unavailable())
-        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, why);
+        return pdfw_fail_detail(doc, PDFW_ERR_ARGUMENT, "%s", why);
     PdfObjectId dict_id;
     if (!pdfw_obj_new(doc, &dict_id, 0)) return false;
 
