@@ -27,12 +27,17 @@ namespace {
 // One megapixel at 32 bits.
 constexpr uint64_t MAX_PIXEL_BYTES = 4u << 20;
 
+// TARVO_FUZZ_SCRATCH names the file; the seeded run sets it to a name of
+// its own folder, because the path's characters reach the fuzzer's
+// comparison tables and a process number in it would change the run.
 std::string scratch_path() {
     static std::string path;
     if (path.empty()) {
+        const char* fixed = std::getenv("TARVO_FUZZ_SCRATCH");
         const char* tmp = std::getenv("TMPDIR");
-        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-convert-fuzz-" +
-               std::to_string(getpid()) + ".pdf";
+        path = fixed && *fixed ? std::string(fixed)
+                               : std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-convert-fuzz-" +
+                                     std::to_string(getpid()) + ".pdf";
     }
     return path;
 }

@@ -14,6 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build/fuzz
 [ $# -gt 0 ] && [ "$1" != --long ] && { dir=$1; shift; }
+dir=$(cd "$dir" && pwd)
+root=$(pwd)
 long=
 if [ "${1:-}" = --long ]; then
   long=${2:?usage: fuzz.sh [BUILD_DIR] --long SECONDS}
@@ -40,8 +42,9 @@ runs_for() {
 
 # What a seeded run may not depend on: where the system puts the heap and
 # the stack (pointer values reach the fuzzer's comparison tables), and the
-# caller's environment, which moves the stack.
-fixed=(env -i PATH=/usr/local/bin:/usr/bin:/bin TMPDIR=/tmp
+# caller's environment, which moves the stack; and the process number,
+# which would reach them through a scratch file's name.
+fixed=(env -i PATH=/usr/local/bin:/usr/bin:/bin TMPDIR=/tmp TARVO_FUZZ_SCRATCH=scratch.pdf
        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1)
 if setarch "$(uname -m)" -R true 2>/dev/null; then
@@ -66,10 +69,13 @@ for bin in "$dir"/fuzz/*_fuzzer; do
   # The stored corpus is read once and never written; -reload=0 keeps the
   # run from rereading its own folder on a timer, which would make the
   # number of runs depend on the clock.
-  seeds=fuzz/corpus/$name
-  if ! "${fixed[@]}" "$bin" -seed="$seed" "${budget[@]}" -reload=0 -timeout=10 -rss_limit_mb=2048 \
-       -artifact_prefix="$work/" -print_final_stats=1 "$work/corpus" \
-       $( [ -d "$seeds" ] && echo "$seeds" ) 2>"$work/log"; then
+  # Each target runs in its own folder, where the whole-conversion target
+  # writes its documents under a name that is the same in every run.
+  seeds=$root/fuzz/corpus/$name
+  if ! (cd "$work" && "${fixed[@]}" "$bin" -seed="$seed" \
+         "${budget[@]}" -reload=0 -timeout=10 -rss_limit_mb=2048 \
+         -artifact_prefix="$work/" -print_final_stats=1 "$work/corpus" \
+         $( [ -d "$seeds" ] && echo "$seeds" ) 2>"$work/log"); then
     tail -n 60 "$work/log"
     echo "FAIL: $name found a problem with seed $seed (artifacts in $work)"
     status=1
