@@ -183,6 +183,11 @@ void pdfw_trace(const PdfDocument* doc, const char* format, ...) {
     std::free(big);
 }
 
+void pdfw_trace_text(const PdfDocument* doc, const char* line) {
+    PdfTraceFn fn = doc ? doc->trace : trace_to_stdout;
+    if (fn) fn(doc ? doc->trace_opaque : nullptr, line);
+}
+
 CodecHost pdfw_codec_host(PdfDocument* doc) {
     return CodecHost{host_alloc, host_realloc, host_free, host_trace, nullptr, doc};
 }

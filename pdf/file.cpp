@@ -304,7 +304,7 @@ bool pdfw_file_close(PdfDocument* doc) {
         {"PDF: pdfw_file_close: pdfw_footer()\n", PDFW_STAGE_FOOTER, write_footer},
     };
     for (const Step& step : kSteps) {
-        pdfw_trace(doc, "%s", step.line);
+        pdfw_trace_text(doc, step.line);
         doc->stage = step.stage;
         if (!step.run(doc)) return false;
     }

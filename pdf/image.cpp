@@ -898,7 +898,7 @@ bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id)
         char* end = std::strchr(line, '\n');
         const char kept = end ? end[1] : 0;
         if (end) end[1] = 0;
-        pdfw_trace(doc, "%s", line);
+        pdfw_trace_text(doc, line);
         if (!end) break;
         end[1] = kept;
         line = end + 1;

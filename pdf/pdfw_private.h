@@ -194,6 +194,8 @@ bool pdfw_fail_errno(PdfDocument* doc, int code, int error);
 // output by default; a null document traces there too).
 void pdfw_trace(const PdfDocument* doc, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+// A line composed before (ending "\n"), passed on as it is.
+void pdfw_trace_text(const PdfDocument* doc, const char* line);
 
 // ---- Settings ---------------------------------------------------------------------
 // Page size of a preset: 0 takes width and height (both above 0, reserved

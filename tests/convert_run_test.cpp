@@ -175,6 +175,20 @@ TEST_F(ConvertRun, EncryptedImagesDecodeWithThePassword) {
     }
 }
 
+// Runs that do not encrypt start without loading libcrypto.
+TEST_F(ConvertRun, OnlyEncryptingRunsLoadTheCryptoLibrary) {
+    std::string src = bitmap("c.bmp", 8, 8);
+    for (bool encrypt : {false, true}) {
+        std::vector<std::string> argv{"env", "LD_DEBUG=files", tarvo_bin(), "-quiet"};
+        if (encrypt) argv.insert(argv.end(), {"-sec=4", "-sus=u", "-sow=o"});
+        argv.push_back(src);
+        CommandResult r = run_command(argv);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("file=libcrypto") != std::string::npos, encrypt)
+            << (encrypt ? "an encrypting run" : "a plain run");
+    }
+}
+
 // Result codes a user can provoke, each with its one error line and nothing
 // left behind.
 struct Failure {
