@@ -1,8 +1,10 @@
 // What the crypto boundary builds from its own calls, the same on every
-// platform: one-shot CBC over a pass.
+// platform: one-shot CBC over a pass, and wiping.
 #include "pdf/security/crypto.h"
 
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -59,3 +61,5 @@ int crypto_aes_cbc_decrypt(const uint8_t* key, size_t key_length, const uint8_t 
     return cbc_once(false, key, key_length, iv, padding, in, length, out, out_capacity,
                     out_length);
 }
+
+void crypto_wipe(void* p, size_t length) { plat_wipe(p, length); }

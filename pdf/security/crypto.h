@@ -88,8 +88,8 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
 // Wiping
 
 // Overwrites length bytes at p with zeros in a way the compiler may not
-// leave out (explicit_bzero; SecureZeroMemory on Windows): for passwords,
-// keys and the scratch they passed through. Accepts null with length 0.
+// leave out (plat_wipe): for passwords, keys and the scratch they passed
+// through. Accepts null with length 0.
 void crypto_wipe(void* p, size_t length);
 
 // Null when the primitives can be used in this process; otherwise why not

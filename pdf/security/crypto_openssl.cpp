@@ -211,10 +211,6 @@ int crypto_aes_ecb_block(bool encrypt, const uint8_t* key, size_t key_length,
 
 const char* crypto_unavailable() { return lib() ? nullptr : libcrypto().problem; }
 
-void crypto_wipe(void* p, size_t length) {
-    if (p && length > 0) explicit_bzero(p, length);
-}
-
 int crypto_system_random(uint8_t* out, size_t length) {
     if (!out && length > 0) return CRYPTO_ERR_ARGUMENT;
     if (length == 0) return CRYPTO_OK;
