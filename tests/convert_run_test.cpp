@@ -175,17 +175,44 @@ TEST_F(ConvertRun, EncryptedImagesDecodeWithThePassword) {
     }
 }
 
-// Runs that do not encrypt start without loading libcrypto.
+// Runs that do not encrypt start without loading libcrypto; where it cannot
+// be loaded (a copy of the command that names a library nobody has), an
+// encrypting run fails before it writes anything and says why.
 TEST_F(ConvertRun, OnlyEncryptingRunsLoadTheCryptoLibrary) {
-    std::string src = bitmap("c.bmp", 8, 8);
-    for (bool encrypt : {false, true}) {
-        std::vector<std::string> argv{"env", "LD_DEBUG=files", tarvo_bin(), "-quiet"};
-        if (encrypt) argv.insert(argv.end(), {"-sec=4", "-sus=u", "-sow=o"});
+    std::string src = bitmap("c.bmp", 8, 8), command;
+    ASSERT_TRUE(read_file(tarvo_bin(), &command));
+    for (size_t at; (at = command.find("libcrypto.so")) != std::string::npos;)
+        command[at + 8] = 'X';
+    const std::string without = dir + "/tarvo-without-crypto";
+    ASSERT_TRUE(write_file(without, command));
+    ASSERT_EQ(chmod(without.c_str(), 0755), 0);
+    struct Case {
+        std::string bin;
+        bool encrypt;
+        int status;
+        const char* err;  // in standard error
+    };
+    const Case cases[] = {
+        {tarvo_bin(), false, 0, nullptr},
+        {tarvo_bin(), true, 0, "file=libcrypto"},
+        {without, false, 0, nullptr},
+        {without, true, -605 & 0xFF, "libcrypto cannot be loaded"},
+    };
+    for (const Case& c : cases) {
+        const std::string pdf = dir + "/c.pdf";
+        std::remove(pdf.c_str());
+        std::vector<std::string> argv{"env", "LD_DEBUG=files", c.bin, "-quiet", "-o=" + pdf};
+        if (c.encrypt) argv.insert(argv.end(), {"-sec=4", "-sus=u", "-sow=o"});
         argv.push_back(src);
         CommandResult r = run_command(argv);
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err.find("file=libcrypto") != std::string::npos, encrypt)
-            << (encrypt ? "an encrypting run" : "a plain run");
+        const std::string what = c.bin + (c.encrypt ? " encrypting" : " plain");
+        EXPECT_EQ(r.status, c.status) << what << ": " << r.err;
+        EXPECT_EQ(access(pdf.c_str(), F_OK) == 0, c.status == 0) << what;
+        EXPECT_EQ(r.err.find("file=libcrypto") != std::string::npos, c.bin == tarvo_bin() && c.encrypt)
+            << what;
+        if (c.err) {
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << what << ": " << r.err;
+        }
     }
 }
 
