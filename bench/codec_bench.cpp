@@ -228,7 +228,7 @@ int main() {
     uint32_t jpeg_len = 0;
     const uint8_t* pixels = dib_lock_bits(photo, nullptr);
     const size_t stride = size_t(dib_stride(kWidth, 24));
-    const CodecImage image = {kWidth, kHeight, false, int64_t(stride), 24, nullptr, 0, pixels, nullptr, nullptr, nullptr, {}, false, 0};
+    const CodecImage image = {kWidth, kHeight, false, int64_t(stride), 24, nullptr, 0, pixels, nullptr, nullptr, nullptr, {}, false, 0, nullptr};
     size_t bare_len = 0;
     double ours_dct = 1e300, bare_dct = 1e300;
     // Alternating the two spreads any load from elsewhere over both.

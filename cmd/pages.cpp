@@ -33,7 +33,6 @@ struct CmdPageSource {
     PdfDocument* doc = nullptr;
     const std::vector<std::wstring>* files = nullptr;
     size_t taken = 0;  // pages handed to the run
-    bool read_ahead = false;  // no workers, but a core for reading pixels
 
     std::thread workers[kWorkers];
     int worker_count = 0;
@@ -100,18 +99,23 @@ Reads reads_of(PdfDocument* doc, const DibInfoHeader& h) {
     return flate ? Reads::kToFlate : Reads::kWhole;
 }
 
-// Loads bitmap k and prepares its image, which frees the bitmap once read.
-// Read ahead, its pixels come in while the image is prepared; a read that
-// fails then fails the page as the load would have.
-CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool read_ahead) {
+// Loads bitmap k and prepares its image. A plain file's rows come through
+// a window while the image is encoded; a read that fails then fails the
+// page as the load would have.
+CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
     CmdPage page{};
     DibHandle dib = nullptr;
-    DibAhead* reading = nullptr;
-    page.load_status =
-        cmd_load_bitmap(path, read_ahead, &dib, &reading, &page.load_cause, &page.input_bytes);
+    DibRows* rows = nullptr;
+    page.load_status = cmd_load_bitmap(path, &dib, &rows, &page.load_cause, &page.input_bytes);
     if (page.load_status != DIB_OK) return page;
     page.rows_missing = dib_load_rows_missing();
-    dib_command(DIB_OP_GET_HEADER, dib, &page.header);
+    if (rows) {
+        DibView view;
+        dib_rows_view(rows, &view);
+        page.header = *view.header;
+    } else {
+        dib_command(DIB_OP_GET_HEADER, dib, &page.header);
+    }
     if (hold) {
         const Reads reads = reads_of(doc, page.header);
         if (reads != Reads::kWhole) {
@@ -119,10 +123,13 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold, bool r
             hold->keep = reads == Reads::kToFlate ? 1 : 0;
         }
     }
-    pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
+    if (rows)
+        pdfw_image_prepare_rows(doc, rows, 0, hold ? read_done : nullptr, hold, &page.image);
+    else
+        pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
     page.prepared = true;
     int cause = DIB_CAUSE_NONE;
-    const int read = dib_ahead_finish(&reading, &cause);
+    const int read = dib_rows_close(&rows, &cause);
     if (read != DIB_OK) {
         pdfw_image_discard(doc, page.image);
         page = CmdPage{};
@@ -144,7 +151,7 @@ void work(CmdPageSource* src) {
         src->shares -= kSharesPerPage;
         Hold hold{src, kSharesPerPage, -1};
         held.unlock();
-        CmdPage page = make_page(src->doc, (*src->files)[k], &hold, false);
+        CmdPage page = make_page(src->doc, (*src->files)[k], &hold);
         held.lock();
         // A page whose encoder gave nothing back keeps one share for what
         // it holds until it is written.
@@ -192,14 +199,13 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
             break;  // the pages are made with the threads there are, or on demand
         }
     }
-    src->read_ahead = threads > 1 && src->worker_count == 0;
     return src;
 }
 
 bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     if (!src || src->taken >= src->files->size()) return false;
     if (src->worker_count == 0) {
-        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr, src->read_ahead);
+        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr);
         return true;
     }
     std::unique_lock<std::mutex> held(src->lock);

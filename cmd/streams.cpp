@@ -47,14 +47,15 @@ bool cmd_input_is_stream(const std::wstring& path) {
 
 void cmd_stop_pipe_reads(bool stop) { g_stop_reads = stop; }
 
-int cmd_load_bitmap(const std::wstring& path, bool read_ahead, DibHandle* dib, DibAhead** ahead,
-                    int* cause, int64_t* bytes) {
+int cmd_load_bitmap(const std::wstring& path, DibHandle* dib, DibRows** rows, int* cause,
+                    int64_t* bytes) {
     const bool from_stdin = path == TARVO_STANDARD_STREAM;
     int64_t size = 0;
+    if (rows) *rows = nullptr;
     if (!from_stdin && plat_file_kind(path.c_str(), &size) != PLAT_FILE_PIPE) {
         *bytes = size > 0 ? size : 0;
-        const int status = read_ahead ? dib_load_bmp_ahead(dib, path.c_str(), 0, ahead)
-                                      : dib_command(DIB_OP_LOAD, dib, const_cast<wchar_t*>(path.c_str()));
+        const int status = rows ? dib_load_bmp_rows(dib, path.c_str(), 0, rows)
+                                : dib_command(DIB_OP_LOAD, dib, const_cast<wchar_t*>(path.c_str()));
         *cause = status == DIB_OK ? DIB_CAUSE_NONE : dib_load_cause();
         return status;
     }

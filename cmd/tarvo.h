@@ -244,13 +244,13 @@ bool cmd_output_is_stdout(const std::wstring& outfile);
 // True when no output can be named after path: standard input, a pipe, a
 // device, or a path in the system's device tables (/dev/stdin).
 bool cmd_input_is_stream(const std::wstring& path);
-// Loads the bitmap at path as DIB_OP_LOAD does (with read_ahead as
-// dib_load_bmp_ahead does, *ahead then set as it sets it). Standard input
+// Loads the bitmap at path as DIB_OP_LOAD does, or when rows is given as
+// dib_load_bmp_rows does (*rows then set as it sets it). Standard input
 // and FIFOs are read whole into memory first. Returns the loader's status
 // with its DIB_CAUSE_* in *cause; *bytes gets the size of the file or of
 // what the pipe gave.
-int cmd_load_bitmap(const std::wstring& path, bool read_ahead, DibHandle* dib, DibAhead** ahead,
-                    int* cause, int64_t* bytes);
+int cmd_load_bitmap(const std::wstring& path, DibHandle* dib, DibRows** rows, int* cause,
+                    int64_t* bytes);
 // true makes every pipe read that is waiting give up (a run that has
 // failed must not wait for a FIFO's writer); false lets them wait again.
 void cmd_stop_pipe_reads(bool stop);

@@ -67,6 +67,10 @@ struct CodecImage {
     // Bytes of the pixel array that a cut-short file never held (they read
     // as 0): an encoder's memory follows what is held, not what is claimed.
     int64_t missing_bytes;
+    // Rows read through a window rather than lying in pixels: row(source,
+    // y) gives top row y once wait(source, y + 1) has returned, valid until
+    // wait is called for another row.
+    const uint8_t* (*row)(const void* source, int64_t y);
 };
 
 inline bool codec_image_wait(const CodecImage* im, int64_t rows) {
@@ -84,6 +88,7 @@ inline void codec_image_discard(const CodecImage* im, int64_t rows) {
 
 // Row y counted from the top of the picture.
 inline const uint8_t* codec_image_row(const CodecImage* im, int64_t y) {
+    if (im->row) return im->row(im->source, y);
     const int64_t stored = im->top_down ? y : im->rows - 1 - y;
     return im->pixels + stored * im->stride;
 }

@@ -19,6 +19,9 @@ struct DibAheadPlan {
     int64_t stride;
     int64_t rows;
     bool top_down;
+    // Asked for by the caller: rows through a window, so the block holds
+    // the header and table only (pixels null).
+    bool window;
 };
 
 // Starts reading; with no thread to be had, reads it all here. DIB_OK
@@ -26,5 +29,8 @@ struct DibAheadPlan {
 int dib_ahead_start(const DibAheadPlan& plan, DibAhead** out);
 // Stops the reading of a bitmap about to be freed; others are left alone.
 void dib_ahead_stop(DibHandle h);
+// Rows through a window from a plan with window set; takes the plan's file
+// and block. Null when out of memory (both then let go).
+DibRows* dib_rows_start(const DibAheadPlan& plan);
 
 #endif

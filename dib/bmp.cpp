@@ -398,12 +398,14 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
         const int64_t stride = dib_stride(f.hdr.width, f.hdr.bit_count);
         t_rows_missing = dib_rows(f.hdr.height) - int64_t(plan.pixels_to_read) / std::max<int64_t>(stride, 1);
     }
-    const bool note_held = f.kind == BODY_PIXELS && plan.short_data;
-    const uint64_t block_size =
-        DIB_HEADER_SIZE + f.table_bytes + plan.body + (note_held ? DIB_HELD_NOTE_SIZE : 0);
+    // Rows read through a window leave the block with the header and table.
+    const bool window = ahead && ahead->window && src->file && f.kind == BODY_PIXELS;
+    const bool note_held = f.kind == BODY_PIXELS && plan.short_data && !window;
+    const uint64_t block_size = DIB_HEADER_SIZE + f.table_bytes + (window ? 0 : plan.body) +
+                                (note_held ? DIB_HELD_NOTE_SIZE : 0);
     if (block_size > SIZE_MAX || plan.body > UINT32_MAX) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_TOO_LARGE);
 
-    DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (plan.short_data ? PLAT_MEM_ZEROINIT : 0),
+    DibHandle h = plat_mem_alloc(PLAT_MEM_MOVEABLE | (plan.short_data && !window ? PLAT_MEM_ZEROINIT : 0),
                                  static_cast<size_t>(block_size));
     if (!h) return refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_NO_MEMORY);
     uint8_t* base = static_cast<uint8_t*>(plat_mem_lock(h));
@@ -417,8 +419,8 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     std::memset(table, 0, static_cast<size_t>(f.table_bytes));
     if (fields && f.kind == BODY_PIXELS) put_masks(table, f);
     if (note_held) dib_note_held(body + plan.body, plan.pixels_to_read);
-    const bool read_ahead = ahead && src->file && f.kind == BODY_PIXELS &&
-                            plan.pixels_to_read >= kAheadFrom;
+    const bool read_ahead = window || (ahead && src->file && f.kind == BODY_PIXELS &&
+                                       plan.pixels_to_read >= kAheadFrom);
     long pixels_at = -1;
     if (!(fields && f.kind == BODY_PIXELS ? source_skip(src, size_t(skip_table))
                                           : read_table(src, f, table)) ||
@@ -435,9 +437,9 @@ int load_body(Source* src, uint64_t data_len, uint32_t pixel_offset, int dpi_fla
     }
     if (read_ahead) {
         // The block stays locked for the reading thread.
-        *ahead = DibAheadPlan{src->file, h, body, uint64_t(pixels_at),
+        *ahead = DibAheadPlan{src->file, h, window ? nullptr : body, uint64_t(pixels_at),
                               plan.pixels_to_read, dib_stride(f.hdr.width, f.hdr.bit_count),
-                              dib_rows(f.hdr.height), f.hdr.height < 0};
+                              dib_rows(f.hdr.height), f.hdr.height < 0, window};
         *out = h;
         return DIB_OK;
     }
@@ -748,6 +750,18 @@ int dib_load_bmp_ahead(DibHandle* var, const wchar_t* path, int dpi_flag, DibAhe
         return refuse(status, DIB_CAUSE_READ);
     }
     return DIB_OK;
+}
+
+int dib_load_bmp_rows(DibHandle* var, const wchar_t* path, int dpi_flag, DibRows** rows) {
+    if (rows) *rows = nullptr;
+    if (!rows) return load_file(var, path, dpi_flag, nullptr);
+    DibAheadPlan plan{};
+    plan.window = true;
+    const int status = load_file(var, path, dpi_flag, &plan);
+    if (status != DIB_OK || !plan.file) return status;
+    *var = nullptr;
+    *rows = dib_rows_start(plan);
+    return *rows ? DIB_OK : refuse(DIB_ERR_NO_MEMORY, DIB_CAUSE_NO_MEMORY);
 }
 
 int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag) {

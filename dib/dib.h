@@ -253,6 +253,27 @@ bool dib_rows_wait(DibHandle h, int64_t rows);
 // status a whole load would have given (DIB_ERR_READ) with its cause in
 // *cause; the bitmap then holds rows that were never read.
 int dib_ahead_finish(DibAhead** ahead, int* cause);
+// A plain bitmap file whose rows are read through a window of a few
+// hundred kilobytes as they are asked for, top row first (a bottom-up file
+// from its end), so that no bitmap-sized block is made. The header and
+// table are loaded as by dib_load_bmp; the rows are read by whoever asks.
+// A file whose pixels are coded (run-length, Huffman, JPEG, PNG) is loaded
+// whole into *var as dib_load_bmp loads it, with *rows null; otherwise
+// *var is null and *rows holds the file open until dib_rows_close.
+typedef struct DibRows DibRows;
+int dib_load_bmp_rows(DibHandle* var, const wchar_t* path, int dpi_flag, DibRows** rows);
+// The bitmap's header and table as a view without pixels (pixels and
+// handle null), valid until the rows are closed.
+void dib_rows_view(DibRows* rows, DibView* view);
+// Brings top row n - 1 into the window, which may let earlier rows go.
+// False when reading failed (then and for every later call).
+bool dib_rows_need(DibRows* rows, int64_t n);
+// Top row y, which the last dib_rows_need brought in (or kept).
+const uint8_t* dib_rows_row(const DibRows* rows, int64_t y);
+// Closes the file and frees *rows (null is accepted): DIB_OK, or the
+// status a whole load would have given (DIB_ERR_READ) with its cause in
+// *cause when a read failed.
+int dib_rows_close(DibRows** rows, int* cause);
 int dib_save_bmp(DibHandle h, const wchar_t* path, int dpi_flag);
 int dib_decode_rle(DibHandle* var);
 

@@ -1,5 +1,6 @@
 // Document context: creation, settings calls, destruction, the counted
 // allocator and the object table.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,22 @@ bool request_allowed() {
             return left != 1;
     }
     return true;
+}
+
+// Blocks from this size up are an encoder's output room or a page's
+// samples: mapped apart from the heap, so that room never written costs
+// nothing and all of it goes back when freed.
+constexpr size_t kBigFrom = size_t(1) << 20;
+
+void* raw_alloc(size_t n) {
+    return n >= kBigFrom ? plat_big_alloc(kHeader + n) : std::malloc(kHeader + n);
+}
+
+void raw_free(void* raw, uint32_t n) {
+    if (n >= kBigFrom)
+        plat_big_free(raw, kHeader + n);
+    else
+        std::free(raw);
 }
 
 uint32_t stored_length(const void* block) {
@@ -206,7 +223,7 @@ int64_t pdfw_mem_all_in_use() { return __atomic_load_n(&g_all_in_use, __ATOMIC_R
 void* pdfw_alloc_counted(PdfDocument* doc, size_t n) {
     if (!doc) return request_allowed() ? std::malloc(n ? n : 1) : nullptr;
     void* raw = nullptr;
-    if (n <= UINT32_MAX && request_allowed()) raw = std::malloc(kHeader + n);
+    if (n <= UINT32_MAX && request_allowed()) raw = raw_alloc(n);
     if (!raw) return nullptr;
     uint32_t len = uint32_t(n);
     std::memcpy(raw, &len, sizeof len);
@@ -219,8 +236,14 @@ void* pdfw_realloc_counted(PdfDocument* doc, void* block, size_t n) {
     if (!doc) return request_allowed() ? std::realloc(block, n ? n : 1) : nullptr;
     uint32_t old = stored_length(block);
     void* raw = nullptr;
-    if (n <= UINT32_MAX && request_allowed())
-        raw = std::realloc(static_cast<unsigned char*>(block) - kHeader, kHeader + n);
+    unsigned char* old_raw = static_cast<unsigned char*>(block) - kHeader;
+    if (n > UINT32_MAX || !request_allowed()) return nullptr;
+    if (old < kBigFrom && n < kBigFrom) {
+        raw = std::realloc(old_raw, kHeader + n);
+    } else if ((raw = raw_alloc(n)) != nullptr) {
+        std::memcpy(raw, old_raw, kHeader + std::min<size_t>(old, n));
+        raw_free(old_raw, old);
+    }
     if (!raw) return nullptr;
     uint32_t len = uint32_t(n);
     std::memcpy(raw, &len, sizeof len);
@@ -246,8 +269,9 @@ void pdfw_free(PdfDocument* doc, void* block) {
         std::free(block);
         return;
     }
-    account(doc, -int64_t(stored_length(block)));
-    std::free(static_cast<unsigned char*>(block) - kHeader);
+    const uint32_t n = stored_length(block);
+    account(doc, -int64_t(n));
+    raw_free(static_cast<unsigned char*>(block) - kHeader, n);
 }
 
 int64_t pdfw_mem_in_use(const PdfDocument* doc) {

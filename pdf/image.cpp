@@ -78,6 +78,7 @@ struct PdfPreparedImage {
     DibView view;
     bool view_open;
     DibHandle owned;
+    DibRows* rows;  // the caller's, while the job is prepared
     void (*read_done)(void* opaque);  // the encoder has read the whole bitmap
     void* read_done_opaque;
 };
@@ -257,6 +258,15 @@ bool encoding_supported(int encoding) {
 bool classify(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan* im) {
     std::memset(im, 0, sizeof *im);
     im->pixels = pdfw_codec_image(&view);
+    if (job->rows) {
+        im->pixels.source = job->rows;
+        im->pixels.wait = [](const void* source, int64_t rows) {
+            return dib_rows_need(static_cast<DibRows*>(const_cast<void*>(source)), rows);
+        };
+        im->pixels.row = [](const void* source, int64_t y) {
+            return dib_rows_row(static_cast<const DibRows*>(source), y);
+        };
+    }
     // A bitmap the writer frees once read gives its rows back as they are
     // coded, so that a page's bitmap and its coded data are not both held.
     if (job->owned)
@@ -823,9 +833,9 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
 
 namespace {
 
-// Prepares the image of dib; owned: the bitmap is the job's to free as soon
-// as it has been read.
-bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
+// Prepares the image of dib, or of rows when dib is null; owned: the bitmap
+// is the job's to free as soon as it has been read.
+bool prepare(PdfDocument* doc, DibHandle dib, DibRows* rows, bool owned, int res_is_dpi,
              void (*read_done)(void*), void* opaque, PdfPreparedImage** out) {
     auto* job = static_cast<PdfPreparedImage*>(pdfw_alloc_counted(doc, sizeof(PdfPreparedImage)));
     if (!job) {
@@ -838,13 +848,17 @@ bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
     job->owned = owned ? dib : nullptr;
     job->read_done = read_done;
     job->read_done_opaque = opaque;
+    job->rows = rows;
     *out = job;
-    if (dib_view_open(&job->view, dib) != DIB_OK) {
+    if (rows) {
+        dib_rows_view(rows, &job->view);
+    } else if (dib_view_open(&job->view, dib) != DIB_OK) {
         release_bitmap(job);
         return job_fail(job, PDFW_ERR_BITMAP_FORMAT,
                         "the bitmap's header does not describe its memory block");
+    } else {
+        job->view_open = true;
     }
-    job->view_open = true;
     ImagePlan& im = job->plan;
     const uint32_t compression = job->view.header->compression;
     if (compression == DIB_COMPRESSION_JPEG || compression == DIB_COMPRESSION_PNG) {
@@ -854,14 +868,20 @@ bool prepare(PdfDocument* doc, DibHandle dib, bool owned, int res_is_dpi,
     }
     bool ok = classify(job, job->view, res_is_dpi, &im) && settle_alpha(job, &im);
     uint8_t* samples = nullptr;
-    // JPEG and Flate read the bitmap themselves, unencoded samples are made
-    // as they are written; G4 and its Flate trial take samples made now.
-    if (ok && im.encoding == PDFW_FILTER_CCITT) {
+    // JPEG and Flate read the bitmap themselves; G4 and its Flate trial take
+    // samples made now, and so do unencoded rows whose window is gone by
+    // the time they are written. A bitmap's unencoded samples are made as
+    // they are written.
+    if (ok && (im.encoding == PDFW_FILTER_CCITT || (rows && im.encoding == PDFW_FILTER_NONE))) {
         ok = (samples = prepare_samples(job, im)) != nullptr;
         release_bitmap(job);
     }
     if (ok) ok = encode_image(job, im, samples, &job->enc);
     if (!ok || im.encoding != PDFW_FILTER_NONE) release_bitmap(job);
+    job->rows = nullptr;
+    im.pixels.row = nullptr;
+    im.pixels.wait = nullptr;
+    im.pixels.source = nullptr;
     return ok && job->ok;
 }
 
@@ -875,7 +895,16 @@ bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
     if (!doc || !dib) return false;
     DibHandle taken = *dib;
     *dib = nullptr;
-    return prepare(doc, taken, true, res_is_dpi, read_done, opaque, out);
+    return prepare(doc, taken, nullptr, true, res_is_dpi, read_done, opaque, out);
+}
+
+bool pdfw_image_prepare_rows(PdfDocument* doc, DibRows* rows, int res_is_dpi,
+                             void (*read_done)(void* opaque), void* opaque,
+                             PdfPreparedImage** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (!doc || !rows) return false;
+    return prepare(doc, nullptr, rows, false, res_is_dpi, read_done, opaque, out);
 }
 
 void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
@@ -922,7 +951,7 @@ bool pdfw_impage_image(PdfDocument* doc, DibHandle dib, int res_is_dpi, PdfObjec
     if (!doc) return false;
     if (!id) return pdfw_fail(doc, PDFW_ERR_ARGUMENT);
     PdfPreparedImage* image = nullptr;
-    prepare(doc, dib, false, res_is_dpi, nullptr, nullptr, &image);
+    prepare(doc, dib, nullptr, false, res_is_dpi, nullptr, nullptr, &image);
     if (!image) return pdfw_fail(doc, PDFW_ERR_NO_MEMORY);
     return pdfw_image_emit(doc, image, id);
 }

@@ -290,6 +290,13 @@ typedef struct PdfPreparedImage PdfPreparedImage;
 bool pdfw_image_prepare(PdfDocument* doc, DibHandle* dib, int res_is_dpi,
                         void (*read_done)(void* opaque), void* opaque,
                         PdfPreparedImage** out);
+// The same from a bitmap file's rows (dib_load_bmp_rows), read through
+// their window as the image is encoded; the rows stay the caller's, who
+// closes them after the call and learns then whether a read failed.
+// Unencoded samples are made here rather than when the page is written.
+bool pdfw_image_prepare_rows(PdfDocument* doc, DibRows* rows, int res_is_dpi,
+                             void (*read_done)(void* opaque), void* opaque,
+                             PdfPreparedImage** out);
 // pdfw_impage with a prepared image, which it frees (in every case): the
 // trace lines and the failure of the preparation come out here, as if the
 // image had been encoded now.

@@ -87,6 +87,15 @@ void plat_mem_discard(PlatMem h, size_t offset, size_t length) {
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }
 
+void* plat_big_alloc(size_t n) {
+    void* p = mmap(nullptr, n ? n : 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void plat_big_free(void* block, size_t n) {
+    if (block) munmap(block, n ? n : 1);
+}
+
 void plat_wipe(void* p, size_t length) {
     if (p && length > 0) explicit_bzero(p, length);
 }

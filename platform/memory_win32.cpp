@@ -44,6 +44,14 @@ unsigned plat_mem_lock_count(PlatMem h) {
     return flags == GMEM_INVALID_HANDLE ? 0 : flags & GMEM_LOCKCOUNT;
 }
 
+void* plat_big_alloc(size_t n) {
+    return VirtualAlloc(nullptr, n ? n : 1, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void plat_big_free(void* block, size_t) {
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
 void plat_wipe(void* p, size_t length) {
     if (p && length > 0) SecureZeroMemory(p, length);
 }

@@ -45,9 +45,17 @@ typedef struct PlatArgs {
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
 // Settings for the command's process, first thing in main: one heap for all
 // threads, so that what one page frees serves the next, whichever thread
-// makes it, rather than staying held for a thread of its own; and buffers
-// of a megabyte and more given back to the system when freed.
+// makes it, rather than staying held for a thread of its own; and the heap
+// kept, up to blocks of 32 MiB, so that an encoder's working memory for one
+// page (libjpeg's coefficients) serves the next page without being mapped
+// and faulted in afresh. Buffers whose size is an upper bound go through
+// plat_big_alloc instead.
 void plat_process_setup(void);
+// Blocks of an upper-bound size (an encoder's output room): their pages
+// cost memory only once written, and all of it goes back to the system on
+// plat_big_free (given the same size). Null when out of memory.
+void* plat_big_alloc(size_t n);
+void plat_big_free(void* block, size_t n);
 void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
 
 // The process exit status that carries a result code: its low byte on

@@ -27,10 +27,10 @@ int plat_exit_status(int code) { return code & 0xFF; }
 
 void plat_process_setup() {
 #ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1);
-    // A fixed threshold: blocks of a megabyte and more (an encoder's buffers
-    // for a page) go back to the system when freed, where the default one
-    // rises with each such block freed until they stay in the heap.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_ARENA_MAX, 3);
+    // Mapping a page's working memory afresh and faulting it in was most of
+    // the kernel's share of a run; from the heap it is used again.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
 #endif
 }

@@ -142,7 +142,7 @@ Image make_image(int width, int height, int bits, bool top_down, const uint8_t* 
         }
     }
     im.view = CodecImage{width, height, top_down, int64_t(stride), bits,
-                         im.table.data(), entries, im.pixels.data(), nullptr, nullptr, nullptr, {}, false, 0};
+                         im.table.data(), entries, im.pixels.data(), nullptr, nullptr, nullptr, {}, false, 0, nullptr};
     return im;
 }
 
