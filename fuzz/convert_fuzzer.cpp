@@ -1,6 +1,7 @@
 // Whole conversions: the input is a BMP file followed by one byte of
-// choices (encoding, encryption, rotation, threads). The bitmap goes through
-// the loader and the writer into a complete document in a scratch file,
+// choices (encoding, encryption, rotation, threads, prepared ahead from a
+// file or written from memory). The bitmap goes through the loader and the
+// writer into a complete document in a scratch file,
 // which must then hold a cross-reference table whose offsets point at its
 // objects; nothing of the writer may be left in use.
 //
@@ -86,11 +87,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint8_t choices = data[size - 1];
     if (fuzz::declared_pixel_bytes(data, size - 1) > MAX_PIXEL_BYTES) return 0;
-    DibHandle dib = nullptr;
-    if (dib_load_bmp_memory(&dib, data, size - 1, 0) != DIB_OK) return 0;
     static const int kFilters[4] = {PDFW_FILTER_DCT, PDFW_FILTER_NONE, PDFW_FILTER_FLATE,
                                     PDFW_FILTER_DCT};
     const std::string path = scratch_path();
+    // Prepared ahead, the bitmap comes from a file, as the command reads
+    // it: a plain one's rows through their window.
+    DibHandle dib = nullptr;
+    DibRows* rows = nullptr;
+    int loaded;
+    if (choices & 0x80) {
+        const std::string bmp = path + ".bmp";
+        FILE* f = std::fopen(bmp.c_str(), "wb");
+        if (!f) std::abort();
+        const bool written = std::fwrite(data, 1, size - 1, f) == size - 1;
+        if (std::fclose(f) != 0 || !written) std::abort();
+        wchar_t* wbmp = plat_utf8_to_wide(bmp.c_str());
+        loaded = dib_load_bmp_rows(&dib, wbmp, 0, &rows);
+        std::free(wbmp);
+    } else {
+        loaded = dib_load_bmp_memory(&dib, data, size - 1, 0);
+    }
+    if (loaded != DIB_OK) {
+        std::remove((path + ".bmp").c_str());
+        return 0;
+    }
     wchar_t* wpath = plat_utf8_to_wide(path.c_str());
     PdfDocument* doc = nullptr;
     bool ok = pdfw_new(&doc) && pdfw_set_trace(doc, nullptr, nullptr) &&
@@ -108,7 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          pdfw_set_rotation(doc, ((choices >> 4) & 3) * 90);
     PdfPreparedImage* image = nullptr;
     if (ok && (choices & 0x80)) {
-        pdfw_image_prepare(doc, &dib, 0, nullptr, nullptr, &image);
+        if (rows)
+            pdfw_image_prepare_rows(doc, rows, 0, nullptr, nullptr, &image);
+        else
+            pdfw_image_prepare(doc, &dib, 0, nullptr, nullptr, &image);
+        dib_rows_close(&rows, nullptr);
         ok = pdfw_impage_prepared(doc, image, nullptr, nullptr);
     } else if (ok) {
         ok = pdfw_impage(doc, dib, nullptr, nullptr);
@@ -116,9 +140,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool closed = ok && pdfw_file_close(doc);
     pdfw_destroy(&doc);
     dib_command(DIB_OP_FREE, &dib, nullptr);
+    dib_rows_close(&rows, nullptr);
     std::free(wpath);
     if (pdfw_mem_all_in_use() != 0) std::abort();
     if (closed && !well_framed(read_all(path))) std::abort();
     std::remove(path.c_str());
+    std::remove((path + ".bmp").c_str());
     return 0;
 }

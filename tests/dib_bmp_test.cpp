@@ -403,11 +403,18 @@ TEST_F(BmpFiles, ResolutionInDotsPerInch) {
     dib_command(DIB_OP_FREE, &h, nullptr);
 }
 
+// Top row y of a whole load's pixels.
+const uint8_t* whole_row(const Bytes& pixels, int32_t height, int64_t stride, int64_t y) {
+    const int64_t rows = height < 0 ? -int64_t(height) : height;
+    return pixels.data() + (height < 0 ? y : rows - 1 - y) * stride;
+}
+
 // Read ahead, a bitmap ends with the pixels of a whole load, whether its
-// rows are waited for in steps or only at the end: both row orders, a gap
-// before the pixels, short data (read as 0) and a bitmap too small to be
-// worth a thread.
-TEST_F(BmpFiles, ReadAheadGivesTheRowsOfAWholeLoad) {
+// rows are waited for in steps or only at the end; through a window, every
+// row asked for in order, and again from the top, is the whole load's row.
+// Both row orders, a gap before the pixels, short data (read as 0) and a
+// bitmap too small to be worth a thread.
+TEST_F(BmpFiles, ReadAheadAndWindowGiveTheRowsOfAWholeLoad) {
     struct Case {
         int bits;
         int32_t width, height;  // a negative height is top-down
@@ -446,6 +453,26 @@ TEST_F(BmpFiles, ReadAheadGivesTheRowsOfAWholeLoad) {
             dib_view_close(&v);
             dib_command(DIB_OP_FREE, &h, nullptr);
         }
+        DibHandle whole = nullptr;
+        DibRows* rows = nullptr;
+        ASSERT_EQ(dib_load_bmp_rows(&whole, name.c_str(), 0, &rows), DIB_OK);
+        ASSERT_NE(rows, nullptr);
+        EXPECT_EQ(whole, nullptr);
+        DibView v;
+        dib_rows_view(rows, &v);
+        EXPECT_EQ(v.pixels, nullptr);
+        EXPECT_EQ(v.held_bytes, int64_t(full.size() - c.cut));
+        const int64_t row_bytes = (int64_t(c.width) * c.bits + 7) / 8;
+        for (int pass = 0; pass < 2; ++pass)
+            for (int64_t y = 0; y < v.rows; ++y) {
+                ASSERT_TRUE(dib_rows_need(rows, y + 1));
+                ASSERT_EQ(std::memcmp(dib_rows_row(rows, y), whole_row(want, c.height, v.stride, y),
+                                      size_t(row_bytes)), 0)
+                    << c.bits << " bits, " << c.width << " x " << c.height << ", row " << y;
+            }
+        int cause = -1;
+        EXPECT_EQ(dib_rows_close(&rows, &cause), DIB_OK);
+        EXPECT_EQ(cause, DIB_CAUSE_NONE);
     }
 }
 
@@ -477,6 +504,18 @@ TEST_F(BmpFiles, ReadAheadFailuresAndEarlyFree) {
         EXPECT_EQ(dib_ahead_finish(&ahead, &cause), DIB_OK);
     }
     EXPECT_EQ(dib_ahead_finish(nullptr, &cause), DIB_OK);
+
+    // Through a window the same: the row that can no longer be read fails,
+    // and so does every later one.
+    DibRows* rows = nullptr;
+    ASSERT_EQ(dib_load_bmp_rows(&h, name.c_str(), 0, &rows), DIB_OK);
+    ASSERT_TRUE(dib_rows_need(rows, 1));
+    ASSERT_EQ(truncate(path("big.bmp").c_str(), 100), 0);
+    EXPECT_FALSE(dib_rows_need(rows, 1500));
+    EXPECT_FALSE(dib_rows_need(rows, 1));
+    EXPECT_EQ(dib_rows_close(&rows, &cause), DIB_ERR_READ);
+    EXPECT_EQ(cause, DIB_CAUSE_READ);
+    EXPECT_EQ(dib_rows_close(nullptr, &cause), DIB_OK);
 }
 
 // Discarding the top rows leaves every other row as it was, in both row
