@@ -43,11 +43,10 @@ typedef struct PlatArgs {
     wchar_t** values;
 } PlatArgs;
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
-// Settings for the command's process, first thing in main: one heap for all
-// threads, so that what one page frees serves the next, whichever thread
-// makes it, rather than staying held for a thread of its own; and the heap
-// kept, up to blocks of 32 MiB, so that an encoder's working memory for one
-// page (libjpeg's coefficients) serves the next page without being mapped
+// Settings for the command's process, first thing in main: a heap for the
+// run's thread and one for each thread that makes pages, kept up to blocks
+// of 32 MiB, so that an encoder's working memory for one page (libjpeg's
+// coefficients) serves the same thread's next page without being mapped
 // and faulted in afresh. Buffers whose size is an upper bound go through
 // plat_big_alloc instead.
 void plat_process_setup(void);

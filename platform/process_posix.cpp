@@ -27,6 +27,10 @@ int plat_exit_status(int code) { return code & 0xFF; }
 
 void plat_process_setup() {
 #ifdef __GLIBC__
+    // A heap for the run's thread and one for each of the two that make
+    // pages: a worker's next page finds its last one's working memory in
+    // its own heap, where one shared heap let the two pages' blocks
+    // interleave and sometimes grew by a whole third set.
     mallopt(M_ARENA_MAX, 3);
     // Mapping a page's working memory afresh and faulting it in was most of
     // the kernel's share of a run; from the heap it is used again.
