@@ -1,7 +1,10 @@
-// Pages prepared ahead: each bitmap is loaded and its image encoded, two at
-// a time on two threads while the run writes the pages before them. The
-// pages come out in command-line order and exactly as the sequential run
-// makes them; with one thread the work is done when a page is asked for.
+// Pages made ahead, through one ordered queue: each bitmap is loaded and its
+// image encoded, two at a time on two threads while the run writes the
+// pages before them, and handed out in command-line order exactly as the
+// sequential run makes them. A page is taken up only when the memory its
+// encoder will hold fits a budget beside what the pages being made, made
+// and being written hold; a page alone always may. With no threads the run
+// makes each page through the same steps when it asks for it.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -13,123 +16,118 @@
 
 namespace {
 
-// Pages being made or waiting for the run.
+// Pages taken up and not yet handed out.
 constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
-// Memory in bitmap-sized shares: a page holds two while its bitmap is read
-// and encoded (the bitmap and what the encoder makes of it). An encoder
-// that reads each row once and gives it back holds one: JPEG of 24 and 32
-// bits, whose coefficients take no more than the rows they are made from,
-// and Flate, whose data is no larger than the rows. JPEG gives its last
-// share back when it is done, its data being small; any other page keeps
-// one until it is written (its Flate data or, unencoded, its bitmap). With
-// three, memory stays under three bitmaps.
-constexpr int kShares = 3;
-constexpr int kSharesPerPage = 2;
+// The budget, in bitmaps of the run's largest page so far.
+constexpr int64_t kBudgetBitmaps = 3;
+
+// A page between its load and its image.
+struct Loaded {
+    CmdPage page;
+    DibHandle dib;
+    DibRows* rows;
+    int64_t pixel_bytes;  // of the bitmap, held in a block or not
+    int64_t working;      // what making its image holds, about
+};
+
+struct Slot {
+    bool done;
+    CmdPage page;
+    int64_t held;  // bytes the made page holds until it is written
+};
 
 }  // namespace
 
 struct CmdPageSource {
     PdfDocument* doc = nullptr;
     const std::vector<std::wstring>* files = nullptr;
-    size_t taken = 0;  // pages handed to the run
-
     std::thread workers[kWorkers];
     int worker_count = 0;
+
     std::mutex lock;
     std::condition_variable changed;
-    size_t next = 0;  // the next page a worker takes up
-    bool done[kInFlight] = {};
-    CmdPage made[kInFlight] = {};  // page k waits in made[k % kInFlight]
-    int kept[kInFlight] = {};       // shares page k keeps until it is written
-    int writing = 0;                // shares of the page handed out last
+    size_t next = 0;       // the next page to be taken up
+    size_t admitted = 0;   // pages that have claimed their memory, in order
+    size_t taken = 0;      // pages handed out
+    Slot slots[kInFlight] = {};  // page k waits in slots[k % kInFlight]
+    int64_t in_use = 0;    // bytes claimed by pages made, being made or written
+    int64_t largest = 0;   // the largest bitmap of the pages taken up so far
+    int64_t writing = 0;   // bytes of the page handed out, until it is written
     bool stop = false;
-    int shares = kShares;  // free shares
 };
 
 namespace {
 
-// A page's hold on memory while a worker makes it.
-struct Hold {
-    CmdPageSource* src;
-    int shares;
-    int keep;  // -1: one unless the encoder gave a share back
-};
+int64_t product(int64_t a, int64_t b) { return a > 0 && b > 0 ? a * b : 0; }
 
-void give_back(CmdPageSource* src, Hold* hold, int shares) {
-    if (!src) return;
-    std::lock_guard<std::mutex> held(src->lock);
-    src->shares += shares;
-    hold->shares -= shares;
-    src->changed.notify_all();
-}
-
-// The bitmap has been read whole into the encoder's own copy.
-void read_done(void* opaque) {
-    Hold* hold = static_cast<Hold*>(opaque);
-    std::lock_guard<std::mutex> held(hold->src->lock);
-    if (hold->shares < 2) return;
-    hold->src->shares += 1;
-    hold->shares -= 1;
-    hold->src->changed.notify_all();
-}
-
-// How a loaded bitmap's encoder holds memory: reading the rows once and
-// giving each back as it goes, into JPEG coefficients no larger than the
-// rows (24 and 32 bits) or into Flate data no larger than the rows (which
-// the page keeps until written); or anything else.
-enum class Reads { kWhole, kToCoefficients, kToFlate };
-
-Reads reads_of(PdfDocument* doc, const DibInfoHeader& h) {
+// What an image's encoder holds while it codes a page of this header:
+// samples made whole, JPEG's coefficients (two bytes a sample, colour at
+// 4:2:0), Flate's data (no more than its samples once the page is done);
+// for a depth that several classes share, the costliest. A block holding
+// the whole bitmap comes on top.
+int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int64_t pixels) {
     PdfEncodingChoices enc;
-    if (!pdfw_get_encodings(doc, &enc) || !enc.compression_on) return Reads::kWhole;
-    const bool stored_rows = h.compression == DIB_COMPRESSION_NONE ||
-                             h.compression == DIB_COMPRESSION_BITFIELDS ||
-                             h.compression == DIB_COMPRESSION_ALPHA_BITFIELDS;
-    if (!stored_rows) return Reads::kWhole;
-    // Samples no larger than the rows: 16 and 2 bits are widened.
-    if (h.bit_count == 24 || h.bit_count == 32) {
-        if (enc.truecolour == PDFW_FILTER_FLATE) return Reads::kToFlate;
-        return enc.truecolour == PDFW_FILTER_DCT ? Reads::kToCoefficients : Reads::kWhole;
-    }
-    // Whatever class the colour table makes of it.
-    const bool flate = (h.bit_count == 1 || h.bit_count == 4 || h.bit_count == 8) &&
-                       enc.palette == PDFW_FILTER_FLATE && enc.grey == PDFW_FILTER_FLATE &&
-                       (h.bit_count != 1 || enc.bilevel == PDFW_FILTER_FLATE);
-    return flate ? Reads::kToFlate : Reads::kWhole;
-}
-
-// Loads bitmap k and prepares its image. A plain file's rows come through
-// a window while the image is encoded; a read that fails then fails the
-// page as the load would have.
-CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
-    CmdPage page{};
-    DibHandle dib = nullptr;
-    DibRows* rows = nullptr;
-    page.load_status = cmd_load_bitmap(path, &dib, &rows, &page.load_cause, &page.input_bytes);
-    if (page.load_status != DIB_OK) return page;
-    page.rows_missing = dib_load_rows_missing();
-    if (rows) {
-        DibView view;
-        dib_rows_view(rows, &view);
-        page.header = *view.header;
-    } else {
-        dib_command(DIB_OP_GET_HEADER, dib, &page.header);
-    }
-    if (hold) {
-        const Reads reads = reads_of(doc, page.header);
-        if (reads != Reads::kWhole) {
-            give_back(hold->src, hold, 1);
-            hold->keep = reads == Reads::kToFlate ? 1 : 0;
+    const int64_t width = h.width > 0 ? h.width : 0;
+    const int64_t rows = dib_rows(h.height);
+    const int64_t bits = h.bit_count;
+    const bool truecolour = bits >= 16;
+    const int64_t samples = truecolour ? product(3 * width, rows) : product((width * bits + 7) / 8, rows);
+    int64_t cost = block ? 0 : samples;  // unencoded from a window
+    if (pdfw_get_encodings(doc, &enc) && enc.compression_on) {
+        const int64_t blocks = product((width + 7) / 8, (rows + 7) / 8);
+        const auto coder = [&](int filter, bool grey) -> int64_t {
+            switch (filter) {
+            case PDFW_FILTER_DCT: return grey ? blocks * 128 : blocks * 192;
+            case PDFW_FILTER_CCITT: return 2 * samples;  // samples and the G4 data
+            case PDFW_FILTER_NONE: return block ? 0 : samples;
+            default: return samples;
+            }
+        };
+        if (truecolour) {
+            cost = coder(enc.truecolour, false);
+        } else {
+            cost = std::max(coder(enc.palette, false), coder(enc.grey, bits == 8));
+            if (bits == 1) cost = std::max(cost, coder(enc.bilevel, false));
         }
     }
-    if (rows)
-        pdfw_image_prepare_rows(doc, rows, 0, hold ? read_done : nullptr, hold, &page.image);
+    return cost + (block ? pixels : 0);
+}
+
+// Loads bitmap k: a plain file's header and table with its rows left in
+// the file, anything else whole.
+Loaded load(PdfDocument* doc, const std::wstring& path) {
+    Loaded l{};
+    CmdPage& page = l.page;
+    page.load_status =
+        cmd_load_bitmap(path, &l.dib, &l.rows, &page.load_cause, &page.input_bytes);
+    if (page.load_status != DIB_OK) return l;
+    page.rows_missing = dib_load_rows_missing();
+    if (l.rows) {
+        DibView view;
+        dib_rows_view(l.rows, &view);
+        page.header = *view.header;
+        l.pixel_bytes = view.pixel_bytes;
+    } else {
+        dib_command(DIB_OP_GET_HEADER, l.dib, &page.header);
+        l.pixel_bytes = int64_t(plat_mem_size(l.dib));
+    }
+    l.working = working_bytes(doc, page.header, l.dib != nullptr, l.pixel_bytes);
+    return l;
+}
+
+// Encodes a loaded page's image; a window read that fails fails the page
+// as the load would have.
+CmdPage make(PdfDocument* doc, Loaded* l) {
+    CmdPage page = l->page;
+    if (page.load_status != DIB_OK) return page;
+    if (l->rows)
+        pdfw_image_prepare_rows(doc, l->rows, 0, nullptr, nullptr, &page.image);
     else
-        pdfw_image_prepare(doc, &dib, 0, hold ? read_done : nullptr, hold, &page.image);
+        pdfw_image_prepare(doc, &l->dib, 0, nullptr, nullptr, &page.image);
     page.prepared = true;
     int cause = DIB_CAUSE_NONE;
-    const int read = dib_rows_close(&rows, &cause);
+    const int read = dib_rows_close(&l->rows, &cause);
     if (read != DIB_OK) {
         pdfw_image_discard(doc, page.image);
         page = CmdPage{};
@@ -139,34 +137,48 @@ CmdPage make_page(PdfDocument* doc, const std::wstring& path, Hold* hold) {
     return page;
 }
 
+bool fits(const CmdPageSource* src, const Loaded& l) {
+    const int64_t budget = kBudgetBitmaps * std::max(src->largest, l.pixel_bytes);
+    return src->in_use == 0 || src->in_use + l.working <= budget;
+}
+
+// Takes up page k once it is its turn and its memory fits; false when the
+// run stops first. Called with the lock held.
+bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, const Loaded& l) {
+    src->changed.wait(held, [&] { return src->stop || (src->admitted == k && fits(src, l)); });
+    if (src->stop) return false;
+    ++src->admitted;
+    src->in_use += l.working;
+    src->largest = std::max(src->largest, l.pixel_bytes);
+    src->changed.notify_all();
+    return true;
+}
+
 void work(CmdPageSource* src) {
     std::unique_lock<std::mutex> held(src->lock);
     for (;;) {
         src->changed.wait(held, [&] {
             return src->stop || src->next >= src->files->size() ||
-                   (src->next < src->taken + kInFlight && src->shares >= kSharesPerPage);
+                   src->next < src->taken + kInFlight;
         });
         if (src->stop || src->next >= src->files->size()) return;
         const size_t k = src->next++;
-        src->shares -= kSharesPerPage;
-        Hold hold{src, kSharesPerPage, -1};
         held.unlock();
-        CmdPage page = make_page(src->doc, (*src->files)[k], &hold);
+        Loaded l = load(src->doc, (*src->files)[k]);
         held.lock();
-        // A page whose encoder gave nothing back keeps one share for what
-        // it holds until it is written.
-        const int keep = hold.keep >= 0 ? std::min(hold.keep, hold.shares)
-                                        : hold.shares == kSharesPerPage ? 1 : 0;
-        src->shares += hold.shares - keep;
-        if (src->stop) {
-            src->shares += keep;
-            pdfw_image_discard(src->doc, page.image);
+        if (!admit(src, held, k, l)) {
+            dib_rows_close(&l.rows, nullptr);
+            dib_command(DIB_OP_FREE, &l.dib, nullptr);
             return;
         }
-        src->made[k % kInFlight] = page;
-        src->kept[k % kInFlight] = keep;
-        src->done[k % kInFlight] = true;
+        held.unlock();
+        const CmdPage page = make(src->doc, &l);
+        const int64_t kept = pdfw_image_held_bytes(page.image);
+        held.lock();
+        src->in_use += kept - l.working;
+        src->slots[k % kInFlight] = Slot{true, page, kept};
         src->changed.notify_all();
+        if (src->stop) return;  // the slot is freed by the stop
     }
 }
 
@@ -190,8 +202,8 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
     src->doc = doc;
     src->files = files;
     // Threads pay only when pages can be made while others are written.
-    const size_t wanted = threads > 1 && files->size() > 1 ? kWorkers : 0;
-    for (size_t w = 0; w < wanted; ++w) {
+    const int wanted = threads > 1 && files->size() > 1 ? kWorkers : 0;
+    for (int w = 0; w < wanted; ++w) {
         try {
             src->workers[src->worker_count] = std::thread(work, src);
             ++src->worker_count;
@@ -204,25 +216,41 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
 
 bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     if (!src || src->taken >= src->files->size()) return false;
-    if (src->worker_count == 0) {
-        *page = make_page(src->doc, (*src->files)[src->taken++], nullptr);
-        return true;
-    }
     std::unique_lock<std::mutex> held(src->lock);
-    // The page handed out before has been written by now.
-    src->shares += src->writing;
-    src->writing = 0;
-    src->changed.notify_all();
-    const size_t slot = src->taken % kInFlight;
-    src->changed.wait(held, [&] { return src->done[slot]; });
-    *page = src->made[slot];
-    src->writing = src->kept[slot];
-    src->made[slot] = CmdPage{};
-    src->kept[slot] = 0;
-    src->done[slot] = false;
+    const size_t k = src->taken;
+    if (src->worker_count == 0) {
+        // Made here, one page at a time: the queue with a single entry.
+        ++src->next;
+        held.unlock();
+        Loaded l = load(src->doc, (*src->files)[k]);
+        held.lock();
+        // Nothing else is being made: the page fits, as a page alone does.
+        ++src->admitted;
+        src->in_use += l.working;
+        src->largest = std::max(src->largest, l.pixel_bytes);
+        held.unlock();
+        const CmdPage made = make(src->doc, &l);
+        const int64_t kept = pdfw_image_held_bytes(made.image);
+        held.lock();
+        src->in_use += kept - l.working;
+        src->slots[k % kInFlight] = Slot{true, made, kept};
+    }
+    Slot& slot = src->slots[k % kInFlight];
+    src->changed.wait(held, [&] { return slot.done; });
+    *page = slot.page;
+    src->writing += slot.held;
+    slot = Slot{};
     ++src->taken;
     src->changed.notify_all();
     return true;
+}
+
+void cmd_pages_written(CmdPageSource* src) {
+    if (!src) return;
+    std::lock_guard<std::mutex> held(src->lock);
+    src->in_use -= src->writing;
+    src->writing = 0;
+    src->changed.notify_all();
 }
 
 void cmd_pages_stop(CmdPageSource* src) {
@@ -233,7 +261,7 @@ void cmd_pages_stop(CmdPageSource* src) {
         src->changed.notify_all();
     }
     for (int w = 0; w < src->worker_count; ++w) src->workers[w].join();
-    for (size_t slot = 0; slot < kInFlight; ++slot)
-        if (src->done[slot]) pdfw_image_discard(src->doc, src->made[slot].image);
+    for (Slot& slot : src->slots)
+        if (slot.done) pdfw_image_discard(src->doc, slot.page.image);
     delete src;
 }

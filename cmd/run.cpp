@@ -183,6 +183,7 @@ int add_pages(Run& run, bool page_size_given, const PageRect& area) {
     CmdPage page{};
     for (size_t k = 0; cmd_pages_next(run.pages, &page); ++k) {
         const int code = add_page(run, k, page, page_size_given, area);
+        cmd_pages_written(run.pages);
         if (code != TARVO_OK) return code;
         cmd_progress_page(page.input_bytes);
     }

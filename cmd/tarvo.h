@@ -224,13 +224,16 @@ struct CmdPageSource;
 // else the number of available cores.
 int cmd_thread_count();
 // Prepares the pages of files (which must outlive the source) for doc, in
-// order; with threads > 1 and more than one file on a second thread, one
-// page ahead of the run. Null when out of memory.
+// order; with threads > 1 and more than one file on two threads, ahead of
+// the run as far as the memory budget allows. Null when out of memory.
 CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>* files,
                                int threads);
 // The next page, waiting for it if need be; false past the last. The caller
-// owns page->image.
+// owns page->image, and says when the page is written.
 bool cmd_pages_next(CmdPageSource* source, CmdPage* page);
+// The page handed out last is written (or will not be): the memory it held
+// counts no more against the pages still to be made.
+void cmd_pages_written(CmdPageSource* source);
 // Stops the work, frees what was not handed out and the source; accepts null.
 void cmd_pages_stop(CmdPageSource* source);
 

@@ -917,6 +917,15 @@ void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
     pdfw_free(owner, image);
 }
 
+int64_t pdfw_image_held_bytes(const PdfPreparedImage* image) {
+    if (!image) return 0;
+    const auto data = [](const Encoded& e) -> int64_t {
+        return !e.data ? 0 : e.inflate_on_write ? e.flate_bytes : e.p;
+    };
+    return data(image->enc) + data(image->smask) + int64_t(image->trace_capacity) +
+           (image->owned ? int64_t(plat_mem_size(image->owned)) : 0);
+}
+
 bool pdfw_image_emit(PdfDocument* doc, PdfPreparedImage* image, PdfObjectId* id) {
     if (!doc || !image) {
         pdfw_image_discard(doc, image);

@@ -304,6 +304,9 @@ bool pdfw_impage_prepared(PdfDocument* doc, PdfPreparedImage* prepared, const Pa
                           const PageRect* clip);
 // Frees a prepared image that will not be used; accepts null.
 void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image);
+// Bytes a prepared image holds until it is written: its coded data (or a
+// bitmap kept for unencoded samples) and its trace lines; 0 for null.
+int64_t pdfw_image_held_bytes(const PdfPreparedImage* image);
 
 // ---- Information and closing -------------------------------------------------------
 
