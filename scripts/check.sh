@@ -38,7 +38,7 @@ run_tests asan
 bash scripts/build.sh tsan tarvo convert_golden_test pdf_image_test cmd_exit_test \
   convert_run_test convert_classes_test dib_bmp_test
 TARVO_THREADS=2 TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
-  run_tests tsan -R "Golden|BilevelChoice|CommandExit|ConvertRun|ClassCases|Classes|ReadAhead"
+  run_tests tsan -R "Golden|BilevelChoice|CommandExit|ConvertRun|ClassCases|Classes|ReadAhead|Window"
 
 # Windows: one Wine prefix for the build's test programs, made once, and a
 # Wine server kept between their starts (each start then takes a fraction

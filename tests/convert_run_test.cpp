@@ -450,8 +450,8 @@ TEST_F(ConvertRun, StandardOutputThroughEitherTemporaryFile) {
 // the writer's Nth allocation, or the Nth bitmap block, fails wherever it
 // falls (often on the second thread); every run fails cleanly with nothing
 // left in use, until N passes the last request.
-// A page alone is read ahead (a bitmap of over 2 MiB): a failure can then
-// free its bitmap while rows are still being read.
+// A page alone is read through its window: a failure can then come while
+// its file is still open.
 TEST_F(ConvertRun, EveryAllocationCanFailWithTwoThreads) {
     const std::vector<std::vector<std::string>> documents = {
         {bitmap("a.bmp", 40, 30), bitmap("b.bmp", 33, 20, 3780, 8), bitmap("c.bmp", 64, 48, 3780, 1)},
@@ -490,9 +490,10 @@ TEST_F(ConvertRun, EveryAllocationCanFailWithTwoThreads) {
     unsetenv("TARVO_THREADS");
 }
 
-// Large pages, whose pixels are read while they are encoded when there is
-// a second core, give the bytes of the sequential run in every encoding.
-TEST_F(ConvertRun, ReadAheadKeepsTheBytes) {
+// Large pages, whose rows are read through a window while they are
+// encoded, two pages at a time, give the bytes of the sequential run in
+// every encoding.
+TEST_F(ConvertRun, RowWindowKeepsTheBytes) {
     struct Case {
         const char* name;
         int width, height, bits;
@@ -521,9 +522,10 @@ TEST_F(ConvertRun, ReadAheadKeepsTheBytes) {
 }
 
 // Memory stays under three of the largest bitmap for any page kind and
-// thread count: the large buffers a page's encoder frees (noise makes them
-// large) go back before the next page, not into a growing heap, and noise
-// that Flate cannot shrink is not held twice.
+// thread count: the working memory a page's encoder frees serves the same
+// thread's next page rather than a growing heap, room for coded data (noise
+// makes it large) goes back, and noise that Flate cannot shrink is not held
+// twice.
 TEST_F(ConvertRun, ManyPagesHoldAtMostThreeBitmaps) {
     if (!peak_rss_measured()) GTEST_SKIP() << "the command's own peak memory is not measured here";
     const int width = 2480, height = 3508;
@@ -541,11 +543,11 @@ TEST_F(ConvertRun, ManyPagesHoldAtMostThreeBitmaps) {
         const char* option;
         std::string second;  // every other page
     } cases[] = {{"-enc=0", smooth}, {"-enc=2", smooth}, {"-enc=2", noise}, {"-enc=1", smooth},
-                 {"-enc=0", bilevel}};
+                 {"-enc=0", bilevel}, {"-enc=1", bilevel}};
     for (const auto& c : cases) {
         std::vector<std::string> args = {"-quiet", c.option, "-o=" + dir + "/many.pdf"};
         for (int p = 0; p < 6; ++p) args.push_back(p % 2 ? c.second : noise);
-        for (const char* threads : {"1", "2"}) {
+        for (const char* threads : {"1", "2", "4"}) {
             setenv("TARVO_THREADS", threads, 1);
             CommandResult r = run_tarvo(args);
             EXPECT_EQ(r.status, 0) << r.err;
