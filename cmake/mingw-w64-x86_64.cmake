@@ -1,7 +1,7 @@
 # Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (the posix
 # thread flavour, which std::thread needs). Libraries are searched only in
-# the MinGW tree and in TARVO_MINGW_DEPS (libjpeg-turbo and GoogleTest built
-# by scripts/mingw_deps.sh); programs are run under Wine.
+# the MinGW tree and in TARVO_MINGW_DEPS (libjpeg-turbo, libpng, libdeflate
+# and GoogleTest built by scripts/mingw_deps.sh); programs run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TARVO_MINGW x86_64-w64-mingw32)

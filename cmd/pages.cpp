@@ -28,7 +28,8 @@ struct Loaded {
     DibHandle dib;
     DibRows* rows;
     int64_t pixel_bytes;  // of the bitmap, held in a block or not
-    int64_t working;      // what making its image holds, about
+    int64_t working;      // what making its image holds, about, besides Flate
+    int64_t flate;        // samples Flate may code whole (their data comes on top)
 };
 
 struct Slot {
@@ -54,6 +55,7 @@ struct CmdPageSource {
     int64_t in_use = 0;    // bytes claimed by pages made, being made or written
     int64_t largest = 0;   // the largest bitmap of the pages taken up so far
     int64_t writing = 0;   // bytes of the page handed out, until it is written
+    double flate_share = -1;  // the largest of Flate's samples its data took; -1: none yet
     bool stop = false;
 };
 
@@ -63,10 +65,12 @@ int64_t product(int64_t a, int64_t b) { return a > 0 && b > 0 ? a * b : 0; }
 
 // What an image's encoder holds while it codes a page of this header:
 // samples made whole, JPEG's coefficients (two bytes a sample, colour at
-// 4:2:0), Flate's data (no more than its samples once the page is done);
-// for a depth that several classes share, the costliest. A block holding
-// the whole bitmap comes on top.
-int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int64_t pixels) {
+// 4:2:0), G4's data; for a depth that several classes share, the
+// costliest. A block holding the whole bitmap comes on top. Flate's samples
+// go to *flate, since its data, which the samples' content decides, comes
+// on top of them.
+int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int64_t pixels,
+                      int64_t* flate) {
     PdfEncodingChoices enc;
     const int64_t width = h.width > 0 ? h.width : 0;
     const int64_t rows = dib_rows(h.height);
@@ -74,14 +78,17 @@ int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int6
     const bool truecolour = bits >= 16;
     const int64_t samples = truecolour ? product(3 * width, rows) : product((width * bits + 7) / 8, rows);
     int64_t cost = block ? 0 : samples;  // unencoded from a window
+    *flate = 0;
     if (pdfw_get_encodings(doc, &enc) && enc.compression_on) {
         const int64_t blocks = product((width + 7) / 8, (rows + 7) / 8);
         const auto coder = [&](int filter, bool grey) -> int64_t {
             switch (filter) {
             case PDFW_FILTER_DCT: return grey ? blocks * 128 : blocks * 192;
-            case PDFW_FILTER_CCITT: return 2 * samples;  // samples and the G4 data
+            case PDFW_FILTER_CCITT: return 3 * samples;  // and the Flate trial's data
             case PDFW_FILTER_NONE: return block ? 0 : samples;
-            default: return samples;
+            default:
+                *flate = samples;
+                return 0;
             }
         };
         if (truecolour) {
@@ -112,7 +119,7 @@ Loaded load(PdfDocument* doc, const std::wstring& path) {
         dib_command(DIB_OP_GET_HEADER, l.dib, &page.header);
         l.pixel_bytes = int64_t(plat_mem_size(l.dib));
     }
-    l.working = working_bytes(doc, page.header, l.dib != nullptr, l.pixel_bytes);
+    l.working = working_bytes(doc, page.header, l.dib != nullptr, l.pixel_bytes, &l.flate);
     return l;
 }
 
@@ -137,21 +144,46 @@ CmdPage make(PdfDocument* doc, Loaded* l) {
     return page;
 }
 
+// What a page will hold while it is made: Flate's data is reckoned at the
+// largest share of its samples any page of the run has kept so far, all of
+// them before the first (noise keeps them all).
+int64_t claim(const CmdPageSource* src, const Loaded& l) {
+    const double share = src->flate_share < 0 ? 1 : src->flate_share;
+    return l.working + l.flate + int64_t(double(l.flate) * share);
+}
+
+void take_up(CmdPageSource* src, const Loaded& l, int64_t* claimed) {
+    *claimed = claim(src, l);
+    ++src->admitted;
+    src->in_use += *claimed;
+    src->largest = std::max(src->largest, l.pixel_bytes);
+    src->changed.notify_all();
+}
+
 bool fits(const CmdPageSource* src, const Loaded& l) {
     const int64_t budget = kBudgetBitmaps * std::max(src->largest, l.pixel_bytes);
-    return src->in_use == 0 || src->in_use + l.working <= budget;
+    return src->in_use == 0 || src->in_use + claim(src, l) <= budget;
 }
 
 // Takes up page k once it is its turn and its memory fits; false when the
-// run stops first. Called with the lock held.
-bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, const Loaded& l) {
+// run stops first. Called with the lock held; *claimed gets what it holds.
+bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, const Loaded& l,
+           int64_t* claimed) {
     src->changed.wait(held, [&] { return src->stop || (src->admitted == k && fits(src, l)); });
     if (src->stop) return false;
-    ++src->admitted;
-    src->in_use += l.working;
-    src->largest = std::max(src->largest, l.pixel_bytes);
-    src->changed.notify_all();
+    take_up(src, l, claimed);
     return true;
+}
+
+// The page is made: it holds what it keeps until written, and a page that
+// Flate coded tells how much of its samples that was.
+void made(CmdPageSource* src, size_t k, const Loaded& l, const CmdPage& page, int64_t claimed) {
+    const int64_t kept = pdfw_image_held_bytes(page.image);
+    if (l.flate > 0 && page.image)
+        src->flate_share = std::max(src->flate_share, std::min(1.0, double(kept) / double(l.flate)));
+    src->in_use += kept - claimed;
+    src->slots[k % kInFlight] = Slot{true, page, kept};
+    src->changed.notify_all();
 }
 
 void work(CmdPageSource* src) {
@@ -166,18 +198,16 @@ void work(CmdPageSource* src) {
         held.unlock();
         Loaded l = load(src->doc, (*src->files)[k]);
         held.lock();
-        if (!admit(src, held, k, l)) {
+        int64_t claimed = 0;
+        if (!admit(src, held, k, l, &claimed)) {
             dib_rows_close(&l.rows, nullptr);
             dib_command(DIB_OP_FREE, &l.dib, nullptr);
             return;
         }
         held.unlock();
         const CmdPage page = make(src->doc, &l);
-        const int64_t kept = pdfw_image_held_bytes(page.image);
         held.lock();
-        src->in_use += kept - l.working;
-        src->slots[k % kInFlight] = Slot{true, page, kept};
-        src->changed.notify_all();
+        made(src, k, l, page, claimed);
         if (src->stop) return;  // the slot is freed by the stop
     }
 }
@@ -225,15 +255,12 @@ bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
         Loaded l = load(src->doc, (*src->files)[k]);
         held.lock();
         // Nothing else is being made: the page fits, as a page alone does.
-        ++src->admitted;
-        src->in_use += l.working;
-        src->largest = std::max(src->largest, l.pixel_bytes);
+        int64_t claimed = 0;
+        take_up(src, l, &claimed);
         held.unlock();
-        const CmdPage made = make(src->doc, &l);
-        const int64_t kept = pdfw_image_held_bytes(made.image);
+        const CmdPage page_made = make(src->doc, &l);
         held.lock();
-        src->in_use += kept - l.working;
-        src->slots[k % kInFlight] = Slot{true, made, kept};
+        made(src, k, l, page_made, claimed);
     }
     Slot& slot = src->slots[k % kInFlight];
     src->changed.wait(held, [&] { return slot.done; });

@@ -1,5 +1,5 @@
 // Image encoders: CCITT fax (T.4 / T.6), DCT through libjpeg, Flate through
-// zlib. A leaf library: the encoders take plain pixel descriptions, caller
+// libdeflate (zlib decodes). A leaf library: the encoders take plain pixel descriptions, caller
 // buffers and, where they need more, a CodecHost for memory and trace lines;
 // they know nothing of the PDF writer or the bitmap library.
 #ifndef TARVO_CODEC_H
@@ -170,11 +170,5 @@ void codec_inflater_free(CodecInflater* in);
 // the capacity in, the produced length out. CODEC_OK or a CODEC_FLATE_
 // status (CODEC_FLATE_FULL when it does not fit).
 int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
-// The same stream, byte for byte, from a source handed over in pieces:
-// next(opaque, &data, &n) gives the next piece, n = 0 after the last, or
-// returns false to give up (CODEC_SOURCE_FAILED). A piece stays valid only
-// until next is called again.
-int codec_flate_pieces(uint8_t* dst, uint32_t* size,
-                       bool (*next)(void* opaque, const uint8_t** data, size_t* n), void* opaque);
 
 #endif

@@ -1,9 +1,14 @@
-// Flate: zlib's one-shot compress at the default level, which yields a
-// zlib-format stream (RFC 1950) as FlateDecode expects.
+// Flate: libdeflate's whole-buffer compressor at the default level (6),
+// which yields a zlib-format stream (RFC 1950) as FlateDecode expects, at
+// about twice zlib's speed for sizes within a percent or two of its; zlib
+// itself decodes.
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "codec/codec.h"
@@ -13,18 +18,41 @@ static_assert(CODEC_FLATE_FULL == Z_BUF_ERROR && CODEC_FLATE_NO_MEMORY == Z_MEM_
               "Flate statuses are zlib's");
 
 int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length) {
-    if (!size) return CODEC_FLATE_BAD_ARGUMENT;
-    // zlib refuses null buffers even when they are empty.
-    static const Bytef kNothing = 0;
-    Bytef spare = 0;
-    uLongf capacity = dst ? *size : 0;
-    int status = compress(dst ? dst : &spare, &capacity, src ? src : &kNothing, src_length);
-    if (status == Z_OK) *size = uint32_t(capacity);
-    return status;
+    if (!size || (!src && src_length)) return CODEC_FLATE_BAD_ARGUMENT;
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    if (!c) return CODEC_FLATE_NO_MEMORY;
+    static const uint8_t kNothing = 0;
+    const uint8_t* in = src ? src : &kNothing;
+    const size_t room = dst ? *size : 0;
+    // libdeflate gives up a few bytes short of a room smaller than its
+    // bound: such a room gets a stream made apart, so that a stream that
+    // fits is never refused.
+    const size_t bound = libdeflate_zlib_compress_bound(c, src_length);
+    size_t n = 0;
+    int status = CODEC_OK;
+    if (room >= bound) {
+        n = libdeflate_zlib_compress(c, in, src_length, dst, room);
+    } else if (uint8_t* apart = static_cast<uint8_t*>(std::malloc(bound))) {
+        n = libdeflate_zlib_compress(c, in, src_length, apart, bound);
+        if (n > room) n = 0;
+        if (n) std::memcpy(dst, apart, n);
+        std::free(apart);
+    } else {
+        status = CODEC_FLATE_NO_MEMORY;
+    }
+    libdeflate_free_compressor(c);
+    if (status != CODEC_OK) return status;
+    if (n == 0) return CODEC_FLATE_FULL;
+    *size = uint32_t(n);
+    return CODEC_OK;
 }
 
 uint64_t codec_flate_bound(uint64_t n) {
-    return n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
+    // zlib's figure, or libdeflate's when that is larger: with that much
+    // room a stream is made in place. Its bound reads no compressor.
+    const uint64_t zlib_bound = n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
+    if (n > SIZE_MAX / 2) return zlib_bound;
+    return std::max<uint64_t>(zlib_bound, libdeflate_zlib_compress_bound(nullptr, size_t(n)));
 }
 
 int codec_inflate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length) {
@@ -71,44 +99,4 @@ void codec_inflater_free(CodecInflater* in) {
     if (!in) return;
     inflateEnd(&in->zs);
     delete in;
-}
-
-// zlib's deflate keeps its block decisions to its own buffers, not to how
-// the input arrives, so pieces without flushes give compress()'s bytes;
-// compress() runs it with the same defaults (window 15, memory level 8).
-int codec_flate_pieces(uint8_t* dst, uint32_t* size,
-                       bool (*next)(void* opaque, const uint8_t** data, size_t* n), void* opaque) {
-    if (!size || !next) return CODEC_FLATE_BAD_ARGUMENT;
-    static const Bytef kNothing = 0;
-    Bytef spare = 0;
-    z_stream zs;
-    zs.zalloc = Z_NULL;
-    zs.zfree = Z_NULL;
-    zs.opaque = Z_NULL;
-    int status = deflateInit(&zs, Z_DEFAULT_COMPRESSION);
-    if (status != Z_OK) return status;
-    zs.next_out = dst ? dst : &spare;
-    zs.avail_out = dst ? *size : 0;
-    for (;;) {
-        const uint8_t* data = nullptr;
-        size_t n = 0;
-        if (!next(opaque, &data, &n)) {
-            status = CODEC_SOURCE_FAILED;
-            break;
-        }
-        zs.next_in = const_cast<Bytef*>(data && n ? data : &kNothing);
-        zs.avail_in = uInt(n);
-        status = deflate(&zs, n == 0 ? Z_FINISH : Z_NO_FLUSH);
-        if (n == 0 || zs.avail_in != 0 || (status != Z_OK && status != Z_BUF_ERROR)) break;
-    }
-    // As compress(): only a finished stream is a result; one that ran out
-    // of room is Z_BUF_ERROR.
-    if (status == Z_STREAM_END) {
-        *size = uint32_t(zs.total_out);
-        status = Z_OK;
-    } else if (status == Z_OK || (status == Z_BUF_ERROR)) {
-        status = Z_BUF_ERROR;
-    }
-    deflateEnd(&zs);
-    return status;
 }

@@ -48,11 +48,6 @@ struct Encoded {
     uint8_t* data;
     int64_t p;
     int encoding;  // the final one: CCITT may give way to Flate
-    // Unencoded samples (p bytes) kept as the Flate data they were coded
-    // to (flate_bytes), and inflated as they are written: no second copy of
-    // them is held.
-    bool inflate_on_write;
-    int64_t flate_bytes;
 };
 
 }  // namespace
@@ -371,50 +366,10 @@ bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
     return true;
 }
 
-// Samples stored uncompressed, from the Flate data they were coded to.
-bool produce_inflated(void* opaque, uint8_t* out, size_t max, size_t* got) {
-    return codec_inflater_read(static_cast<CodecInflater*>(opaque), out, max, got) == CODEC_OK &&
-           (*got > 0 || max == 0);
-}
-
 bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
                   uint32_t u) {
     const int rc = codec_flate(out, size, samples, u);
     if (rc == CODEC_OK) return true;
-    job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
-    return job_fail(job, PDFW_ERR_FLATE);
-}
-
-// Flate from the bitmap's rows, prepared one at a time into a row buffer,
-// so that no copy of the image is made: the same stream as from samples.
-struct RowFeed {
-    const ImagePlan* im;
-    uint8_t* row;
-    int32_t y;  // the next row from the top
-};
-
-bool feed_row(void* opaque, const uint8_t** data, size_t* n) {
-    RowFeed* f = static_cast<RowFeed*>(opaque);
-    *data = nullptr;
-    *n = 0;
-    if (f->y >= f->im->pixels.rows) return true;
-    if (!codec_image_wait(&f->im->pixels, f->y + 1)) return false;
-    prepare_row(*f->im, f->y++, f->row);
-    codec_image_discard(&f->im->pixels, f->y);
-    *data = f->row;
-    *n = size_t(f->im->row_bytes);
-    return true;
-}
-
-bool encode_flate_rows(PdfPreparedImage* job, const ImagePlan& im, uint8_t* out, uint32_t* size) {
-    RowFeed feed{&im, static_cast<uint8_t*>(job_alloc(job, size_t(im.row_bytes))), 0};
-    if (!feed.row) return false;
-    const int rc = codec_flate_pieces(out, size, feed_row, &feed);
-    pdfw_free(job->doc, feed.row);
-    if (rc == CODEC_OK) return true;
-    if (rc == CODEC_SOURCE_FAILED)
-        return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
-                        static_cast<long>(feed.y));
     job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
     return job_fail(job, PDFW_ERR_FLATE);
 }
@@ -493,14 +448,14 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
 
 // Flate that came out larger than the samples and their slack is undone:
 // the samples go out as they are, as content streams do.
-bool store_uncompressed(PdfPreparedImage* job, uint32_t u, uint32_t size, Encoded* out) {
+void store_uncompressed(PdfPreparedImage* job, uint8_t* samples, uint32_t u, uint32_t size,
+                        Encoded* out) {
     job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes; stored uncompressed\n",
               static_cast<unsigned long>(size - u));
+    pdfw_free(job->doc, out->data);
     out->encoding = PDFW_FILTER_NONE;
-    out->inflate_on_write = true;
-    out->flate_bytes = size;
+    out->data = samples;
     out->p = u;
-    return true;
 }
 
 // JPEG data is a fraction of the samples, and the encoder hands back a
@@ -518,19 +473,6 @@ bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint3
     if (rc == CODEC_OK) return true;
     job_trace(job, "PDF: ERROR dct_encode = %d\n", rc);
     return job_fail(job, PDFW_ERR_DCT);
-}
-
-// Rows of alpha for the soft mask's Flate, one at a time.
-bool feed_alpha(void* opaque, const uint8_t** data, size_t* n) {
-    RowFeed* f = static_cast<RowFeed*>(opaque);
-    *data = nullptr;
-    *n = 0;
-    if (f->y >= f->im->pixels.rows) return true;
-    if (!codec_image_wait(&f->im->pixels, f->y + 1)) return false;
-    codec_convert_alpha(&f->im->converter, f->y++, f->row);
-    *data = f->row;
-    *n = size_t(f->im->pixels.width);
-    return true;
 }
 
 // Whether any pixel is less than opaque: an alpha of 255 everywhere needs
@@ -560,22 +502,36 @@ bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
     // Like the colour, noise Flate cannot shrink goes out uncompressed.
     const uint32_t capacity = uint32_t(u + PDFW_IMAGE_SLACK);
     uint32_t size = uint32_t(std::max<uint64_t>(capacity, codec_flate_bound(uint64_t(u))));
-    uint8_t* out = static_cast<uint8_t*>(job_alloc(job, size));
-    RowFeed feed{&im, static_cast<uint8_t*>(job_alloc(job, size_t(im.pixels.width))), 0};
-    const int rc = out && feed.row ? codec_flate_pieces(out, &size, feed_alpha, &feed) : CODEC_FLATE_NO_MEMORY;
-    pdfw_free(job->doc, feed.row);
-    if (rc != CODEC_OK) {
-        pdfw_free(job->doc, out);
-        if (rc == CODEC_SOURCE_FAILED)
-            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
-                            static_cast<long>(feed.y));
-        return job->ok ? job_fail(job, PDFW_ERR_FLATE) : false;
+    uint8_t* alpha = static_cast<uint8_t*>(job_alloc(job, size_t(std::max<int64_t>(u, 1))));
+    uint8_t* out = alpha ? static_cast<uint8_t*>(job_alloc(job, size)) : nullptr;
+    if (!out) {
+        pdfw_free(job->doc, alpha);
+        return false;
     }
-    job->smask = Encoded{out, size, PDFW_FILTER_FLATE, false, 0};
-    if (size <= capacity) return true;
+    for (int32_t y = 0; y < im.pixels.rows; ++y) {
+        if (!codec_image_wait(&im.pixels, y + 1)) {
+            pdfw_free(job->doc, alpha);
+            pdfw_free(job->doc, out);
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                            static_cast<long>(y));
+        }
+        codec_convert_alpha(&im.converter, y, alpha + int64_t(y) * im.pixels.width);
+    }
+    const int rc = codec_flate(out, &size, alpha, uint32_t(u));
+    if (rc != CODEC_OK) {
+        pdfw_free(job->doc, alpha);
+        pdfw_free(job->doc, out);
+        return job_fail(job, PDFW_ERR_FLATE);
+    }
+    if (size <= capacity) {
+        pdfw_free(job->doc, alpha);
+        job->smask = Encoded{out, size, PDFW_FILTER_FLATE};
+        return true;
+    }
     job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes to the soft mask; stored "
               "uncompressed\n", static_cast<unsigned long>(size - u));
-    job->smask = Encoded{out, u, PDFW_FILTER_NONE, true, size};
+    pdfw_free(job->doc, out);
+    job->smask = Encoded{alpha, u, PDFW_FILTER_NONE};
     return true;
 }
 
@@ -659,8 +615,8 @@ bool carry(PdfPreparedImage* job, const DibView& view, int res_is_dpi, ImagePlan
 }
 
 // Step 3: runs the chosen encoder and traces the statistics line. Takes
-// the samples (made for G4 only: JPEG and Flate read the bitmap); *out
-// owns the data.
+// the samples (made for all but JPEG, which reads the bitmap); *out owns
+// the data.
 bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, Encoded* out) {
     out->encoding = im.encoding;
     uint32_t start = plat_tick_count();
@@ -684,17 +640,18 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     uint32_t size = im.encoding == PDFW_FILTER_FLATE ? flate_capacity : capacity;
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE)
-        ok = encode_flate_rows(job, im, buffer, &size);
+        ok = encode_flate(job, buffer, &size, samples, uint32_t(im.u));
     else if (im.encoding == PDFW_FILTER_CCITT)
         ok = encode_bilevel(job, im, &buffer, capacity, flate_capacity, samples, &size,
                             &out->encoding, &start);
     else
         ok = encode_dct(job, im, &buffer, &size);
-    pdfw_free(job->doc, samples);
     out->data = buffer;
     out->p = size;
     if (ok && out->encoding == PDFW_FILTER_FLATE && size > capacity)
-        ok = store_uncompressed(job, uint32_t(im.u), size, out);
+        store_uncompressed(job, samples, uint32_t(im.u), size, out);
+    else
+        pdfw_free(job->doc, samples);
     trace_statistics(job, out->encoding, plat_tick_count() - start, im.u, out->p);
     return ok;
 }
@@ -757,25 +714,12 @@ bool emit_smask(PdfDocument* doc, const ImagePlan& im, Encoded* mask, PdfObjectI
     pdfw_stream_entry(&s, "/BitsPerComponent 8");
     pdfw_stream_entry(&s, "/Width %ld", static_cast<long>(im.pixels.width));
     pdfw_stream_entry(&s, "/Height %ld", static_cast<long>(im.pixels.rows));
-    CodecInflater* inflater = nullptr;
-    if (mask->inflate_on_write) {
-        inflater = codec_inflater_new(mask->data, uint32_t(mask->flate_bytes));
-        if (inflater)
-            pdfw_stream_produce(&s, mask->p, produce_inflated, inflater);
-        else
-            s.failed = true;  // out of memory, recorded
-    } else {
-        pdfw_stream_entry(&s, "/Filter /FlateDecode");
-        pdfw_stream_adopt(&s, mask->data, mask->p);
-        mask->data = nullptr;
-    }
+    if (mask->encoding == PDFW_FILTER_FLATE) pdfw_stream_entry(&s, "/Filter /FlateDecode");
+    pdfw_stream_adopt(&s, mask->data, mask->p);
+    mask->data = nullptr;
     // Soft masks came with PDF 1.4.
     pdfw_require_body_version(doc, 0x104);
-    const bool ok = pdfw_stream_end(&s);
-    codec_inflater_free(inflater);
-    pdfw_free(doc, mask->data);
-    mask->data = nullptr;
-    return ok;
+    return pdfw_stream_end(&s);
 }
 
 // Step 4: the image dictionary and its stream, then its soft mask; takes
@@ -800,14 +744,7 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
     if (mask->data) pdfw_stream_entry(&s, "/SMask %ld 0 R", static_cast<long>(mask_id.number));
     filter_entries(&s, im, enc->encoding);
     RowProducer rows{doc, &im, nullptr, 0, 0};
-    CodecInflater* inflater = nullptr;
-    if (enc->data && enc->inflate_on_write) {
-        inflater = codec_inflater_new(enc->data, uint32_t(enc->flate_bytes));
-        if (inflater)
-            pdfw_stream_produce(&s, enc->p, produce_inflated, inflater);
-        else
-            s.failed = true;  // out of memory, recorded
-    } else if (enc->data) {
+    if (enc->data) {
         pdfw_stream_adopt(&s, enc->data, enc->p);
         enc->data = nullptr;
     } else {
@@ -820,11 +757,6 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
     }
     bool ok = pdfw_stream_end(&s);
     pdfw_free(doc, rows.row);
-    codec_inflater_free(inflater);
-    if (inflater || enc->inflate_on_write) {
-        pdfw_free(doc, enc->data);
-        enc->data = nullptr;
-    }
     if (ok && mask->data) ok = emit_smask(doc, im, mask, mask_id);
     return ok;
 }
@@ -868,11 +800,12 @@ bool prepare(PdfDocument* doc, DibHandle dib, DibRows* rows, bool owned, int res
     }
     bool ok = classify(job, job->view, res_is_dpi, &im) && settle_alpha(job, &im);
     uint8_t* samples = nullptr;
-    // JPEG and Flate read the bitmap themselves; G4 and its Flate trial take
+    // JPEG reads the bitmap itself; Flate, G4 and its Flate trial take
     // samples made now, and so do unencoded rows whose window is gone by
     // the time they are written. A bitmap's unencoded samples are made as
     // they are written.
-    if (ok && (im.encoding == PDFW_FILTER_CCITT || (rows && im.encoding == PDFW_FILTER_NONE))) {
+    if (ok && (im.encoding == PDFW_FILTER_CCITT || im.encoding == PDFW_FILTER_FLATE ||
+               (rows && im.encoding == PDFW_FILTER_NONE))) {
         ok = (samples = prepare_samples(job, im)) != nullptr;
         release_bitmap(job);
     }
@@ -920,7 +853,7 @@ void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
 int64_t pdfw_image_held_bytes(const PdfPreparedImage* image) {
     if (!image) return 0;
     const auto data = [](const Encoded& e) -> int64_t {
-        return !e.data ? 0 : e.inflate_on_write ? e.flate_bytes : e.p;
+        return e.data ? e.p : 0;
     };
     return data(image->enc) + data(image->smask) + int64_t(image->trace_capacity) +
            (image->owned ? int64_t(plat_mem_size(image->owned)) : 0);

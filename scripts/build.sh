@@ -3,8 +3,9 @@
 # app (the command, its manual page and changelog, without tests: the demo and
 # installing), or windows (build/windows/tarvo.exe and its test programs,
 # cross-built with MinGW-w64; it installs what that needs and builds
-# libjpeg-turbo and GoogleTest for MinGW into build/mingw-deps the first
-# time). Further arguments name the targets to build (all by default).
+# libjpeg-turbo, libpng, libdeflate and GoogleTest for MinGW into
+# build/mingw-deps the first time). Further arguments name the targets to
+# build (all by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 variant=${1:-release}

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows build needs and Debian does not ship for
-# MinGW: libjpeg-turbo and libpng from their Debian source packages and
-# GoogleTest from the sources the googletest package installs. Both are installed as static
-# libraries into one folder (default build/mingw-deps/prefix), which is
+# MinGW: libjpeg-turbo, libpng and libdeflate from their Debian source
+# packages and GoogleTest from the sources the googletest package installs.
+# All are installed as static libraries into one folder (default build/mingw-deps/prefix), which is
 # reused when it is already complete.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,8 +12,8 @@ mkdir -p "$deps"
 deps=$(cd "$deps" && pwd)
 prefix=$deps/prefix
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
-# A prefix made before libpng joined is made again.
-if [ -f "$prefix/.complete" ] && [ -f "$prefix/lib/libpng.a" ]; then
+# A prefix made before libpng or libdeflate joined is made again.
+if [ -f "$prefix/.complete" ] && [ -f "$prefix/lib/libpng.a" ] && [ -f "$prefix/lib/libdeflate.a" ]; then
   exit 0
 fi
 
@@ -79,6 +79,16 @@ cmake --build "$deps/png-build" -j "$jobs" --target png_static >/dev/null
 cp "$deps/png-build/libpng16.a" "$prefix/lib/libpng.a"
 cp "$png_src/png.h" "$png_src/pngconf.h" "$deps/png-build/pnglibconf.h" "$prefix/include/"
 
+# libdeflate: the static library, from its own makefile, which knows
+# MinGW by the compiler's target.
+fetch_source libdeflate || true
+deflate_src=$(find "$src" -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
+[ -n "$deflate_src" ] || { echo "mingw_deps: apt-get source libdeflate failed" >&2; exit 1; }
+make -C "$deflate_src" -j "$jobs" CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar \
+  libdeflatestatic.lib >/dev/null
+cp "$deflate_src/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+cp "$deflate_src/libdeflate.h" "$prefix/include/"
+
 # GoogleTest: static, with the posix threads the MinGW flavour provides.
 cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=OFF \
@@ -88,4 +98,4 @@ cmake --install "$deps/gtest-build" >/dev/null
 
 rm -rf "$src" "$deps/jpeg-build" "$deps/png-build" "$deps/gtest-build"
 touch "$prefix/.complete"
-echo "mingw_deps: libjpeg-turbo, libpng and GoogleTest in $prefix"
+echo "mingw_deps: libjpeg-turbo, libpng, libdeflate and GoogleTest in $prefix"

@@ -10,7 +10,7 @@
 # and lintian, and script for a terminal to run the command in.
 set -euo pipefail
 
-build=(build-essential cmake ninja-build zlib1g-dev libjpeg62-turbo-dev libpng-dev libssl-dev)
+build=(build-essential cmake ninja-build zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libpng-dev libssl-dev)
 windows=(
   cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
   dpkg-dev file
