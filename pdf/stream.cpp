@@ -1,6 +1,6 @@
 // Stream objects: the dictionary and the body are gathered first and the
-// whole object is written at the end, when /Length is known, the body is
-// compressed if asked and encrypted with the object's key.
+// whole object is written at the end, when /Length is known, through a
+// chain of stages: Flate if asked, the object's cipher, the file.
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
@@ -30,27 +30,20 @@ bool dict_append(PdfStream* s, const char* text, size_t n) {
     return true;
 }
 
-// The compressed body replaces the plain one when it saves more than the
-// margin; a body that does not shrink that much stays as it is.
-bool compress_body(PdfStream* s, bool* compressed) {
-    *compressed = false;
-    if (!(s->flags & PDFW_STREAM_FLATE) || s->length <= s->flate_margin) return true;
-    const int64_t room = s->length - s->flate_margin;
-    if (s->length > UINT32_MAX) return true;
-    uint8_t* packed = static_cast<uint8_t*>(pdfw_alloc(s->doc, size_t(room)));
-    if (!packed) return false;
-    uint32_t size = uint32_t(room);
-    if (codec_flate(packed, &size, s->body, uint32_t(s->length)) != CODEC_OK) {
-        pdfw_free(s->doc, packed);
-        return true;
-    }
-    pdfw_free(s->doc, s->body);
-    s->body = packed;
-    s->length = size;
-    s->capacity = room;
-    *compressed = true;
-    return true;
-}
+// The body goes out through a chain of stages, each taking pieces and a
+// finish and handing what it makes to the next: Flate for bodies that ask
+// for it, the cipher, the file. Each stage is told the length of what it
+// will be given before the first piece, so the file stage can write the
+// object's head, /Length included, before the body.
+struct Stage {
+    bool (*begin)(Stage* self, int64_t length, bool compressed);
+    bool (*put)(Stage* self, const uint8_t* data, size_t n);
+    bool (*finish)(Stage* self);
+    Stage* next;
+    PdfStream* stream;
+};
+
+constexpr size_t kPiece = size_t(1) << 16;
 
 // Each dictionary line goes out on its own, as the line writer reports a
 // failed write with the line's text.
@@ -67,60 +60,156 @@ bool write_dict_lines(PdfDocument* doc, char* dict) {
     return true;
 }
 
-// The body goes out encrypted a piece at a time, so no second copy of a
-// large image is made.
-bool write_body(PdfStream* s) {
+// The file: the object's head on begin, the body as it comes, its tail on
+// finish.
+bool file_begin(Stage* self, int64_t length, bool compressed) {
+    PdfStream* s = self->stream;
     PdfDocument* doc = s->doc;
-    PdfCipher c;
-    if (!pdfw_cipher_begin(doc, s->id, &c)) return false;
-    constexpr size_t kPiece = 1 << 16;
-    uint8_t* sealed = c.kind == PDFW_CIPHER_AES
-                          ? static_cast<uint8_t*>(pdfw_alloc(doc, kPiece + 32))
-                          : nullptr;
-    // A made body passes through a piece buffer of its own.
-    uint8_t* made = s->produce ? static_cast<uint8_t*>(pdfw_alloc(doc, kPiece)) : nullptr;
-    bool ok = (c.kind != PDFW_CIPHER_AES || sealed) && (!s->produce || made);
-    for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
-        size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
-        uint8_t* piece = made;
-        if (made) {
-            size_t got = 0;
-            ok = s->produce(s->produce_opaque, made, n, &got);
-            if (ok && got != n) ok = pdfw_fail(doc, PDFW_ERR_ARGUMENT);
-        } else {
-            piece = s->body + at;
-        }
-        uint8_t* out = sealed ? sealed : piece;  // RC4 works in place
-        size_t produced = 0;
-        ok = ok && pdfw_cipher_update(&c, piece, n, out, &produced) &&
-             pdfw_io_data(doc, out, int64_t(produced));
-    }
-    pdfw_free(doc, made);
-    size_t tail = 0;
-    uint8_t last[32];
-    ok = ok && pdfw_cipher_finish(&c, last, &tail) && pdfw_io_data(doc, last, int64_t(tail));
-    pdfw_cipher_free(&c);
-    pdfw_free(doc, sealed);
-    return ok;
-}
-
-bool write_object(PdfStream* s, bool compressed) {
-    PdfDocument* doc = s->doc;
-    const long length = long(pdfw_encrypted_length(doc, s->length));
+    const long sealed = long(pdfw_encrypted_length(doc, length));
     const bool length_first = (s->flags & PDFW_STREAM_LENGTH_FIRST) != 0;
     auto length_and_filter = [&] {
-        return pdfw_io_key_int(doc, "/Length", length) &&
+        return pdfw_io_key_int(doc, "/Length", sealed) &&
                (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode"));
     };
     auto filter_and_length = [&] {
         return (!compressed || pdfw_io_key_name(doc, "/Filter", "/FlateDecode")) &&
-               pdfw_io_key_int(doc, "/Length", length);
+               pdfw_io_key_int(doc, "/Length", sealed);
     };
     return pdfw_obj_begin(doc, s->id) && pdfw_io_line(doc, "<<") &&
            (!length_first || length_and_filter()) && write_dict_lines(doc, s->dict) &&
            (length_first || filter_and_length()) && pdfw_io_line(doc, ">>") &&
-           pdfw_io_line(doc, "stream") && write_body(s) && pdfw_io_line(doc, "\nendstream") &&
-           pdfw_obj_end(doc);
+           pdfw_io_line(doc, "stream");
+}
+bool file_put(Stage* self, const uint8_t* data, size_t n) {
+    return n == 0 || pdfw_io_data(self->stream->doc, data, int64_t(n));
+}
+bool file_finish(Stage* self) {
+    return pdfw_io_line(self->stream->doc, "\nendstream") && pdfw_obj_end(self->stream->doc);
+}
+
+// The cipher of the object's key, a piece at a time, so no second copy of
+// a large body is made; without encryption the pieces pass as they are.
+struct CipherStage {
+    Stage stage;
+    PdfCipher c;
+    bool begun;
+    uint8_t* work;  // a piece and an AES block's growth
+};
+bool cipher_begin(Stage* self, int64_t length, bool compressed) {
+    CipherStage* cs = reinterpret_cast<CipherStage*>(self);
+    PdfDocument* doc = self->stream->doc;
+    if (!pdfw_cipher_begin(doc, self->stream->id, &cs->c)) return false;
+    cs->begun = true;
+    if (cs->c.kind != PDFW_CIPHER_NONE) {
+        cs->work = static_cast<uint8_t*>(pdfw_alloc(doc, kPiece + 32));
+        if (!cs->work) return false;
+    }
+    return self->next->begin(self->next, length, compressed);
+}
+bool cipher_put(Stage* self, const uint8_t* data, size_t n) {
+    CipherStage* cs = reinterpret_cast<CipherStage*>(self);
+    if (!cs->work) return self->next->put(self->next, data, n);
+    for (size_t at = 0; at < n; at += kPiece) {
+        const size_t piece = std::min(kPiece, n - at);
+        size_t produced = 0;
+        if (!pdfw_cipher_update(&cs->c, data + at, piece, cs->work, &produced) ||
+            !self->next->put(self->next, cs->work, produced))
+            return false;
+    }
+    return true;
+}
+bool cipher_finish(Stage* self) {
+    CipherStage* cs = reinterpret_cast<CipherStage*>(self);
+    uint8_t last[32];
+    size_t tail = 0;
+    return pdfw_cipher_finish(&cs->c, last, &tail) && self->next->put(self->next, last, tail) &&
+           self->next->finish(self->next);
+}
+void cipher_free(CipherStage* cs, PdfDocument* doc) {
+    if (cs->begun) pdfw_cipher_free(&cs->c);
+    pdfw_free(doc, cs->work);
+}
+
+// Flate over the whole body: what it is given is gathered (a body handed
+// over whole is coded where it lies), and on finish the compressed body
+// goes on when it saves more than the margin, the plain one otherwise.
+struct FlateStage {
+    Stage stage;
+    int64_t length;
+    const uint8_t* whole;  // the body, when it came in one piece
+    uint8_t* gathered;
+    int64_t have;
+};
+bool flate_begin(Stage* self, int64_t length, bool) {
+    reinterpret_cast<FlateStage*>(self)->length = length;
+    return true;
+}
+bool flate_put(Stage* self, const uint8_t* data, size_t n) {
+    FlateStage* fs = reinterpret_cast<FlateStage*>(self);
+    if (fs->have == 0 && int64_t(n) == fs->length) {
+        fs->whole = data;
+        fs->have = fs->length;
+        return true;
+    }
+    if (!fs->gathered) {
+        fs->gathered = static_cast<uint8_t*>(pdfw_alloc(self->stream->doc, size_t(std::max<int64_t>(fs->length, 1))));
+        if (!fs->gathered) return false;
+        if (fs->whole) std::memcpy(fs->gathered, fs->whole, size_t(fs->have));
+    }
+    std::memcpy(fs->gathered + fs->have, data, n);
+    fs->have += int64_t(n);
+    return true;
+}
+bool flate_finish(Stage* self) {
+    FlateStage* fs = reinterpret_cast<FlateStage*>(self);
+    PdfStream* s = self->stream;
+    const uint8_t* plain = fs->gathered ? fs->gathered : fs->whole;
+    Stage* next = self->next;
+    uint8_t* packed = nullptr;
+    uint32_t size = 0;
+    if (fs->length > s->flate_margin && fs->length <= UINT32_MAX) {
+        const int64_t room = fs->length - s->flate_margin;
+        packed = static_cast<uint8_t*>(pdfw_alloc(s->doc, size_t(room)));
+        if (!packed) return false;
+        size = uint32_t(room);
+        if (codec_flate(packed, &size, plain, uint32_t(fs->length)) != CODEC_OK) {
+            pdfw_free(s->doc, packed);
+            packed = nullptr;
+        }
+    }
+    const bool ok = packed ? next->begin(next, size, true) && next->put(next, packed, size)
+                           : next->begin(next, fs->length, false) &&
+                                 next->put(next, plain, size_t(fs->length));
+    pdfw_free(s->doc, packed);
+    return ok && next->finish(next);
+}
+
+// The body into the chain: whole, or made a piece at a time.
+bool feed_body(PdfStream* s, Stage* first) {
+    if (!first->begin(first, s->length, false)) return false;
+    if (!s->produce) return first->put(first, s->body, size_t(s->length)) && first->finish(first);
+    uint8_t* made = static_cast<uint8_t*>(pdfw_alloc(s->doc, kPiece));
+    bool ok = made != nullptr;
+    for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
+        const size_t n = size_t(std::min<int64_t>(int64_t(kPiece), s->length - at));
+        size_t got = 0;
+        ok = s->produce(s->produce_opaque, made, n, &got);
+        if (ok && got != n) ok = pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
+        ok = ok && first->put(first, made, n);
+    }
+    pdfw_free(s->doc, made);
+    return ok && first->finish(first);
+}
+
+bool write_object(PdfStream* s) {
+    Stage file{file_begin, file_put, file_finish, nullptr, s};
+    CipherStage cipher{{cipher_begin, cipher_put, cipher_finish, &file, s}, {}, false, nullptr};
+    FlateStage flate{{flate_begin, flate_put, flate_finish, &cipher.stage, s}, 0, nullptr, nullptr, 0};
+    Stage* first = (s->flags & PDFW_STREAM_FLATE) ? &flate.stage : &cipher.stage;
+    const bool ok = feed_body(s, first);
+    pdfw_free(s->doc, flate.gathered);
+    cipher_free(&cipher, s->doc);
+    return ok;
 }
 
 }  // namespace
@@ -213,10 +302,7 @@ bool pdfw_stream_produce(PdfStream* s, int64_t length,
 }
 
 bool pdfw_stream_end(PdfStream* s) {
-    bool ok = !s->failed;
-    bool compressed = false;
-    if (ok) ok = compress_body(s, &compressed);
-    if (ok) ok = write_object(s, compressed);
+    const bool ok = !s->failed && write_object(s);
     pdfw_stream_abandon(s);
     return ok;
 }
