@@ -305,7 +305,11 @@ int create_file(Run& run) {
     if (!run.output)
         return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" + because(why),
                            PDFW_ERR_FILE_OPEN);
-    if (!pdfw_file_create(run.doc, plat_output_path(run.output), HEADER_COMMENT))
+    FILE* file = plat_output_file(run.output, &why);
+    if (!file)
+        return writer_fail(run, L"cannot create output file '" + run.out_shown + L"'" + because(why),
+                           PDFW_ERR_FILE_OPEN);
+    if (!pdfw_file_attach(run.doc, file, HEADER_COMMENT))
         return destroy_and_fail(run, L"cannot create output file '" + run.out_shown + L"'");
     return TARVO_OK;
 }

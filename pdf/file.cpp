@@ -167,23 +167,10 @@ bool finish_file(PdfDocument* doc) {
 
 }  // namespace
 
-bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment) {
-    if (!doc) return false;
-    if (doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
-    doc->stage = PDFW_STAGE_CREATE;
-    if (!path || !*path) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
-    size_t n = std::wcslen(path);
-    wchar_t* copy = static_cast<wchar_t*>(pdfw_alloc(doc, (n + 1) * sizeof(wchar_t)));
-    if (!copy) return false;
-    std::wmemcpy(copy, path, n + 1);
-    pdfw_free(doc, doc->out_path);
-    doc->out_path = copy;
+namespace {
 
-    doc->write_error = 0;
-    doc->write_detail[0] = 0;
-    errno = 0;
-    doc->out = plat_wfopen(path, "w+b");
-    if (!doc->out) return pdfw_fail_errno(doc, PDFW_ERR_FILE_OPEN, errno);
+// The header and the document information of a file just opened.
+bool begin_file(PdfDocument* doc, const char* comment) {
     const char* version = nullptr;
     switch (doc->required_version) {
     case 0x103: version = "%PDF-1.3"; break;
@@ -210,6 +197,45 @@ bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment
         return false;
     doc->stage = PDFW_STAGE_OPEN;
     return true;
+}
+
+}  // namespace
+
+bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment) {
+    if (!doc) return false;
+    if (doc->out) return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
+    doc->stage = PDFW_STAGE_CREATE;
+    if (!path || !*path) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
+    size_t n = std::wcslen(path);
+    wchar_t* copy = static_cast<wchar_t*>(pdfw_alloc(doc, (n + 1) * sizeof(wchar_t)));
+    if (!copy) return false;
+    std::wmemcpy(copy, path, n + 1);
+    pdfw_free(doc, doc->out_path);
+    doc->out_path = copy;
+
+    doc->write_error = 0;
+    doc->write_detail[0] = 0;
+    errno = 0;
+    doc->out = plat_wfopen(path, "w+b");
+    if (!doc->out) return pdfw_fail_errno(doc, PDFW_ERR_FILE_OPEN, errno);
+    return begin_file(doc, comment);
+}
+
+bool pdfw_file_attach(PdfDocument* doc, FILE* file, const char* comment) {
+    if (!doc) {
+        if (file) std::fclose(file);
+        return false;
+    }
+    if (doc->out) {
+        if (file) std::fclose(file);
+        return pdfw_fail(doc, PDFW_ERR_FILE_STATE);
+    }
+    doc->stage = PDFW_STAGE_CREATE;
+    if (!file) return pdfw_fail(doc, PDFW_ERR_FILE_OPEN);
+    doc->write_error = 0;
+    doc->write_detail[0] = 0;
+    doc->out = file;
+    return begin_file(doc, comment);
 }
 
 bool pdfw_page_kids(PdfDocument* doc) {

@@ -246,6 +246,10 @@ bool pdfw_set_random_seed(PdfDocument* doc, const void* seed, size_t length);
 // name. -2 when a file is already open, -3 when it cannot be created, -22
 // for an unsupported version.
 bool pdfw_file_create(PdfDocument* doc, const wchar_t* path, const char* comment);
+// The same with a file the caller opened for writing and reading, which
+// the document then owns: closed by pdfw_file_close or pdfw_destroy, or at
+// once when the call refuses it (-3 for a null file, -2 with a file open).
+bool pdfw_file_attach(PdfDocument* doc, FILE* file, const char* comment);
 
 // The document's page size: preset 1 A4 portrait (the default), 2 A4
 // landscape, 0 width x height (both above 0; reserved_a and reserved_b must

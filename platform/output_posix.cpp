@@ -30,6 +30,7 @@ struct PlatOutputState {
     std::wstring written_wide;
     int unnamed = -1;       // the unnamed file (O_TMPFILE), or -1
     std::string temporary;  // the named temporary file, or empty
+    int named = -1;         // the named temporary file, open, or -1
     mode_t mode = 0;        // permission bits the finished file gets
     bool to_stdout = false;  // copied to standard output instead of named
 };
@@ -146,9 +147,9 @@ bool open_temporary(PlatOutputState* plan) {
     if (open_unnamed(dir, plan)) return true;
     std::string templ = dir + "." + plan->target.substr(dir.size()) + ".XXXXXX";
     HeldSignals held;  // none between creating the file and arming its removal
-    int fd = mkstemp(&templ[0]);
+    int fd = mkostemp(&templ[0], O_CLOEXEC);
     if (fd < 0) return false;
-    close(fd);
+    plan->named = fd;
     plan->temporary = templ;
     plan->written = templ;
     arm_cleanup(templ);
@@ -177,15 +178,6 @@ bool plan_output(const wchar_t* path, PlatOutputState* plan) {
         }
     }
     return open_temporary(plan);
-}
-
-// The new file must be on disk before it replaces the old one, or a crash
-// right after the rename could leave an empty file where a good one was.
-bool sync_file(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
-    return close(fd) == 0 && ok;
 }
 
 // Gives the unnamed file the target's name. linkat will not replace a
@@ -226,9 +218,14 @@ bool finish_output(PlatOutputState& plan) {
         return ok;
     }
     if (plan.temporary.empty()) return true;
-    bool ok = chmod(plan.temporary.c_str(), plan.mode) == 0 && sync_file(plan.temporary) &&
+    // The new file must be on disk before it replaces the old one, or a
+    // crash right after the rename could leave an empty file where a good
+    // one was.
+    bool ok = fchmod(plan.named, plan.mode) == 0 && fsync(plan.named) == 0 &&
               rename(plan.temporary.c_str(), plan.target.c_str()) == 0;
     if (ok) {
+        close(plan.named);
+        plan.named = -1;
         plan.temporary.clear();
         disarm_cleanup();
     }
@@ -239,13 +236,9 @@ bool finish_output(PlatOutputState& plan) {
 // buffered there. A named file loses its name first: a reader that closes
 // the pipe early ends the process (SIGPIPE) with nothing left behind.
 bool copy_to_stdout(const PlatOutputState& plan) {
-    const int fd =
-        plan.unnamed >= 0 ? plan.unnamed : open(plan.temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && fd != plan.unnamed) unlink(plan.temporary.c_str());
-    if (fd < 0 || std::fflush(stdout) != 0) {
-        if (fd >= 0 && fd != plan.unnamed) close(fd);
-        return false;
-    }
+    const int fd = plan.unnamed >= 0 ? plan.unnamed : plan.named;
+    if (fd == plan.named) unlink(plan.temporary.c_str());
+    if (fd < 0 || std::fflush(stdout) != 0) return false;
     char buffer[64 * 1024];
     off_t at = 0;
     bool ok = true;
@@ -265,7 +258,6 @@ bool copy_to_stdout(const PlatOutputState& plan) {
                 ok = w < 0 && errno == EINTR;
         }
     }
-    if (fd != plan.unnamed) close(fd);
     return ok;
 }
 
@@ -273,6 +265,8 @@ bool copy_to_stdout(const PlatOutputState& plan) {
 void abandon_output(PlatOutputState& plan) {
     if (plan.unnamed >= 0) close(plan.unnamed);
     plan.unnamed = -1;
+    if (plan.named >= 0) close(plan.named);
+    plan.named = -1;
     if (!plan.temporary.empty()) unlink(plan.temporary.c_str());
     plan.temporary.clear();
     disarm_cleanup();
@@ -304,6 +298,24 @@ PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
 }
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written_wide.c_str() : nullptr; }
+
+FILE* plat_output_file(PlatOutput out, PlatReason* why) {
+    plat_errno_reason(0, why);
+    if (!out) return nullptr;
+    errno = 0;
+    FILE* f = nullptr;
+    // The file made for the document, through a descriptor of its own: the
+    // plan keeps its one for the commit.
+    const int made = out->unnamed >= 0 ? out->unnamed : out->named;
+    if (made >= 0) {
+        const int fd = fcntl(made, F_DUPFD_CLOEXEC, 0);
+        if (fd >= 0 && !(f = fdopen(fd, "w+b"))) close(fd);
+    } else {
+        f = plat_wfopen(out->written_wide.c_str(), "w+b");
+    }
+    if (!f) plat_errno_reason(errno ? errno : EIO, why);
+    return f;
+}
 
 PlatOutput plat_output_open_stdout(PlatReason* why) {
     plat_errno_reason(0, why);

@@ -212,6 +212,15 @@ PlatOutput plat_output_open(const wchar_t* target, PlatReason* why) {
 
 const wchar_t* plat_output_path(PlatOutput out) { return out ? out->written.c_str() : nullptr; }
 
+FILE* plat_output_file(PlatOutput out, PlatReason* why) {
+    plat_errno_reason(0, why);
+    if (!out) return nullptr;
+    errno = 0;
+    FILE* f = plat_wfopen(out->written.c_str(), "w+b");
+    if (!f) plat_errno_reason(errno ? errno : EIO, why);
+    return f;
+}
+
 PlatOutput plat_output_open_stdout(PlatReason* why) {
     plat_errno_reason(0, why);
     PlatOutputState* state = new (std::nothrow) PlatOutputState;

@@ -158,6 +158,11 @@ typedef struct PlatOutputState* PlatOutput;
 PlatOutput plat_output_open(const wchar_t* target, PlatReason* why);
 // The path to write the document to, valid until commit or abandon.
 const wchar_t* plat_output_path(PlatOutput out);
+// The file to write the document to, opened for writing and reading once,
+// from what plat_output_open made (on POSIX systems the very file it
+// created, unnamed or not); null with the system's reason in *why (when
+// not null). The caller closes it before the commit or abandon.
+FILE* plat_output_file(PlatOutput out, PlatReason* why);
 // Flushes the written file to disk and gives it the target's name; false
 // (and nothing left behind) when that fails, with the system's reason in
 // *why (when not null). Frees out either way.

@@ -221,6 +221,19 @@ TEST_F(FileFrame, HeaderAndStateRules) {
     EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILE_STATE);
     EXPECT_FALSE(pdfw_file_create(doc, wide(dir + "/no/such/dir.pdf").c_str(), nullptr));
     EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_FILE_OPEN);
+
+    // A file opened by the caller gets the header; no file, or a second
+    // one, is refused (and the second closed).
+    ASSERT_TRUE(pdfw_new(&doc));
+    EXPECT_FALSE(pdfw_file_attach(doc, nullptr, nullptr));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILE_OPEN);
+    ASSERT_TRUE(pdfw_file_attach(doc, std::fopen((dir + "/d.pdf").c_str(), "w+b"), "%Tarvo-0.7"));
+    EXPECT_FALSE(pdfw_file_attach(doc, std::fopen((dir + "/e.pdf").c_str(), "w+b"), nullptr));
+    EXPECT_EQ(pdfw_last_error(doc), PDFW_ERR_FILE_STATE);
+    std::fflush(nullptr);
+    EXPECT_EQ(read_all(dir + "/d.pdf"), "%PDF-1.3\n%Tarvo-0.7\n%\xC7\xEC\x8F\xA2\n");
+    EXPECT_EQ(read_all(dir + "/e.pdf"), "");
+    EXPECT_EQ(pdfw_destroy(&doc), PDFW_ERR_FILE_STATE);
     remove_tree(dir);
 }
 
