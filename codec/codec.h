@@ -171,4 +171,26 @@ void codec_inflater_free(CodecInflater* in);
 // status (CODEC_FLATE_FULL when it does not fit).
 int codec_flate(uint8_t* dst, uint32_t* size, const uint8_t* src, uint32_t src_length);
 
+// Flate of a large source in two parts coded apart, perhaps at the same
+// time, and joined into one zlib stream: the second part starts without the
+// first's window, which costs a few bytes. codec_deflate_part codes n
+// bytes of src as raw deflate into out (room bytes) and takes their
+// Adler-32; false when they do not fit or memory runs out.
+struct CodecDeflatePart {
+    const uint8_t* src;
+    size_t n;
+    uint8_t* out;
+    size_t room;
+    size_t length;  // out
+    uint32_t adler;  // out
+};
+size_t codec_deflate_part_bound(size_t n);
+bool codec_deflate_part(CodecDeflatePart* part);
+// The zlib stream of both parts in dst, whose capacity *size is (the
+// produced length out): the first part must have been coded at dst + 2.
+// CODEC_OK, CODEC_FLATE_FULL, or CODEC_FLATE_BAD_ARGUMENT for parts that
+// are not whole streams.
+int codec_flate_join(uint8_t* dst, uint32_t* size, const CodecDeflatePart* first,
+                     const CodecDeflatePart* second);
+
 #endif

@@ -100,3 +100,90 @@ void codec_inflater_free(CodecInflater* in) {
     inflateEnd(&in->zs);
     delete in;
 }
+
+size_t codec_deflate_part_bound(size_t n) {
+    return libdeflate_deflate_compress_bound(nullptr, n);
+}
+
+bool codec_deflate_part(CodecDeflatePart* p) {
+    p->length = 0;
+    p->adler = uint32_t(adler32(0L, Z_NULL, 0));
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    if (!c) return false;
+    static const uint8_t kNothing = 0;
+    const uint8_t* in = p->src ? p->src : &kNothing;
+    p->length = libdeflate_deflate_compress(c, in, p->n, p->out, p->room);
+    libdeflate_free_compressor(c);
+    p->adler = libdeflate_adler32(1, in, p->n);
+    return p->length > 0;
+}
+
+namespace {
+
+// Clears the final-block bit of a raw deflate stream and tells how many
+// bits of its last byte are unused: its blocks are walked with zlib's
+// inflate, which stops at each block's end and says where the next begins.
+bool open_last_block(uint8_t* data, size_t n, int* unused_bits) {
+    z_stream zs{};
+    if (inflateInit2(&zs, -15) != Z_OK) return false;
+    zs.next_in = data;
+    zs.avail_in = uInt(n);
+    size_t start_byte = 0;  // where the block being read began
+    int start_bit = 0;
+    uint8_t scratch[1 << 15];
+    int status = Z_OK;
+    int unused = -1;
+    for (;;) {
+        zs.next_out = scratch;
+        zs.avail_out = sizeof scratch;
+        status = inflate(&zs, Z_BLOCK);
+        if (status != Z_OK) break;
+        if (!(zs.data_type & 128)) continue;
+        // At the last block's end, the bits of its last byte it left; at
+        // another's, the next block's header is the next bit to be read.
+        const int pending = zs.data_type & 7;
+        if (zs.data_type & 64) {
+            unused = pending;
+            continue;
+        }
+        const size_t taken = size_t(zs.next_in - data);
+        start_byte = pending ? taken - 1 : taken;
+        start_bit = pending ? 8 - pending : 0;
+    }
+    const bool ended = status == Z_STREAM_END && zs.avail_in == 0 && unused >= 0;
+    *unused_bits = unused;
+    inflateEnd(&zs);
+    if (!ended || start_byte >= n) return false;
+    data[start_byte] = uint8_t(data[start_byte] & ~(1u << start_bit));
+    return true;
+}
+
+}  // namespace
+
+int codec_flate_join(uint8_t* dst, uint32_t* size, const CodecDeflatePart* first,
+                     const CodecDeflatePart* second) {
+    if (!dst || !size || first->out != dst + 2) return CODEC_FLATE_BAD_ARGUMENT;
+    // The first part becomes a part that does not end the stream, padded to
+    // a byte's end by an empty stored block (three header bits, then a
+    // length of 0 and its complement).
+    int unused = 0;
+    if (!open_last_block(dst + 2, first->length, &unused)) return CODEC_FLATE_BAD_ARGUMENT;
+    uint8_t* at = dst + 2 + first->length;
+    at[-1] = uint8_t(at[-1] & ((1u << (8 - unused)) - 1u));
+    const size_t pad = unused < 3 ? 1 : 0;
+    const uint64_t total = 2 + first->length + pad + 4 + second->length + 4;
+    if (total > *size) return CODEC_FLATE_FULL;
+    if (pad) *at++ = 0;
+    const uint8_t empty_stored[4] = {0x00, 0x00, 0xFF, 0xFF};
+    std::memcpy(at, empty_stored, 4);
+    at += 4;
+    std::memcpy(at, second->out, second->length);
+    at += second->length;
+    // zlib's header for the default level, and the whole source's Adler-32.
+    dst[0] = 0x78;
+    dst[1] = 0x9C;
+    const uint32_t adler = uint32_t(adler32_combine(first->adler, second->adler, z_off_t(second->n)));
+    for (int i = 0; i < 4; ++i) *at++ = uint8_t(adler >> (24 - 8 * i));
+    *size = uint32_t(total);
+    return CODEC_OK;
+}

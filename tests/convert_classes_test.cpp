@@ -295,6 +295,54 @@ TEST(ConvertEncoding, PaletteAndGreyChoices) {
 
 }  // namespace
 
+namespace {
+
+// The stream holds the rows top first, padding dropped, colour as red,
+// green, blue: the file's rows (bottom first, blue first) turned round.
+void expect_file_rows(const std::string& data, const BmpFile& f) {
+    const int bits = f.bit_count;
+    const size_t row = (size_t(f.width) * bits + 7) / 8, stride = bmp_stride(f.width, bits);
+    ASSERT_EQ(data.size(), row * size_t(f.height));
+    for (int y = 0; y < f.height; y += 97) {
+        const uint8_t* stored = f.body.data() + stride * size_t(f.height - 1 - y);
+        for (size_t x = 0; x < row; ++x) {
+            const size_t from = bits == 24 ? x / 3 * 3 + 2 - x % 3 : x;
+            ASSERT_EQ(uint8_t(data[row * size_t(y) + x]), stored[from]) << y << "," << x;
+        }
+    }
+}
+
+}  // namespace
+
+// Large images are coded in two halves joined into one stream: decoded by
+// qpdf, it is the file's rows.
+TEST(ConvertLossless, LargeFlateImagesAreOneStreamOfTheirRows) {
+    if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";
+    const std::string dir = make_temp_dir();
+    const struct {
+        int bits, width, height;
+    } cases[] = {{24, 1500, 1100}, {8, 2400, 2000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        BmpFile f;
+        f.width = c.width;
+        f.height = c.height;
+        f.bit_count = uint16_t(c.bits);
+        f.colours = c.bits == 8 ? bmp_colour_table(grey_ramp(256)) : std::vector<uint8_t>();
+        f.body = noise_bytes(bmp_stride(c.width, c.bits) * size_t(c.height), 9);
+        for (size_t i = 0; i < f.body.size(); ++i)
+            f.body[i] = uint8_t((i / 4096) * 7 + (f.body[i] & 7));  // bands with a little noise
+        const std::string src = dir + "/large.bmp", pdf = dir + "/large.pdf";
+        ASSERT_TRUE(bmp_write(src, f));
+        CommandResult r = run_tarvo({"-quiet", "-enc=2", "-encg=2", "-o=" + pdf, src});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
+        EXPECT_NE(run_command({"qpdf", "--show-object=4", pdf}).out.find("/FlateDecode"), std::string::npos);
+        expect_file_rows(stream_data(pdf, 4), f);
+    }
+    remove_tree(dir);
+}
+
 // Noise no coder shrinks, at each depth with the lossless settings: the
 // samples go out as they are, without a filter, where Flate would grow past
 // them and their slack (libdeflate's stored blocks pass 1024 bytes from
@@ -324,19 +372,7 @@ TEST(ConvertLossless, IncompressibleAndTruncatedBitmaps) {
                   std::string::npos) << r.out;
         EXPECT_EQ(run_command({"qpdf", "--check", pdf}).status, 0);
         EXPECT_EQ(run_command({"qpdf", "--show-object=4", pdf}).out.find("/Filter"), std::string::npos);
-        // The stream holds the rows top first, padding dropped, colour as
-        // red, green, blue: the file's rows (bottom first, blue first)
-        // turned round.
-        const std::string data = stream_data(pdf, 4);
-        const size_t row = (size_t(c.width) * c.bits + 7) / 8, stride = bmp_stride(c.width, c.bits);
-        ASSERT_EQ(data.size(), row * size_t(c.height));
-        for (int y = 0; y < c.height; y += 97) {
-            const uint8_t* stored = f.body.data() + stride * size_t(c.height - 1 - y);
-            for (size_t x = 0; x < row; ++x) {
-                const size_t from = c.bits == 24 ? x / 3 * 3 + 2 - x % 3 : x;
-                ASSERT_EQ(uint8_t(data[row * size_t(y) + x]), stored[from]) << y << "," << x;
-            }
-        }
+        expect_file_rows(stream_data(pdf, 4), f);
     }
     // A noisy alpha: its soft mask goes out uncompressed too.
     {
