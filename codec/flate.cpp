@@ -105,19 +105,6 @@ size_t codec_deflate_part_bound(size_t n) {
     return libdeflate_deflate_compress_bound(nullptr, n);
 }
 
-bool codec_deflate_part(CodecDeflatePart* p) {
-    p->length = 0;
-    p->adler = uint32_t(adler32(0L, Z_NULL, 0));
-    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
-    if (!c) return false;
-    static const uint8_t kNothing = 0;
-    const uint8_t* in = p->src ? p->src : &kNothing;
-    p->length = libdeflate_deflate_compress(c, in, p->n, p->out, p->room);
-    libdeflate_free_compressor(c);
-    p->adler = libdeflate_adler32(1, in, p->n);
-    return p->length > 0;
-}
-
 namespace {
 
 // Clears the final-block bit of a raw deflate stream and tells how many
@@ -160,14 +147,28 @@ bool open_last_block(uint8_t* data, size_t n, int* unused_bits) {
 
 }  // namespace
 
+bool codec_deflate_part(CodecDeflatePart* p) {
+    p->length = 0;
+    p->unused_bits = -1;
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    if (!c) return false;
+    static const uint8_t kNothing = 0;
+    const uint8_t* in = p->src ? p->src : &kNothing;
+    p->length = libdeflate_deflate_compress(c, in, p->n, p->out, p->room);
+    libdeflate_free_compressor(c);
+    p->adler = libdeflate_adler32(1, in, p->n);
+    if (p->length == 0) return false;
+    return !p->more_follows || open_last_block(p->out, p->length, &p->unused_bits);
+}
+
 int codec_flate_join(uint8_t* dst, uint32_t* size, const CodecDeflatePart* first,
                      const CodecDeflatePart* second) {
-    if (!dst || !size || first->out != dst + 2) return CODEC_FLATE_BAD_ARGUMENT;
-    // The first part becomes a part that does not end the stream, padded to
-    // a byte's end by an empty stored block (three header bits, then a
+    if (!dst || !size || first->out != dst + 2 || !first->more_follows || first->unused_bits < 0)
+        return CODEC_FLATE_BAD_ARGUMENT;
+    // The first part, whose last block no longer ends the stream, is padded
+    // to a byte's end by an empty stored block (three header bits, then a
     // length of 0 and its complement).
-    int unused = 0;
-    if (!open_last_block(dst + 2, first->length, &unused)) return CODEC_FLATE_BAD_ARGUMENT;
+    const int unused = first->unused_bits;
     uint8_t* at = dst + 2 + first->length;
     at[-1] = uint8_t(at[-1] & ((1u << (8 - unused)) - 1u));
     const size_t pad = unused < 3 ? 1 : 0;

@@ -366,23 +366,24 @@ bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
     return true;
 }
 
-// Samples from this size up are coded in two halves at once (when a
-// second thread is allowed; one after the other otherwise, to the same
-// bytes), so that one large page keeps two cores busy.
-constexpr uint32_t kFlateHalvesFrom = uint32_t(4) << 20;
+// Samples from this size up are coded in two parts at once (when a second
+// thread is allowed; one after the other otherwise, to the same bytes), so
+// that one large page keeps two cores busy.
+constexpr uint32_t kFlatePartsFrom = uint32_t(4) << 20;
 
 void run_deflate_part(void* arg) { codec_deflate_part(static_cast<CodecDeflatePart*>(arg)); }
 
-int flate_in_halves(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
+int flate_in_parts(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
                     uint32_t u) {
     if (*size < 32) return CODEC_FLATE_FULL;
-    const size_t half = u / 2;
-    CodecDeflatePart second{samples + half, u - half, nullptr, 0, 0, 0};
+    // The first part is the smaller, as it is walked again once coded.
+    const size_t split = size_t(u) * 5 / 12;
+    CodecDeflatePart second{samples + split, u - split, nullptr, 0, false, 0, 0, -1};
     second.room = codec_deflate_part_bound(second.n);
     second.out = static_cast<uint8_t*>(pdfw_alloc_counted(job->doc, second.room));
     if (!second.out) return CODEC_FLATE_NO_MEMORY;
     // Room for the header, the empty stored block and the Adler-32.
-    CodecDeflatePart first{samples, half, out + 2, size_t(*size) - 16, 0, 0};
+    CodecDeflatePart first{samples, split, out + 2, size_t(*size) - 16, true, 0, 0, -1};
     PlatThread helper = job->doc->threads > 1 ? plat_thread_start(run_deflate_part, &second) : nullptr;
     if (!helper) codec_deflate_part(&second);
     const bool first_fits = codec_deflate_part(&first);
@@ -395,10 +396,10 @@ int flate_in_halves(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const u
 
 bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
                   uint32_t u) {
-    int rc = u >= kFlateHalvesFrom ? flate_in_halves(job, out, size, samples, u)
+    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, out, size, samples, u)
                                    : codec_flate(out, size, samples, u);
-    // Halves that need more room than one stream would are coded as one.
-    if (rc == CODEC_FLATE_FULL && u >= kFlateHalvesFrom) rc = codec_flate(out, size, samples, u);
+    // Parts that need more room than one stream would are coded as one.
+    if (rc == CODEC_FLATE_FULL && u >= kFlatePartsFrom) rc = codec_flate(out, size, samples, u);
     if (rc == CODEC_OK) return true;
     job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
     return job_fail(job, PDFW_ERR_FLATE);

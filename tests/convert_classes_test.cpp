@@ -314,7 +314,7 @@ void expect_file_rows(const std::string& data, const BmpFile& f) {
 
 }  // namespace
 
-// Large images are coded in two halves joined into one stream: decoded by
+// Large images are coded in two parts joined into one stream: decoded by
 // qpdf, it is the file's rows.
 TEST(ConvertLossless, LargeFlateImagesAreOneStreamOfTheirRows) {
     if (tarvo_bin().empty()) GTEST_SKIP() << "TARVO_BIN is not set";

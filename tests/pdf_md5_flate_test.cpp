@@ -134,9 +134,9 @@ TEST(Flate, WithinTwoPercentOfZlibAndExactRoom) {
 // Two parts coded apart and joined are one zlib stream of the whole
 // source, whatever bits the first part's last byte leaves unused (the
 // sources vary it), within 2 % of one stream's size (or a kilobyte: the
-// second part starts without the first's window); a first part that is not
-// a whole stream is refused.
-TEST(Flate, HalvesJoinIntoOneStream) {
+// second part starts without the first's window); a join without room is
+// refused, and so is a first part not coded to be followed.
+TEST(Flate, PartsJoinIntoOneStream) {
     std::vector<uint8_t> rows(3 * 1000 * 700);
     for (size_t i = 0; i < rows.size(); ++i)
         rows[i] = uint8_t(((i % 3000) / 37) * 11 + ((i / 3000) % 7 == 0 ? 200 : 0));
@@ -151,9 +151,9 @@ TEST(Flate, HalvesJoinIntoOneStream) {
         const size_t half = src.size() / 2;
         std::vector<uint8_t> dst(codec_flate_bound(src.size()) + 32);
         std::vector<uint8_t> second_out(codec_deflate_part_bound(src.size() - half));
-        CodecDeflatePart first{src.data(), half, dst.data() + 2, dst.size() - 16, 0, 0};
+        CodecDeflatePart first{src.data(), half, dst.data() + 2, dst.size() - 16, true, 0, 0, -1};
         CodecDeflatePart second{src.data() + half, src.size() - half, second_out.data(),
-                                second_out.size(), 0, 0};
+                                second_out.size(), false, 0, 0, -1};
         ASSERT_TRUE(codec_deflate_part(&first));
         ASSERT_TRUE(codec_deflate_part(&second));
         uint32_t size = uint32_t(dst.size());
@@ -164,8 +164,9 @@ TEST(Flate, HalvesJoinIntoOneStream) {
         ASSERT_EQ(codec_flate(one.data(), &one_size, src.data(), uint32_t(src.size())), CODEC_OK);
         EXPECT_LE(double(size), std::max(1.02 * one_size, one_size + 1024.0)) << src.size();
         uint32_t small = size - 1;
-        EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_BAD_ARGUMENT)
-            << "the first part's last block is no longer the last";
+        EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_FULL);
+        first.more_follows = false;
+        EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_BAD_ARGUMENT);
     }
 }
 
