@@ -74,6 +74,7 @@ struct PdfPreparedImage {
     bool view_open;
     DibHandle owned;
     DibRows* rows;  // the caller's, while the job is prepared
+    int32_t rows_made;  // rows of the samples made so far
     void (*read_done)(void* opaque);  // the encoder has read the whole bitmap
     void* read_done_opaque;
 };
@@ -319,19 +320,30 @@ void prepare_row(const ImagePlan& im, int64_t y, uint8_t* dst) {
     }
 }
 
-uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im) {
-    uint8_t* out = static_cast<uint8_t*>(job_alloc(job, static_cast<size_t>(im.u)));
-    if (!out) return nullptr;
-    for (int32_t y = 0; y < im.pixels.rows; ++y) {
-        if (!codec_image_wait(&im.pixels, y + 1)) {
-            pdfw_free(job->doc, out);
-            job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
-                     static_cast<long>(y));
-            return nullptr;
-        }
-        prepare_row(im, y, out + static_cast<int64_t>(y) * im.row_bytes);
+// Rows [from, to) of the samples; false with the job failed when one
+// cannot be read.
+bool prepare_rows(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, int32_t from,
+                  int32_t to) {
+    for (int32_t y = from; y < to; ++y) {
+        if (!codec_image_wait(&im.pixels, y + 1))
+            return job_fail(job, PDFW_ERR_BITMAP_FORMAT, "row %ld of the bitmap could not be read",
+                            static_cast<long>(y));
+        prepare_row(im, y, samples + static_cast<int64_t>(y) * im.row_bytes);
         codec_image_discard(&im.pixels, y + 1);
     }
+    return true;
+}
+
+// The samples, of which the first `rows` rows are made now and the rest
+// by whoever codes them (job->rows_made tells).
+uint8_t* prepare_samples(PdfPreparedImage* job, const ImagePlan& im, int32_t rows) {
+    uint8_t* out = static_cast<uint8_t*>(job_alloc(job, static_cast<size_t>(im.u)));
+    if (!out) return nullptr;
+    if (!prepare_rows(job, im, out, 0, rows)) {
+        pdfw_free(job->doc, out);
+        return nullptr;
+    }
+    job->rows_made = rows;
     return out;
 }
 
@@ -369,38 +381,57 @@ bool produce_rows(void* opaque, uint8_t* out, size_t max, size_t* got) {
 // Samples from this size up are coded in two parts at once (when a second
 // thread is allowed; one after the other otherwise, to the same bytes), so
 // that one large page keeps two cores busy.
-constexpr uint32_t kFlatePartsFrom = uint32_t(4) << 20;
+constexpr uint32_t kFlatePartsFrom = uint32_t(512) << 10;
 
 void run_deflate_part(void* arg) { codec_deflate_part(static_cast<CodecDeflatePart*>(arg)); }
 
-int flate_in_parts(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
-                    uint32_t u) {
+// The first part is the smaller, as it is walked again once coded.
+size_t flate_split(uint32_t u) { return size_t(u) * 5 / 12; }
+
+// The first part is coded (on a second thread when there is one) while the
+// rows of the second are still being made, when there are such rows.
+int flate_in_parts(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
+                   uint8_t* samples, uint32_t u) {
     if (*size < 32) return CODEC_FLATE_FULL;
-    // The first part is the smaller, as it is walked again once coded.
-    const size_t split = size_t(u) * 5 / 12;
+    const size_t split = flate_split(u);
     CodecDeflatePart second{samples + split, u - split, nullptr, 0, false, 0, 0, -1};
     second.room = codec_deflate_part_bound(second.n);
     second.out = static_cast<uint8_t*>(pdfw_alloc_counted(job->doc, second.room));
     if (!second.out) return CODEC_FLATE_NO_MEMORY;
     // Room for the header, the empty stored block and the Adler-32.
     CodecDeflatePart first{samples, split, out + 2, size_t(*size) - 16, true, 0, 0, -1};
-    PlatThread helper = job->doc->threads > 1 ? plat_thread_start(run_deflate_part, &second) : nullptr;
-    if (!helper) codec_deflate_part(&second);
-    const bool first_fits = codec_deflate_part(&first);
+    PlatThread helper = job->doc->threads > 1 ? plat_thread_start(run_deflate_part, &first) : nullptr;
+    bool made = true;
+    if (im && job->rows_made < im->pixels.rows) {
+        made = prepare_rows(job, *im, samples, job->rows_made, im->pixels.rows);
+        job->rows_made = im->pixels.rows;
+    }
+    if (!helper && made) codec_deflate_part(&first);
+    const bool second_fits = made && codec_deflate_part(&second);
     plat_thread_join(helper);
-    int rc = CODEC_FLATE_FULL;
-    if (first_fits && second.length > 0) rc = codec_flate_join(out, size, &first, &second);
+    int rc = made ? CODEC_FLATE_FULL : CODEC_SOURCE_FAILED;
+    if (second_fits && first.length > 0 && first.unused_bits >= 0)
+        rc = codec_flate_join(out, size, &first, &second);
     pdfw_free(job->doc, second.out);
     return rc;
 }
 
-bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uint8_t* samples,
-                  uint32_t u) {
-    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, out, size, samples, u)
+// Flate of samples of which im's rows past job->rows_made are still to be
+// made (im null: all are made).
+int flate_samples(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
+                  uint8_t* samples, uint32_t u) {
+    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, im, out, size, samples, u)
                                    : codec_flate(out, size, samples, u);
     // Parts that need more room than one stream would are coded as one.
     if (rc == CODEC_FLATE_FULL && u >= kFlatePartsFrom) rc = codec_flate(out, size, samples, u);
+    return rc;
+}
+
+bool encode_flate(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
+                  uint8_t* samples, uint32_t u) {
+    const int rc = flate_samples(job, im, out, size, samples, u);
     if (rc == CODEC_OK) return true;
+    if (rc == CODEC_SOURCE_FAILED) return false;  // the row that failed is told
     job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
     return job_fail(job, PDFW_ERR_FLATE);
 }
@@ -408,16 +439,17 @@ bool encode_flate(PdfPreparedImage* job, uint8_t* out, uint32_t* size, const uin
 // The Flate trial of a bilevel image, on a thread of its own when there
 // is one.
 struct FlateTrial {
+    PdfPreparedImage* job;
     uint8_t* dst;
     uint32_t size;  // capacity in, length out
-    const uint8_t* src;
+    uint8_t* src;
     uint32_t length;
     int rc;
 };
 
 void run_flate_trial(void* arg) {
     FlateTrial* t = static_cast<FlateTrial*>(arg);
-    t->rc = codec_flate(t->dst, &t->size, t->src, t->length);
+    t->rc = flate_samples(t->job, nullptr, t->dst, &t->size, t->src, t->length);
 }
 
 // G4 unless Flate comes out smaller; equal sizes keep G4. The rule is that
@@ -427,10 +459,10 @@ void run_flate_trial(void* arg) {
 // follows from the bits it took; the trace lines are those of the capped
 // run. A Flate result that wins is kept rather than made again.
 bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
-                    uint32_t capacity, uint32_t flate_capacity, const uint8_t* samples,
+                    uint32_t capacity, uint32_t flate_capacity, uint8_t* samples,
                     uint32_t* size, int* encoding, uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
-    FlateTrial trial{nullptr, flate_capacity, samples, u, -1};
+    FlateTrial trial{job, nullptr, flate_capacity, samples, u, -1};
     PlatThread helper = nullptr;
     if (job->doc->encoding.compare_ccitt_flate) {
         trial.dst = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
@@ -474,7 +506,7 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
     pdfw_free(job->doc, *out);
     *out = bigger;
     *size = flate_capacity;
-    return encode_flate(job, *out, size, samples, u);
+    return encode_flate(job, nullptr, *out, size, samples, u);
 }
 
 // Flate that came out larger than the samples and their slack is undone:
@@ -671,7 +703,7 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     uint32_t size = im.encoding == PDFW_FILTER_FLATE ? flate_capacity : capacity;
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE)
-        ok = encode_flate(job, buffer, &size, samples, uint32_t(im.u));
+        ok = encode_flate(job, &im, buffer, &size, samples, uint32_t(im.u));
     else if (im.encoding == PDFW_FILTER_CCITT)
         ok = encode_bilevel(job, im, &buffer, capacity, flate_capacity, samples, &size,
                             &out->encoding, &start);
@@ -835,10 +867,15 @@ bool prepare(PdfDocument* doc, DibHandle dib, DibRows* rows, bool owned, int res
     // samples made now, and so do unencoded rows whose window is gone by
     // the time they are written. A bitmap's unencoded samples are made as
     // they are written.
+    // Flate in parts codes the first while the rest of the rows are made.
     if (ok && (im.encoding == PDFW_FILTER_CCITT || im.encoding == PDFW_FILTER_FLATE ||
                (rows && im.encoding == PDFW_FILTER_NONE))) {
-        ok = (samples = prepare_samples(job, im)) != nullptr;
-        release_bitmap(job);
+        int32_t now = im.pixels.rows;
+        if (im.encoding == PDFW_FILTER_FLATE && im.u >= kFlatePartsFrom)
+            now = int32_t(std::min<int64_t>(
+                now, (int64_t(flate_split(uint32_t(im.u))) + im.row_bytes - 1) / im.row_bytes));
+        ok = (samples = prepare_samples(job, im, now)) != nullptr;
+        if (job->rows_made == im.pixels.rows) release_bitmap(job);
     }
     if (ok) ok = encode_image(job, im, samples, &job->enc);
     if (!ok || im.encoding != PDFW_FILTER_NONE) release_bitmap(job);
