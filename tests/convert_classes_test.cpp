@@ -312,6 +312,19 @@ void expect_file_rows(const std::string& data, const BmpFile& f) {
     }
 }
 
+// Noise at 1 (black and white), 8 (grey ramp) or 24 bits.
+BmpFile noise_file(int bits, int width, int height, uint32_t seed) {
+    BmpFile f;
+    f.width = width;
+    f.height = height;
+    f.bit_count = uint16_t(bits);
+    f.colours = bits == 1   ? bmp_colour_table({0x000000, 0xFFFFFF})
+                : bits == 8 ? bmp_colour_table(grey_ramp(256))
+                            : std::vector<uint8_t>();
+    f.body = noise_bytes(bmp_stride(width, bits) * size_t(height), seed);
+    return f;
+}
+
 }  // namespace
 
 // Large images are coded in two parts joined into one stream: decoded by
@@ -324,12 +337,7 @@ TEST(ConvertLossless, LargeFlateImagesAreOneStreamOfTheirRows) {
     } cases[] = {{24, 1500, 1100}, {8, 2400, 2000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
-        BmpFile f;
-        f.width = c.width;
-        f.height = c.height;
-        f.bit_count = uint16_t(c.bits);
-        f.colours = c.bits == 8 ? bmp_colour_table(grey_ramp(256)) : std::vector<uint8_t>();
-        f.body = noise_bytes(bmp_stride(c.width, c.bits) * size_t(c.height), 9);
+        BmpFile f = noise_file(c.bits, c.width, c.height, 9);
         for (size_t i = 0; i < f.body.size(); ++i)
             f.body[i] = uint8_t((i / 4096) * 7 + (f.body[i] & 7));  // bands with a little noise
         const std::string src = dir + "/large.bmp", pdf = dir + "/large.pdf";
@@ -356,14 +364,7 @@ TEST(ConvertLossless, IncompressibleAndTruncatedBitmaps) {
     } cases[] = {{1, 11000, 11000}, {8, 4000, 3900}, {24, 2300, 2200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
-        BmpFile f;
-        f.width = c.width;
-        f.height = c.height;
-        f.bit_count = uint16_t(c.bits);
-        f.colours = c.bits == 1 ? bmp_colour_table({0x000000, 0xFFFFFF})
-                    : c.bits == 8 ? bmp_colour_table(grey_ramp(256))
-                                  : std::vector<uint8_t>();
-        f.body = noise_bytes(bmp_stride(c.width, c.bits) * size_t(c.height), uint32_t(c.bits));
+        const BmpFile f = noise_file(c.bits, c.width, c.height, uint32_t(c.bits));
         const std::string src = dir + "/noise.bmp", pdf = dir + "/noise.pdf";
         ASSERT_TRUE(bmp_write(src, f));
         CommandResult r = run_tarvo({"-enc=2", "-encp=2", "-encg=2", "-o=" + pdf, src});
