@@ -46,12 +46,8 @@ bool fill(DibRows* r, int64_t first, int64_t count) {
     const int64_t begin = stored * p.stride;
     const int64_t bytes = count * p.stride;
     const int64_t held = std::clamp<int64_t>(int64_t(p.to_read) - begin, 0, bytes);
-    if (held > 0) {
-        const int64_t at = int64_t(p.file_offset) + begin;
-        if (at > LONG_MAX || std::fseek(p.file, long(at), SEEK_SET) != 0 ||
-            std::fread(r->window, 1, size_t(held), p.file) != size_t(held))
-            return false;
-    }
+    if (held > 0 && !plat_read_at(p.file, p.file_offset + uint64_t(begin), r->window, size_t(held)))
+        return false;
     if (held < bytes) std::memset(r->window + held, 0, size_t(bytes - held));
     return true;
 }
@@ -66,9 +62,7 @@ DibRows* dib_rows_start(const DibAheadPlan& plan) {
         const int64_t stride = std::max<int64_t>(plan.stride, 1);
         r->capacity = std::clamp<int64_t>(kWindowBytes / stride, 1, std::max<int64_t>(plan.rows, 1));
         r->window = static_cast<uint8_t*>(std::malloc(size_t(r->capacity * stride)));
-        // Pieces go straight into the window, not through a stdio buffer.
-        if (r->window && std::setvbuf(plan.file, nullptr, _IONBF, 0) == 0) return r;
-        std::free(r->window);
+        if (r->window) return r;
         delete r;
     }
     let_go(&p);

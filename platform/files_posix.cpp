@@ -1,6 +1,7 @@
 // Files named by wide paths on POSIX systems: the path is the UTF-8 (with
 // escaped stray bytes) the command line gave.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -39,3 +40,18 @@ int plat_file_kind(const wchar_t* path, int64_t* size) {
 }
 
 bool plat_is_separator(wchar_t c) { return c == L'/'; }
+
+bool plat_read_at(FILE* file, uint64_t offset, void* buffer, size_t n) {
+    const int fd = file ? fileno(file) : -1;
+    char* at = static_cast<char*>(buffer);
+    while (fd >= 0 && n > 0) {
+        if (offset > uint64_t(INT64_MAX)) return false;
+        const ssize_t got = pread(fd, at, n, off_t(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        at += got;
+        offset += uint64_t(got);
+        n -= size_t(got);
+    }
+    return fd >= 0;
+}

@@ -40,3 +40,8 @@ int plat_file_kind(const wchar_t* path, int64_t* size) {
 }
 
 bool plat_is_separator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+bool plat_read_at(FILE* file, uint64_t offset, void* buffer, size_t n) {
+    return file && offset <= uint64_t(INT64_MAX) && _fseeki64(file, int64_t(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, n, file) == n;
+}

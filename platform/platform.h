@@ -76,6 +76,10 @@ char* plat_wide_to_utf8(const wchar_t* text);
 // Opens a file named by a wide path, as fopen does with the same mode
 // (_wfopen on Windows); null with errno set on failure.
 FILE* plat_wfopen(const wchar_t* path, const char* mode);
+// Reads n bytes at offset of an open file straight into buffer, past the
+// stream's own buffer (pread on POSIX systems); a stream read this way is
+// only read this way until it is closed. False when fewer came.
+bool plat_read_at(FILE* file, uint64_t offset, void* buffer, size_t n);
 
 // Why a call failed, in the system's words ("No space left on device"):
 // UTF-8, without a final period or line end; empty when the system named
