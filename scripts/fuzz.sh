@@ -34,7 +34,7 @@ runs_for() {
     bmp_load_fuzzer) echo 40000 ;;
     rle_decode_fuzzer) echo 35000 ;;
     ccitt_roundtrip_fuzzer) echo 15000 ;;
-    flate_roundtrip_fuzzer) echo 300000 ;;
+    flate_roundtrip_fuzzer) echo 100000 ;;
     convert_fuzzer) echo 12000 ;;
     *) echo 10000 ;;
   esac
