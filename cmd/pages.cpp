@@ -187,6 +187,28 @@ void made(CmdPageSource* src, size_t k, const Loaded& l, const CmdPage& page, in
     src->changed.notify_all();
 }
 
+// Loads page k, takes it up (with workers, once it is its turn and its
+// memory fits; alone, at once) and makes it into its slot; false when the
+// run stops first. Called with the lock held, which it lets go meanwhile.
+bool make_page(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, bool alone) {
+    held.unlock();
+    Loaded l = load(src->doc, (*src->files)[k]);
+    held.lock();
+    int64_t claimed = 0;
+    if (alone) {
+        take_up(src, l, &claimed);
+    } else if (!admit(src, held, k, l, &claimed)) {
+        dib_rows_close(&l.rows, nullptr);
+        dib_command(DIB_OP_FREE, &l.dib, nullptr);
+        return false;
+    }
+    held.unlock();
+    const CmdPage page = make(src->doc, &l);
+    held.lock();
+    made(src, k, l, page, claimed);
+    return true;
+}
+
 void work(CmdPageSource* src) {
     std::unique_lock<std::mutex> held(src->lock);
     for (;;) {
@@ -195,21 +217,8 @@ void work(CmdPageSource* src) {
                    src->next < src->taken + kInFlight;
         });
         if (src->stop || src->next >= src->files->size()) return;
-        const size_t k = src->next++;
-        held.unlock();
-        Loaded l = load(src->doc, (*src->files)[k]);
-        held.lock();
-        int64_t claimed = 0;
-        if (!admit(src, held, k, l, &claimed)) {
-            dib_rows_close(&l.rows, nullptr);
-            dib_command(DIB_OP_FREE, &l.dib, nullptr);
-            return;
-        }
-        held.unlock();
-        const CmdPage page = make(src->doc, &l);
-        held.lock();
-        made(src, k, l, page, claimed);
-        if (src->stop) return;  // the slot is freed by the stop
+        // A page made after the stop is freed by it, from its slot.
+        if (!make_page(src, held, src->next++, false) || src->stop) return;
     }
 }
 
@@ -250,18 +259,10 @@ bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
     std::unique_lock<std::mutex> held(src->lock);
     const size_t k = src->taken;
     if (src->worker_count == 0) {
-        // Made here, one page at a time: the queue with a single entry.
+        // Made here, one page at a time: the queue with a single entry,
+        // which fits as a page alone does.
         ++src->next;
-        held.unlock();
-        Loaded l = load(src->doc, (*src->files)[k]);
-        held.lock();
-        // Nothing else is being made: the page fits, as a page alone does.
-        int64_t claimed = 0;
-        take_up(src, l, &claimed);
-        held.unlock();
-        const CmdPage page_made = make(src->doc, &l);
-        held.lock();
-        made(src, k, l, page_made, claimed);
+        make_page(src, held, k, true);
     }
     Slot& slot = src->slots[k % kInFlight];
     src->changed.wait(held, [&] { return slot.done; });
