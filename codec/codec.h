@@ -190,10 +190,15 @@ struct CodecDeflatePart {
 };
 size_t codec_deflate_part_bound(size_t n);
 bool codec_deflate_part(CodecDeflatePart* part);
-// The zlib stream of both parts in dst, whose capacity *size is (the
-// produced length out): the first part, which more_follows, must have been
-// coded at dst + 2. CODEC_OK, CODEC_FLATE_FULL, or CODEC_FLATE_BAD_ARGUMENT
-// for a first part not coded so.
+// Joins both parts into one zlib stream without moving the second: the
+// first, which more_follows, must have been coded at dst + 2. dst gets the
+// zlib header before it and an empty stored block after it (*size: the
+// capacity for the whole stream in, the length of dst's bytes out); the
+// whole source's Adler-32 goes into the 4 bytes after the second's data.
+// The stream is dst's bytes, then second->length + 4 bytes of second->out.
+// CODEC_OK, CODEC_FLATE_FULL (the whole exceeds the capacity, or the
+// second's room lacks the 4 bytes), or CODEC_FLATE_BAD_ARGUMENT for a first
+// part not coded so.
 int codec_flate_join(uint8_t* dst, uint32_t* size, const CodecDeflatePart* first,
                      const CodecDeflatePart* second);
 

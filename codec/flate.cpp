@@ -172,19 +172,17 @@ int codec_flate_join(uint8_t* dst, uint32_t* size, const CodecDeflatePart* first
     uint8_t* at = dst + 2 + first->length;
     at[-1] = uint8_t(at[-1] & ((1u << (8 - unused)) - 1u));
     const size_t pad = unused < 3 ? 1 : 0;
-    const uint64_t total = 2 + first->length + pad + 4 + second->length + 4;
-    if (total > *size) return CODEC_FLATE_FULL;
+    const uint64_t head = 2 + first->length + pad + 4;
+    if (head + second->length + 4 > *size || second->length + 4 > second->room)
+        return CODEC_FLATE_FULL;
     if (pad) *at++ = 0;
     const uint8_t empty_stored[4] = {0x00, 0x00, 0xFF, 0xFF};
     std::memcpy(at, empty_stored, 4);
-    at += 4;
-    std::memcpy(at, second->out, second->length);
-    at += second->length;
     // zlib's header for the default level, and the whole source's Adler-32.
     dst[0] = 0x78;
     dst[1] = 0x9C;
     const uint32_t adler = uint32_t(adler32_combine(first->adler, second->adler, z_off_t(second->n)));
-    for (int i = 0; i < 4; ++i) *at++ = uint8_t(adler >> (24 - 8 * i));
-    *size = uint32_t(total);
+    for (int i = 0; i < 4; ++i) second->out[second->length + size_t(i)] = uint8_t(adler >> (24 - 8 * i));
+    *size = uint32_t(head);
     return CODEC_OK;
 }

@@ -35,15 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const size_t split = size * data[0] / 256;
     std::vector<uint8_t> joined(codec_flate_bound(size) + 32);
-    std::vector<uint8_t> second_out(codec_deflate_part_bound(size - split));
+    std::vector<uint8_t> second_out(codec_deflate_part_bound(size - split) + 4);
     CodecDeflatePart first{data, split, joined.data() + 2, joined.size() - 16, true, 0, 0, -1};
     CodecDeflatePart second{data + split, size - split, second_out.data(), second_out.size(), false,
                             0, 0, -1};
     if (!codec_deflate_part(&first) || !codec_deflate_part(&second)) std::abort();
     uint32_t joined_size = uint32_t(joined.size());
     if (codec_flate_join(joined.data(), &joined_size, &first, &second) != CODEC_OK) std::abort();
+    joined.resize(joined_size);
+    joined.insert(joined.end(), second_out.begin(), second_out.begin() + second.length + 4);
     plain_size = plain.size();
-    if (uncompress(plain.data(), &plain_size, joined.data(), joined_size) != Z_OK) std::abort();
+    if (uncompress(plain.data(), &plain_size, joined.data(), joined.size()) != Z_OK) std::abort();
     if (plain_size != size || std::memcmp(plain.data(), data, size) != 0) std::abort();
     return 0;
 }

@@ -43,11 +43,14 @@ struct ImagePlan {
     CodecConverter converter;  // of pixels, for layouts the encoders do not read
 };
 
-// Encoded stream data: a pdfw_alloc block of which p bytes count.
+// Encoded stream data: a pdfw_alloc block of which p bytes count, the last
+// tail_p of them in a second block (Flate coded in two parts).
 struct Encoded {
     uint8_t* data;
     int64_t p;
     int encoding;  // the final one: CCITT may give way to Flate
+    uint8_t* tail;
+    int64_t tail_p;
 };
 
 }  // namespace
@@ -389,13 +392,14 @@ void run_deflate_part(void* arg) { codec_deflate_part(static_cast<CodecDeflatePa
 size_t flate_split(uint32_t u) { return size_t(u) * 5 / 12; }
 
 // The first part is coded (on a second thread when there is one) while the
-// rows of the second are still being made, when there are such rows.
+// rows of the second are still being made, when there are such rows. The
+// second part stays in a block of its own, *tail.
 int flate_in_parts(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                   uint8_t* samples, uint32_t u) {
+                   uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
     if (*size < 32) return CODEC_FLATE_FULL;
     const size_t split = flate_split(u);
     CodecDeflatePart second{samples + split, u - split, nullptr, 0, false, 0, 0, -1};
-    second.room = codec_deflate_part_bound(second.n);
+    second.room = codec_deflate_part_bound(second.n) + 4;  // and the Adler-32
     second.out = static_cast<uint8_t*>(pdfw_alloc_counted(job->doc, second.room));
     if (!second.out) return CODEC_FLATE_NO_MEMORY;
     // Room for the header, the empty stored block and the Adler-32.
@@ -412,15 +416,24 @@ int flate_in_parts(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uin
     int rc = made ? CODEC_FLATE_FULL : CODEC_SOURCE_FAILED;
     if (second_fits && first.length > 0 && first.unused_bits >= 0)
         rc = codec_flate_join(out, size, &first, &second);
-    pdfw_free(job->doc, second.out);
+    if (rc != CODEC_OK) {
+        pdfw_free(job->doc, second.out);
+        return rc;
+    }
+    *tail = second.out;
+    *tail_size = uint32_t(second.length + 4);
+    *size += *tail_size;
     return rc;
 }
 
 // Flate of samples of which im's rows past job->rows_made are still to be
-// made (im null: all are made).
+// made (im null: all are made). *size is the capacity in and the whole
+// length out, of which the last *tail_size bytes may be in *tail.
 int flate_samples(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                  uint8_t* samples, uint32_t u) {
-    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, im, out, size, samples, u)
+                  uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
+    *tail = nullptr;
+    *tail_size = 0;
+    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, im, out, size, samples, u, tail, tail_size)
                                    : codec_flate(out, size, samples, u);
     // Parts that need more room than one stream would are coded as one.
     if (rc == CODEC_FLATE_FULL && u >= kFlatePartsFrom) rc = codec_flate(out, size, samples, u);
@@ -428,8 +441,8 @@ int flate_samples(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint
 }
 
 bool encode_flate(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                  uint8_t* samples, uint32_t u) {
-    const int rc = flate_samples(job, im, out, size, samples, u);
+                  uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
+    const int rc = flate_samples(job, im, out, size, samples, u, tail, tail_size);
     if (rc == CODEC_OK) return true;
     if (rc == CODEC_SOURCE_FAILED) return false;  // the row that failed is told
     job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
@@ -445,11 +458,14 @@ struct FlateTrial {
     uint8_t* src;
     uint32_t length;
     int rc;
+    uint8_t* tail;  // the last tail_size bytes of size, when in two parts
+    uint32_t tail_size;
 };
 
 void run_flate_trial(void* arg) {
     FlateTrial* t = static_cast<FlateTrial*>(arg);
-    t->rc = flate_samples(t->job, nullptr, t->dst, &t->size, t->src, t->length);
+    t->rc = flate_samples(t->job, nullptr, t->dst, &t->size, t->src, t->length, &t->tail,
+                          &t->tail_size);
 }
 
 // G4 unless Flate comes out smaller; equal sizes keep G4. The rule is that
@@ -458,11 +474,11 @@ void run_flate_trial(void* arg) {
 // when a second thread is allowed) and what the capped run would have given
 // follows from the bits it took; the trace lines are those of the capped
 // run. A Flate result that wins is kept rather than made again.
-bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
+bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, Encoded* out,
                     uint32_t capacity, uint32_t flate_capacity, uint8_t* samples,
-                    uint32_t* size, int* encoding, uint32_t* start) {
+                    uint32_t* size, uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
-    FlateTrial trial{job, nullptr, flate_capacity, samples, u, -1};
+    FlateTrial trial{job, nullptr, flate_capacity, samples, u, -1, nullptr, 0};
     PlatThread helper = nullptr;
     if (job->doc->encoding.compare_ccitt_flate) {
         trial.dst = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
@@ -473,7 +489,7 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
     *start = plat_tick_count();
     uint32_t g4_size = capacity;
     uint64_t rows_bits = 0;
-    int rc = codec_ccitt_encode_measured(*out, &g4_size, samples, -1, 0, im.pixels.width,
+    int rc = codec_ccitt_encode_measured(out->data, &g4_size, samples, -1, 0, im.pixels.width,
                                          im.pixels.rows, &rows_bits);
     plat_thread_join(helper);
     const bool compared = trial.dst && trial.rc == CODEC_OK;
@@ -487,15 +503,18 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
     if (rc != CODEC_OK) job_trace(job, "PDF: ERROR ccitt_encode = %d\n", rc);
     if (rc == CODEC_OK && !(compared && trial.size < *size)) {
         pdfw_free(job->doc, trial.dst);
+        pdfw_free(job->doc, trial.tail);
         return true;
     }
     job_trace(job, "PDF: ccitt_size=%lu flate_size=%d\n", static_cast<unsigned long>(*size),
               static_cast<int>(compared ? trial.size : 0));
-    *encoding = PDFW_FILTER_FLATE;
+    out->encoding = PDFW_FILTER_FLATE;
     if (compared) {
         // The trial coded the same samples with the same capacity.
-        pdfw_free(job->doc, *out);
-        *out = trial.dst;
+        pdfw_free(job->doc, out->data);
+        out->data = trial.dst;
+        out->tail = trial.tail;
+        out->tail_p = trial.tail_size;
         *size = trial.size;
         return true;
     }
@@ -503,10 +522,13 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out,
     // Flate on its own, with room for all it may make.
     uint8_t* bigger = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
     if (!bigger) return false;
-    pdfw_free(job->doc, *out);
-    *out = bigger;
+    pdfw_free(job->doc, out->data);
+    out->data = bigger;
     *size = flate_capacity;
-    return encode_flate(job, nullptr, *out, size, samples, u);
+    uint32_t tail_size = 0;
+    const bool ok = encode_flate(job, nullptr, out->data, size, samples, u, &out->tail, &tail_size);
+    out->tail_p = tail_size;
+    return ok;
 }
 
 // Flate that came out larger than the samples and their slack is undone:
@@ -516,9 +538,12 @@ void store_uncompressed(PdfPreparedImage* job, uint8_t* samples, uint32_t u, uin
     job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes; stored uncompressed\n",
               static_cast<unsigned long>(size - u));
     pdfw_free(job->doc, out->data);
+    pdfw_free(job->doc, out->tail);
     out->encoding = PDFW_FILTER_NONE;
     out->data = samples;
     out->p = u;
+    out->tail = nullptr;
+    out->tail_p = 0;
 }
 
 // JPEG data is a fraction of the samples, and the encoder hands back a
@@ -588,13 +613,13 @@ bool encode_smask(PdfPreparedImage* job, const ImagePlan& im) {
     }
     if (size <= capacity) {
         pdfw_free(job->doc, alpha);
-        job->smask = Encoded{out, size, PDFW_FILTER_FLATE};
+        job->smask = Encoded{out, size, PDFW_FILTER_FLATE, nullptr, 0};
         return true;
     }
     job_trace(job, "PDF: pdfw_impage_image: Flate would add %lu bytes to the soft mask; stored "
               "uncompressed\n", static_cast<unsigned long>(size - u));
     pdfw_free(job->doc, out);
-    job->smask = Encoded{alpha, u, PDFW_FILTER_NONE};
+    job->smask = Encoded{alpha, u, PDFW_FILTER_NONE, nullptr, 0};
     return true;
 }
 
@@ -700,16 +725,19 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
         pdfw_free(job->doc, samples);
         return false;
     }
+    out->data = buffer;
     uint32_t size = im.encoding == PDFW_FILTER_FLATE ? flate_capacity : capacity;
     bool ok;
-    if (im.encoding == PDFW_FILTER_FLATE)
-        ok = encode_flate(job, &im, buffer, &size, samples, uint32_t(im.u));
-    else if (im.encoding == PDFW_FILTER_CCITT)
-        ok = encode_bilevel(job, im, &buffer, capacity, flate_capacity, samples, &size,
-                            &out->encoding, &start);
-    else
-        ok = encode_dct(job, im, &buffer, &size);
-    out->data = buffer;
+    if (im.encoding == PDFW_FILTER_FLATE) {
+        uint32_t tail_size = 0;
+        ok = encode_flate(job, &im, out->data, &size, samples, uint32_t(im.u), &out->tail,
+                          &tail_size);
+        out->tail_p = tail_size;
+    } else if (im.encoding == PDFW_FILTER_CCITT) {
+        ok = encode_bilevel(job, im, out, capacity, flate_capacity, samples, &size, &start);
+    } else {
+        ok = encode_dct(job, im, &out->data, &size);
+    }
     out->p = size;
     if (ok && out->encoding == PDFW_FILTER_FLATE && size > capacity)
         store_uncompressed(job, samples, uint32_t(im.u), size, out);
@@ -808,8 +836,10 @@ bool emit_image(PdfDocument* doc, const ImagePlan& im, Encoded* enc, Encoded* ma
     filter_entries(&s, im, enc->encoding);
     RowProducer rows{doc, &im, nullptr, 0, 0};
     if (enc->data) {
-        pdfw_stream_adopt(&s, enc->data, enc->p);
+        pdfw_stream_adopt(&s, enc->data, enc->p - enc->tail_p);
         enc->data = nullptr;
+        if (enc->tail) pdfw_stream_adopt_more(&s, enc->tail, enc->tail_p);
+        enc->tail = nullptr;
     } else {
         // Unencoded samples come straight from the bitmap.
         rows.row = static_cast<uint8_t*>(pdfw_alloc(doc, size_t(std::max<int64_t>(im.row_bytes, 1))));
@@ -913,6 +943,7 @@ void pdfw_image_discard(PdfDocument* doc, PdfPreparedImage* image) {
     PdfDocument* owner = doc ? doc : image->doc;
     release_bitmap(image);
     pdfw_free(owner, image->enc.data);
+    pdfw_free(owner, image->enc.tail);
     pdfw_free(owner, image->smask.data);
     pdfw_free(owner, image->trace);
     pdfw_free(owner, image);

@@ -337,6 +337,8 @@ struct PdfStream {
     uint8_t* body;
     int64_t length;
     int64_t capacity;
+    uint8_t* more;  // a second adopted block, written after the body
+    int64_t more_length;
     bool failed;  // a step failed; the end writes nothing
     // A body made while it is written, instead of body: fills out with up
     // to max bytes (*got), in order; false on failure (the cause set).
@@ -356,6 +358,9 @@ bool pdfw_stream_entry_hex(PdfStream* s, const char* before, const uint8_t* byte
 bool pdfw_stream_write(PdfStream* s, const void* bytes, int64_t length);
 // Takes a whole body allocated with pdfw_alloc; the stream frees it.
 bool pdfw_stream_adopt(PdfStream* s, uint8_t* block, int64_t length);
+// Takes a second block, written after the adopted body without being
+// copied to it; once, and not with PDFW_STREAM_FLATE or produce.
+bool pdfw_stream_adopt_more(PdfStream* s, uint8_t* block, int64_t length);
 // A body of length bytes that produce makes while it is written, so that
 // no copy of it is held; not with PDFW_STREAM_FLATE.
 bool pdfw_stream_produce(PdfStream* s, int64_t length,

@@ -184,10 +184,13 @@ bool flate_finish(Stage* self) {
     return ok && next->finish(next);
 }
 
-// The body into the chain: whole, or made a piece at a time.
+// The body into the chain: whole (in one or two blocks), or made a piece
+// at a time.
 bool feed_body(PdfStream* s, Stage* first) {
-    if (!first->begin(first, s->length, false)) return false;
-    if (!s->produce) return first->put(first, s->body, size_t(s->length)) && first->finish(first);
+    if (!first->begin(first, s->length + s->more_length, false)) return false;
+    if (!s->produce)
+        return first->put(first, s->body, size_t(s->length)) &&
+               first->put(first, s->more, size_t(s->more_length)) && first->finish(first);
     uint8_t* made = static_cast<uint8_t*>(pdfw_alloc(s->doc, kPiece));
     bool ok = made != nullptr;
     for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
@@ -256,7 +259,7 @@ bool pdfw_stream_entry_hex(PdfStream* s, const char* before, const uint8_t* byte
 
 bool pdfw_stream_write(PdfStream* s, const void* bytes, int64_t length) {
     if (s->failed) return false;
-    if (length < 0 || (length > 0 && !bytes)) {
+    if (length < 0 || (length > 0 && !bytes) || s->more) {
         pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
         return stream_fail(s);
     }
@@ -287,11 +290,23 @@ bool pdfw_stream_adopt(PdfStream* s, uint8_t* block, int64_t length) {
     return true;
 }
 
+bool pdfw_stream_adopt_more(PdfStream* s, uint8_t* block, int64_t length) {
+    if (s->failed || s->more || s->produce || length < 0 || (s->flags & PDFW_STREAM_FLATE)) {
+        pdfw_free(s->doc, block);
+        if (s->failed) return false;
+        pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
+        return stream_fail(s);
+    }
+    s->more = block;
+    s->more_length = length;
+    return true;
+}
+
 bool pdfw_stream_produce(PdfStream* s, int64_t length,
                          bool (*produce)(void* opaque, uint8_t* out, size_t max, size_t* got),
                          void* opaque) {
     if (s->failed) return false;
-    if (s->body || length < 0 || !produce || (s->flags & PDFW_STREAM_FLATE)) {
+    if (s->body || s->more || length < 0 || !produce || (s->flags & PDFW_STREAM_FLATE)) {
         pdfw_fail(s->doc, PDFW_ERR_ARGUMENT);
         return stream_fail(s);
     }
@@ -310,8 +325,11 @@ bool pdfw_stream_end(PdfStream* s) {
 void pdfw_stream_abandon(PdfStream* s) {
     pdfw_free(s->doc, s->dict);
     pdfw_free(s->doc, s->body);
+    pdfw_free(s->doc, s->more);
     s->dict = nullptr;
     s->body = nullptr;
+    s->more = nullptr;
+    s->more_length = 0;
     s->dict_length = s->dict_capacity = 0;
     s->length = s->capacity = 0;
     s->produce = nullptr;

@@ -150,7 +150,7 @@ TEST(Flate, PartsJoinIntoOneStream) {
     for (const std::vector<uint8_t>& src : sources) {
         const size_t half = src.size() / 2;
         std::vector<uint8_t> dst(codec_flate_bound(src.size()) + 32);
-        std::vector<uint8_t> second_out(codec_deflate_part_bound(src.size() - half));
+        std::vector<uint8_t> second_out(codec_deflate_part_bound(src.size() - half) + 4);
         CodecDeflatePart first{src.data(), half, dst.data() + 2, dst.size() - 16, true, 0, 0, -1};
         CodecDeflatePart second{src.data() + half, src.size() - half, second_out.data(),
                                 second_out.size(), false, 0, 0, -1};
@@ -158,12 +158,18 @@ TEST(Flate, PartsJoinIntoOneStream) {
         ASSERT_TRUE(codec_deflate_part(&second));
         uint32_t size = uint32_t(dst.size());
         ASSERT_EQ(codec_flate_join(dst.data(), &size, &first, &second), CODEC_OK) << src.size();
-        EXPECT_EQ(inflate_all(dst.data(), size, src.size()), src) << src.size() << " bytes";
+        std::vector<uint8_t> joined(dst.begin(), dst.begin() + size);
+        joined.insert(joined.end(), second_out.begin(), second_out.begin() + second.length + 4);
+        EXPECT_EQ(inflate_all(joined.data(), joined.size(), src.size()), src) << src.size() << " bytes";
         std::vector<uint8_t> one(codec_flate_bound(src.size()));
         uint32_t one_size = uint32_t(one.size());
         ASSERT_EQ(codec_flate(one.data(), &one_size, src.data(), uint32_t(src.size())), CODEC_OK);
-        EXPECT_LE(double(size), std::max(1.02 * one_size, one_size + 1024.0)) << src.size();
-        uint32_t small = size - 1;
+        EXPECT_LE(double(joined.size()), std::max(1.02 * one_size, one_size + 1024.0)) << src.size();
+        // The whole stream must fit the capacity, and the Adler-32 the second's room.
+        uint32_t small = uint32_t(joined.size() - 1);
+        EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_FULL);
+        second.room = second.length + 3;
+        small = uint32_t(dst.size());
         EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_FULL);
         first.more_follows = false;
         EXPECT_EQ(codec_flate_join(dst.data(), &small, &first, &second), CODEC_FLATE_BAD_ARGUMENT);
