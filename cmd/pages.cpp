@@ -146,11 +146,11 @@ CmdPage make(PdfDocument* doc, Loaded* l) {
 
 // What a page will hold while it is made: Flate's data is reckoned at the
 // largest share of its samples any page of the run has kept so far, all of
-// them before the first (noise keeps them all), and half again for the
-// second half of a large image, coded apart before it is joined.
+// them before the first (noise keeps them all). A large image's two parts
+// are held once: the second is written from its own block.
 int64_t claim(const CmdPageSource* src, const Loaded& l) {
     const double share = src->flate_share < 0 ? 1 : src->flate_share;
-    return l.working + l.flate + int64_t(1.5 * double(l.flate) * share);
+    return l.working + l.flate + int64_t(double(l.flate) * share);
 }
 
 void take_up(CmdPageSource* src, const Loaded& l, int64_t* claimed) {
