@@ -185,6 +185,7 @@ int add_pages(Run& run, bool page_size_given, const PageRect& area) {
         const int code = add_page(run, k, page, page_size_given, area);
         cmd_pages_written(run.pages);
         if (code != TARVO_OK) return code;
+        plat_output_written(run.output);
         cmd_progress_page(page.input_bytes);
     }
     cmd_pages_stop(run.pages);

@@ -353,4 +353,11 @@ void plat_output_abandon(PlatOutput out) {
     delete out;
 }
 
+void plat_output_written(PlatOutput out) {
+    // A file only copied to standard output need never reach the disk.
+    const int fd = !out || out->to_stdout ? -1 : out->unnamed >= 0 ? out->unnamed : out->named;
+    // Errors are the commit's to find.
+    if (fd >= 0) (void)sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void plat_output_allow_unnamed(bool allowed) { g_unnamed_allowed = allowed; }

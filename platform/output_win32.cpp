@@ -268,4 +268,7 @@ void plat_output_abandon(PlatOutput out) {
 }
 
 // Windows has no unnamed files: every output is a named new file.
+// The commit's FlushFileBuffers has no asynchronous start to hand work to.
+void plat_output_written(PlatOutput) {}
+
 void plat_output_allow_unnamed(bool) {}

@@ -173,6 +173,9 @@ FILE* plat_output_file(PlatOutput out, PlatReason* why);
 bool plat_output_commit(PlatOutput out, PlatReason* why);
 // Removes what was written; accepts null. Frees out.
 void plat_output_abandon(PlatOutput out);
+// What has reached the file so far may start on its way to the disk, so
+// that the commit waits for less; a hint, which may do nothing.
+void plat_output_written(PlatOutput out);
 // True when both paths name the same regular file (through links too; on
 // Windows the same volume and file index).
 bool plat_same_file(const wchar_t* a, const wchar_t* b);
