@@ -388,26 +388,54 @@ constexpr uint32_t kFlatePartsFrom = uint32_t(512) << 10;
 
 void run_deflate_part(void* arg) { codec_deflate_part(static_cast<CodecDeflatePart*>(arg)); }
 
-// The first part is the smaller, as it is walked again once coded.
-size_t flate_split(uint32_t u) { return size_t(u) * 5 / 12; }
+// Work for the thread that codes the second part, done before it while the
+// first part is coded beside it; it runs once (the caller runs it when the
+// parts did not).
+struct Meanwhile {
+    void (*run)(void* arg);
+    void* arg;
+};
+
+void run_meanwhile(Meanwhile* m) {
+    if (m && m->run) m->run(m->arg);
+    if (m) m->run = nullptr;
+}
+
+// What Flate codes: samples of which im's rows past job->rows_made are
+// still to be made (im null: all are made).
+struct FlateSource {
+    const ImagePlan* im;
+    uint8_t* samples;
+    uint32_t u;
+    bool bilevel;  // G4 runs first on the second part's thread
+    Meanwhile* meanwhile;
+};
+
+// The first part is walked again once coded, so it is the smaller, unless
+// the other thread codes G4 before its part.
+size_t flate_split(uint32_t u, bool bilevel) {
+    return bilevel ? size_t(u) * 3 / 5 : size_t(u) * 5 / 12;
+}
 
 // The first part is coded (on a second thread when there is one) while the
 // rows of the second are still being made, when there are such rows. The
 // second part stays in a block of its own, *tail.
-int flate_in_parts(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                   uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
+int flate_in_parts(PdfPreparedImage* job, const FlateSource& src, uint8_t* out, uint32_t* size,
+                   uint8_t** tail, uint32_t* tail_size) {
     if (*size < 32) return CODEC_FLATE_FULL;
-    const size_t split = flate_split(u);
-    CodecDeflatePart second{samples + split, u - split, nullptr, 0, false, 0, 0, -1};
+    const size_t split = flate_split(src.u, src.bilevel);
+    CodecDeflatePart second{src.samples + split, src.u - split, nullptr, 0, false, 0, 0, -1};
     second.room = codec_deflate_part_bound(second.n) + 4;  // and the Adler-32
     second.out = static_cast<uint8_t*>(pdfw_alloc_counted(job->doc, second.room));
     if (!second.out) return CODEC_FLATE_NO_MEMORY;
     // Room for the header, the empty stored block and the Adler-32.
-    CodecDeflatePart first{samples, split, out + 2, size_t(*size) - 16, true, 0, 0, -1};
+    CodecDeflatePart first{src.samples, split, out + 2, size_t(*size) - 16, true, 0, 0, -1};
     PlatThread helper = job->doc->threads > 1 ? plat_thread_start(run_deflate_part, &first) : nullptr;
+    run_meanwhile(src.meanwhile);
     bool made = true;
+    const ImagePlan* im = src.im;
     if (im && job->rows_made < im->pixels.rows) {
-        made = prepare_rows(job, *im, samples, job->rows_made, im->pixels.rows);
+        made = prepare_rows(job, *im, src.samples, job->rows_made, im->pixels.rows);
         job->rows_made = im->pixels.rows;
     }
     if (!helper && made) codec_deflate_part(&first);
@@ -426,37 +454,36 @@ int flate_in_parts(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uin
     return rc;
 }
 
-// Flate of samples of which im's rows past job->rows_made are still to be
-// made (im null: all are made). *size is the capacity in and the whole
-// length out, of which the last *tail_size bytes may be in *tail.
-int flate_samples(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                  uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
+// *size is the capacity in and the whole length out, of which the last
+// *tail_size bytes may be in *tail.
+int flate_samples(PdfPreparedImage* job, const FlateSource& src, uint8_t* out, uint32_t* size,
+                  uint8_t** tail, uint32_t* tail_size) {
     *tail = nullptr;
     *tail_size = 0;
-    int rc = u >= kFlatePartsFrom ? flate_in_parts(job, im, out, size, samples, u, tail, tail_size)
-                                   : codec_flate(out, size, samples, u);
+    const bool parts = src.u >= kFlatePartsFrom;
+    int rc = parts ? flate_in_parts(job, src, out, size, tail, tail_size)
+                   : codec_flate(out, size, src.samples, src.u);
     // Parts that need more room than one stream would are coded as one.
-    if (rc == CODEC_FLATE_FULL && u >= kFlatePartsFrom) rc = codec_flate(out, size, samples, u);
+    if (rc == CODEC_FLATE_FULL && parts) rc = codec_flate(out, size, src.samples, src.u);
     return rc;
 }
 
-bool encode_flate(PdfPreparedImage* job, const ImagePlan* im, uint8_t* out, uint32_t* size,
-                  uint8_t* samples, uint32_t u, uint8_t** tail, uint32_t* tail_size) {
-    const int rc = flate_samples(job, im, out, size, samples, u, tail, tail_size);
+bool encode_flate(PdfPreparedImage* job, const FlateSource& src, uint8_t* out, uint32_t* size,
+                  uint8_t** tail, uint32_t* tail_size) {
+    const int rc = flate_samples(job, src, out, size, tail, tail_size);
     if (rc == CODEC_OK) return true;
     if (rc == CODEC_SOURCE_FAILED) return false;  // the row that failed is told
     job_trace(job, "PDF: ERROR pdfw_filter_flate = %d\n", rc);
     return job_fail(job, PDFW_ERR_FLATE);
 }
 
-// The Flate trial of a bilevel image, on a thread of its own when there
-// is one.
+// The Flate trial of a bilevel image: on a thread of its own when there is
+// one, or, in parts, on two threads with G4 before the second.
 struct FlateTrial {
     PdfPreparedImage* job;
+    FlateSource src;
     uint8_t* dst;
     uint32_t size;  // capacity in, length out
-    uint8_t* src;
-    uint32_t length;
     int rc;
     uint8_t* tail;  // the last tail_size bytes of size, when in two parts
     uint32_t tail_size;
@@ -464,8 +491,27 @@ struct FlateTrial {
 
 void run_flate_trial(void* arg) {
     FlateTrial* t = static_cast<FlateTrial*>(arg);
-    t->rc = flate_samples(t->job, nullptr, t->dst, &t->size, t->src, t->length, &t->tail,
-                          &t->tail_size);
+    t->rc = flate_samples(t->job, t->src, t->dst, &t->size, &t->tail, &t->tail_size);
+}
+
+// G4 of a bilevel image, at full capacity; the statistics count from its
+// start.
+struct G4Run {
+    uint8_t* out;
+    uint32_t size;  // capacity in, length out
+    const uint8_t* samples;
+    int32_t width;
+    int32_t rows;
+    uint64_t rows_bits;
+    int rc;
+    uint32_t started;
+};
+
+void run_g4(void* arg) {
+    G4Run* g = static_cast<G4Run*>(arg);
+    g->started = plat_tick_count();
+    g->rc = codec_ccitt_encode_measured(g->out, &g->size, g->samples, -1, 0, g->width, g->rows,
+                                        &g->rows_bits);
 }
 
 // G4 unless Flate comes out smaller; equal sizes keep G4. The rule is that
@@ -478,20 +524,28 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, Encoded* out,
                     uint32_t capacity, uint32_t flate_capacity, uint8_t* samples,
                     uint32_t* size, uint32_t* start) {
     const uint32_t u = static_cast<uint32_t>(im.u);
-    FlateTrial trial{job, nullptr, flate_capacity, samples, u, -1, nullptr, 0};
+    G4Run g4{out->data, capacity, samples, im.pixels.width, im.pixels.rows, 0, -1, 0};
+    Meanwhile meanwhile{run_g4, &g4};
+    FlateTrial trial{job, {nullptr, samples, u, true, nullptr}, nullptr, flate_capacity, -1, nullptr, 0};
     PlatThread helper = nullptr;
     if (job->doc->encoding.compare_ccitt_flate) {
         trial.dst = static_cast<uint8_t*>(job_alloc(job, flate_capacity));
         if (!trial.dst) return false;
-        if (job->doc->threads > 1) helper = plat_thread_start(run_flate_trial, &trial);
-        if (!helper) run_flate_trial(&trial);
+        if (u >= kFlatePartsFrom) {
+            // Its parts keep two threads busy, G4 taking its turn on one.
+            trial.src.meanwhile = &meanwhile;
+            run_flate_trial(&trial);
+        } else {
+            if (job->doc->threads > 1) helper = plat_thread_start(run_flate_trial, &trial);
+            if (!helper) run_flate_trial(&trial);
+        }
     }
-    *start = plat_tick_count();
-    uint32_t g4_size = capacity;
-    uint64_t rows_bits = 0;
-    int rc = codec_ccitt_encode_measured(out->data, &g4_size, samples, -1, 0, im.pixels.width,
-                                         im.pixels.rows, &rows_bits);
+    run_meanwhile(&meanwhile);
     plat_thread_join(helper);
+    *start = g4.started;
+    uint32_t g4_size = g4.size;
+    const uint64_t rows_bits = g4.rows_bits;
+    int rc = g4.rc;
     const bool compared = trial.dst && trial.rc == CODEC_OK;
     // G4 had no more room than its own buffer, whatever Flate took.
     const uint32_t cap = compared ? std::min(trial.size, capacity) : capacity;
@@ -526,7 +580,8 @@ bool encode_bilevel(PdfPreparedImage* job, const ImagePlan& im, Encoded* out,
     out->data = bigger;
     *size = flate_capacity;
     uint32_t tail_size = 0;
-    const bool ok = encode_flate(job, nullptr, out->data, size, samples, u, &out->tail, &tail_size);
+    const FlateSource src{nullptr, samples, u, true, nullptr};
+    const bool ok = encode_flate(job, src, out->data, size, &out->tail, &tail_size);
     out->tail_p = tail_size;
     return ok;
 }
@@ -730,8 +785,8 @@ bool encode_image(PdfPreparedImage* job, const ImagePlan& im, uint8_t* samples, 
     bool ok;
     if (im.encoding == PDFW_FILTER_FLATE) {
         uint32_t tail_size = 0;
-        ok = encode_flate(job, &im, out->data, &size, samples, uint32_t(im.u), &out->tail,
-                          &tail_size);
+        const FlateSource src{&im, samples, uint32_t(im.u), false, nullptr};
+        ok = encode_flate(job, src, out->data, &size, &out->tail, &tail_size);
         out->tail_p = tail_size;
     } else if (im.encoding == PDFW_FILTER_CCITT) {
         ok = encode_bilevel(job, im, out, capacity, flate_capacity, samples, &size, &start);
@@ -903,7 +958,7 @@ bool prepare(PdfDocument* doc, DibHandle dib, DibRows* rows, bool owned, int res
         int32_t now = im.pixels.rows;
         if (im.encoding == PDFW_FILTER_FLATE && im.u >= kFlatePartsFrom)
             now = int32_t(std::min<int64_t>(
-                now, (int64_t(flate_split(uint32_t(im.u))) + im.row_bytes - 1) / im.row_bytes));
+                now, (int64_t(flate_split(uint32_t(im.u), false)) + im.row_bytes - 1) / im.row_bytes));
         ok = (samples = prepare_samples(job, im, now)) != nullptr;
         if (job->rows_made == im.pixels.rows) release_bitmap(job);
     }
