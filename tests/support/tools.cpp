@@ -341,8 +341,9 @@ std::vector<ListedImage> pdfimages_list(const std::string& pdf) {
         std::istringstream f(line);
         ListedImage im;
         int num;
+        std::string interpolate;
         f >> im.page >> num >> im.type >> im.width >> im.height >> im.colour >> im.components >>
-            im.bpc >> im.encoding;
+            im.bpc >> im.encoding >> interpolate >> im.object;
         if (f) images.push_back(im);
     }
     return images;

@@ -77,6 +77,7 @@ struct ListedImage {
     int components = 0;
     int bpc = 0;
     std::string encoding;  // image, jpeg, ccitt, ...
+    int object = 0;
 };
 std::vector<ListedImage> pdfimages_list(const std::string& pdf);
 
