@@ -190,7 +190,8 @@ bool feed_body(PdfStream* s, Stage* first) {
     if (!first->begin(first, s->length + s->more_length, false)) return false;
     if (!s->produce)
         return first->put(first, s->body, size_t(s->length)) &&
-               first->put(first, s->more, size_t(s->more_length)) && first->finish(first);
+               (!s->more || first->put(first, s->more, size_t(s->more_length))) &&
+               first->finish(first);
     uint8_t* made = static_cast<uint8_t*>(pdfw_alloc(s->doc, kPiece));
     bool ok = made != nullptr;
     for (int64_t at = 0; ok && at < s->length; at += int64_t(kPiece)) {
