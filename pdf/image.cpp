@@ -963,6 +963,11 @@ bool prepare(PdfDocument* doc, DibHandle dib, DibRows* rows, bool owned, int res
         if (job->rows_made == im.pixels.rows) release_bitmap(job);
     }
     if (ok) ok = encode_image(job, im, samples, &job->enc);
+    if (ok) {
+        pdfw_trim(doc, job->enc.data, size_t(job->enc.p - job->enc.tail_p));
+        pdfw_trim(doc, job->enc.tail, size_t(job->enc.tail_p));
+        pdfw_trim(doc, job->smask.data, size_t(job->smask.p));
+    }
     if (!ok || im.encoding != PDFW_FILTER_NONE) release_bitmap(job);
     job->rows = nullptr;
     im.pixels.row = nullptr;

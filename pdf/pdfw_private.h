@@ -219,6 +219,9 @@ void pdfw_free(PdfDocument* doc, void* block);
 // The same without recording an error: for work on another thread, which
 // keeps its own. Counting is thread-safe.
 void* pdfw_alloc_counted(PdfDocument* doc, size_t n);
+// Gives the memory past the first `used` bytes of a block back while the
+// block stays: for an encoder's room once its data is made. Still counted.
+void pdfw_trim(PdfDocument* doc, void* block, size_t used);
 void* pdfw_realloc_counted(PdfDocument* doc, void* block, size_t n);
 // Test hook: the allocator's Nth request from now (1-based) fails; 0 = off.
 void pdfw_alloc_fail_after(unsigned n);

@@ -50,10 +50,16 @@ bool plat_args_read(int argc, char** argv, PlatArgs* args);
 // and faulted in afresh. Buffers whose size is an upper bound go through
 // plat_big_alloc instead.
 void plat_process_setup(void);
+// The heaps give the free memory they keep back to the system.
+void plat_heap_trim(void);
 // Blocks of an upper-bound size (an encoder's output room): their pages
 // cost memory only once written, and all of it goes back to the system on
-// plat_big_free (given the same size). Null when out of memory.
+// plat_big_free (given the same size). Null when out of memory. On Linux
+// they are backed by huge pages where the system allows, so filling one
+// takes a fault per 2 MiB, not per 4 KiB; plat_big_trim gives back what
+// lies past the bytes in use once the block is filled.
 void* plat_big_alloc(size_t n);
+void plat_big_trim(void* block, size_t n, size_t used);
 void plat_big_free(void* block, size_t n);
 void plat_args_free(PlatArgs* args);  // accepts a zeroed or freed record
 

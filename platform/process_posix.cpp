@@ -25,6 +25,10 @@ bool plat_args_read(int argc, char** argv, PlatArgs* args) {
 
 int plat_exit_status(int code) { return code & 0xFF; }
 
+#ifdef __GLIBC__
+constexpr int kTrimThreshold = 128 << 20;
+#endif
+
 void plat_process_setup() {
 #ifdef __GLIBC__
     // A heap for the run's thread and one for each of the two that make
@@ -35,6 +39,18 @@ void plat_process_setup() {
     // Mapping a page's working memory afresh and faulting it in was most of
     // the kernel's share of a run; from the heap it is used again.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
+#endif
+}
+
+void plat_heap_trim() {
+#ifdef __GLIBC__
+    // A thread's own heap hands back its free top only when a block is
+    // freed into it above the threshold (malloc_trim leaves that top).
+    mallopt(M_TRIM_THRESHOLD, 0);
+    void* volatile block = std::malloc(64 << 10);
+    std::free(block);
+    mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
+    malloc_trim(0);
 #endif
 }
