@@ -224,14 +224,13 @@ bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, Maker* m, siz
         if (src->stop) return false;
         if (called(src, *m)) {
             give_back(src, held, m);
-        } else if (fits(src, *m, l)) {
-            break;
-        } else if (retained(src) > 0) {
-            src->give_back_wanted = true;
-            src->changed.notify_all();
-        } else if (src->admitted == k) {
-            break;
+            continue;
         }
+        // Its turn: it fits, or nothing more can be given back and it may
+        // go alone, or it calls for what the heaps keep.
+        if (fits(src, *m, l) || retained(src) == 0) break;
+        src->give_back_wanted = true;
+        src->changed.notify_all();
     }
     take_up(src, m, l, claimed);
     return true;

@@ -96,6 +96,18 @@ void* plat_big_alloc(size_t n) {
     return p;
 }
 
+void plat_heap_prefer_huge(size_t n) {
+    // The block is given back at once and its memory handed out again in
+    // the pieces asked for next; the advice stays with the address range.
+    void* block = std::malloc(n);
+    if (!block) return;
+    const uintptr_t huge = uintptr_t(2) << 20;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + n) & ~(huge - 1);
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    std::free(block);
+}
+
 void plat_big_trim(void* block, size_t n, size_t used) {
     if (!block || used >= n) return;
     const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));

@@ -52,6 +52,9 @@ bool plat_args_read(int argc, char** argv, PlatArgs* args);
 void plat_process_setup(void);
 // The heaps give the free memory they keep back to the system.
 void plat_heap_trim(void);
+// The calling thread's heap is about to hand out about n bytes in a few
+// large blocks: where the system allows, they are backed by huge pages.
+void plat_heap_prefer_huge(size_t n);
 // Blocks of an upper-bound size (an encoder's output room): their pages
 // cost memory only once written, and all of it goes back to the system on
 // plat_big_free (given the same size). Null when out of memory. On Linux
