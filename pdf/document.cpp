@@ -266,7 +266,8 @@ void* pdfw_realloc(PdfDocument* doc, void* block, size_t n) {
 void pdfw_trim(PdfDocument* doc, void* block, size_t used) {
     if (!doc || !block) return;
     const uint32_t n = stored_length(block);
-    if (n >= kBigFrom) plat_big_trim(static_cast<unsigned char*>(block) - kHeader, kHeader + n, kHeader + used);
+    if (n >= kBigFrom)
+        plat_big_trim(static_cast<unsigned char*>(block) - kHeader, kHeader + n, kHeader + used);
 }
 
 void pdfw_free(PdfDocument* doc, void* block) {

@@ -1,6 +1,7 @@
 // The command line, the process's settings and the exit status on POSIX
 // systems.
 #include <cstdlib>
+#include <mutex>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -46,7 +47,10 @@ void plat_process_setup() {
 void plat_heap_trim() {
 #ifdef __GLIBC__
     // A thread's own heap hands back its free top only when a block is
-    // freed into it above the threshold (malloc_trim leaves that top).
+    // freed into it above the threshold (malloc_trim leaves that top). One
+    // thread at a time, or one could free under the other's restored value.
+    static std::mutex one_at_a_time;
+    std::lock_guard<std::mutex> held(one_at_a_time);
     mallopt(M_TRIM_THRESHOLD, 0);
     void* volatile block = std::malloc(64 << 10);
     std::free(block);
