@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cmd/tarvo.h"
+#include "codec/codec.h"
 
 namespace {
 
@@ -93,11 +94,10 @@ int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int6
     *flate = 0;
     *heap = 0;
     if (pdfw_get_encodings(doc, &enc) && enc.compression_on) {
-        const int64_t blocks = product((width + 7) / 8, (rows + 7) / 8);
         const auto coder = [&](int filter, bool grey) -> int64_t {
             switch (filter) {
             case PDFW_FILTER_DCT:
-                *heap = std::max(*heap, grey ? blocks * 128 : blocks * 192);
+                *heap = std::max(*heap, codec_dct_coefficient_bytes(width, rows, grey));
                 return *heap;
             case PDFW_FILTER_CCITT: return 3 * samples;  // and the Flate trial's data
             case PDFW_FILTER_NONE: return block ? 0 : samples;

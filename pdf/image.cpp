@@ -607,10 +607,7 @@ void store_uncompressed(PdfPreparedImage* job, uint8_t* samples, uint32_t u, uin
 bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint32_t* size) {
     const CodecHost host = job_host(job);
     uint8_t* jpeg = *out;
-    // libjpeg keeps every coefficient of the page (two bytes a sample, the
-    // colour at 4:2:0) in blocks of its own from the heap.
-    const int64_t blocks = int64_t((im.pixels.width + 7) / 8) * ((im.pixels.rows + 7) / 8);
-    plat_heap_prefer_huge(size_t(blocks * (im.grey ? 128 : 192)));
+    plat_heap_prefer_huge(size_t(codec_dct_coefficient_bytes(im.pixels.width, im.pixels.rows, im.grey)));
     const int rc = codec_dct_encode(&host, &im.pixels, im.quality, im.grey, &jpeg, size);
     if (jpeg != *out) {
         // The data outgrew our buffer and came back in a larger one.

@@ -75,14 +75,26 @@ PlatMem plat_mem_free(PlatMem h) {
 
 size_t plat_mem_size(PlatMem h) { return h ? h->size : 0; }
 
+namespace {
+
+// The advice for the whole units of memory inside [from, to).
+void advise_inside(uintptr_t from, uintptr_t to, uintptr_t unit, int advice) {
+    const uintptr_t first = (from + unit - 1) / unit * unit;
+    const uintptr_t last = to / unit * unit;
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, advice);
+}
+
+uintptr_t page_size() { return uintptr_t(sysconf(_SC_PAGESIZE)); }
+
+constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+
+}  // namespace
+
 void plat_mem_discard(PlatMem h, size_t offset, size_t length) {
     if (!h || !h->mapped || offset >= h->size) return;
     length = std::min(length, h->size - offset);
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
     const uintptr_t begin = reinterpret_cast<uintptr_t>(h + 1) + offset;
-    const uintptr_t first = (begin + page - 1) / page * page;
-    const uintptr_t last = (begin + length) / page * page;
-    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    advise_inside(begin, begin + length, page_size(), MADV_DONTNEED);
 }
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }
@@ -101,21 +113,18 @@ void plat_heap_prefer_huge(size_t n) {
     // the pieces asked for next; the advice stays with the address range.
     void* block = std::malloc(n);
     if (!block) return;
-    const uintptr_t huge = uintptr_t(2) << 20;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
-    const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + n) & ~(huge - 1);
-    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(block);
+    advise_inside(begin, begin + n, kHugePage, MADV_HUGEPAGE);
     std::free(block);
 }
 
 void plat_big_trim(void* block, size_t n, size_t used) {
     if (!block || used >= n) return;
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    // The rest of the last huge page written would stay in memory; the
+    // mapping runs to the end of its last page.
     const uintptr_t begin = reinterpret_cast<uintptr_t>(block);
-    const uintptr_t first = (begin + used + page - 1) / page * page;
-    const uintptr_t last = (begin + n + page - 1) / page * page;
-    // The rest of the last huge page written would stay in memory.
-    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    const uintptr_t page = page_size();
+    advise_inside(begin + used, (begin + n + page - 1) / page * page, page, MADV_DONTNEED);
 }
 
 void plat_big_free(void* block, size_t n) {

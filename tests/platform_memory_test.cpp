@@ -114,4 +114,26 @@ TEST(PlatMem, DiscardKeepsEveryByteOutsideItsRange) {
     }
 }
 
+// Trimming a large block keeps every byte in use, for ends inside a page,
+// on a page's end and at the block's ends, in blocks with and without huge
+// pages; what lies past stays writable.
+TEST(PlatBig, TrimKeepsTheBytesInUse) {
+    struct Trim {
+        size_t size, used;
+    } const cases[] = {
+        {5 << 20, 1}, {5 << 20, 4096}, {5 << 20, (2 << 20) + 1}, {5 << 20, (5 << 20) - 1},
+        {5 << 20, 5 << 20}, {20000, 0}, {20000, 12345},
+    };
+    for (const Trim& c : cases) {
+        uint8_t* p = static_cast<uint8_t*>(plat_big_alloc(c.size));
+        ASSERT_NE(p, nullptr);
+        for (size_t i = 0; i < c.size; ++i) p[i] = uint8_t(i * 7 + 1);
+        plat_big_trim(p, c.size, c.used);
+        for (size_t i = 0; i < c.used; ++i)
+            ASSERT_EQ(p[i], uint8_t(i * 7 + 1)) << c.size << " " << c.used << " at " << i;
+        std::memset(p + c.used, 0xA5, c.size - c.used);
+        plat_big_free(p, c.size);
+    }
+}
+
 }  // namespace
