@@ -21,6 +21,9 @@ fail() {
   echo "check_command: $*" >&2
   exit 1
 }
+# A step that stops the script without a message of its own names itself
+# (where failures are let through, errexit is off and nothing is said).
+trap 'stopped=$?; [[ $- != *e* ]] || echo "check_command: line $LINENO failed (status $stopped): $BASH_COMMAND" >&2' ERR
 [ -x "$linux_tarvo" ] || fail "no Linux command at $linux_tarvo (bash scripts/build.sh release)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
