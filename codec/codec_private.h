@@ -11,4 +11,12 @@ void codec_free(const CodecHost* host, void* block);
 void codec_trace(const CodecHost* host, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Codes a baseline JPEG (in, n bytes; no restarts) again with Huffman
+// tables made from its own symbols, as libjpeg's optimised coding makes
+// them. The result goes to *output (capacity *size) or, when larger, to a
+// buffer from the host that replaces it; *size gets its length. CODEC_OK,
+// or CODEC_DCT_FAILED when memory runs out or the data does not decode.
+int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint8_t** output,
+                        uint32_t* size);
+
 #endif

@@ -6,7 +6,10 @@
 //
 // Output goes to a destination that fills the caller's buffer first and,
 // once that is full, continues in a buffer from the host that doubles as
-// needed; the caller receives that buffer instead of its own.
+// needed; the caller receives that buffer instead of its own. An image
+// with optimised tables is coded with the standard ones into a buffer of
+// its own first, and then coded again from there (codec/huffman.cpp), so
+// that its coefficients are never all in memory.
 //
 // libjpeg reports errors by calling error_exit, which here longjmps back to
 // dct_encode. Nothing in the jump region has a destructor; everything that
@@ -51,6 +54,8 @@ struct JpegSink {
     const CodecHost* host;
     uint8_t* caller;
     size_t caller_capacity;
+    uint8_t* scratch;  // taken from the host as the caller's buffer, when asked for
+    bool want_scratch;
     uint8_t* grown;  // null while the data fits the caller's buffer
     size_t grown_capacity;
     size_t length;
@@ -81,6 +86,11 @@ void sink_grow(j_compress_ptr cinfo) {
 
 void sink_init(j_compress_ptr cinfo) {
     JpegSink* s = reinterpret_cast<JpegSink*>(cinfo->dest);
+    if (s->want_scratch && !s->scratch && s->caller_capacity > 0) {
+        s->scratch = static_cast<uint8_t*>(codec_alloc(s->host, s->caller_capacity));
+        if (!s->scratch) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 4);
+        s->caller = s->scratch;
+    }
     s->pub.next_output_byte = s->caller;
     s->pub.free_in_buffer = s->caller_capacity;
     // The library stores a byte before it checks the room left.
@@ -120,8 +130,9 @@ void expand_row(const uint8_t* src, int bit_count, size_t width, const uint8_t b
     }
 }
 
-// Colour space, size and quality. The library may jump out of here.
-void configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* image,
+// Colour space, size and quality; true when the tables are to be
+// optimised. The library may jump out of here.
+bool configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* image,
                bool grey_input, int quality) {
     if (grey_input) {
         codec_trace(host, "=JPEG: JCS_GRAYSCALE\n");
@@ -142,17 +153,19 @@ void configure(j_compress_ptr cinfo, const CodecHost* host, const CodecImage* im
 
     codec_trace(host, "=JPEG: Set quality to %d\n", quality);
     jpeg_set_quality(cinfo, quality, TRUE);
-    // Optimised tables take the whole image's coefficients in memory, about
-    // as much as the pixels themselves; a file whose header claims far more
-    // than it holds is coded in one pass instead.
+    // Tables are optimised as libjpeg does it when it holds the whole
+    // image's coefficients, about as much memory as the pixels themselves;
+    // a file whose header claims far more than it holds gets the standard
+    // tables, as it always has.
     const uint64_t blocks = ((uint64_t(uint32_t(image->width)) + 7) / 8) *
                             ((uint64_t(uint32_t(image->rows)) + 7) / 8);
     const uint64_t coefficient_bytes = blocks * 128 * (grey_input ? 1 : 3) / (grey_input ? 1 : 2);
     const uint64_t held = uint64_t(image->stride) * uint64_t(uint32_t(image->rows)) -
                           uint64_t(image->missing_bytes);
-    cinfo->optimize_coding = coefficient_bytes <= (uint64_t(256) << 20) + 32 * held;
+    cinfo->optimize_coding = FALSE;
     cinfo->write_JFIF_header = FALSE;
     cinfo->write_Adobe_marker = TRUE;
+    return coefficient_bytes <= (uint64_t(256) << 20) + 32 * held;
 }
 
 // Hands every row over, top row first: 8-bit grey, 24- and 32-bit rows in
@@ -237,17 +250,26 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
 
     jpeg_create_compress(&cinfo);
     cinfo.dest = &sink.pub;
-    configure(&cinfo, host, image, grey_input, quality);
+    sink.want_scratch = configure(&cinfo, host, image, grey_input, quality);
     codec_trace(host, "=JPEG: Start compress\n");
     jpeg_start_compress(&cinfo, TRUE);
     codec_trace(host, "=JPEG: Feed compress\n");
     feed_rows(&cinfo, host, image, grey_input, &scanline);
-    // The optimised tables come from the coefficients kept in the library's
-    // own buffer: the image itself is no longer read.
     if (host && host->rows_done) host->rows_done(host->opaque);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     codec_free(host, scanline);
+    if (sink.want_scratch) {
+        uint8_t* coded = sink.grown ? sink.grown : sink.scratch;
+        const int rc = codec_jpeg_optimise(host, coded, sink.length, output, size);
+        codec_free(host, sink.grown);
+        codec_free(host, sink.scratch);
+        if (rc == CODEC_OK) return CODEC_OK;
+        std::snprintf(errors.message, sizeof errors.message,
+                      errors.pub.jpeg_message_table[JERR_OUT_OF_MEMORY], 5);
+        codec_trace(host, "PDF:ERROR:JPG:%s\n", errors.message);
+        return JERR_OUT_OF_MEMORY;
+    }
     if (sink.grown) *output = sink.grown;
     *size = uint32_t(sink.length);
     return CODEC_OK;
@@ -256,5 +278,6 @@ failed:
     codec_trace(host, "PDF:ERROR:JPG:%s\n", errors.message);
     codec_free(host, scanline);
     codec_free(host, sink.grown);
+    codec_free(host, sink.scratch);
     return errors.code;
 }

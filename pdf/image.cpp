@@ -616,6 +616,8 @@ bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint3
     }
     if (rc == CODEC_OK) return true;
     job_trace(job, "PDF: ERROR dct_encode = %d\n", rc);
+    // Memory the coder could not have is the cause, not the coding.
+    if (!job->ok && job->error == PDFW_ERR_NO_MEMORY) return false;
     return job_fail(job, PDFW_ERR_DCT);
 }
 

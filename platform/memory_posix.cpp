@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 // Aligned so the bytes right behind it suit any type the caller stores.
 struct alignas(std::max_align_t) PlatMemBlock {
@@ -99,8 +100,50 @@ void plat_mem_discard(PlatMem h, size_t offset, size_t length) {
 
 unsigned plat_mem_lock_count(PlatMem h) { return h ? h->locks : 0; }
 
+namespace {
+
+// Two freed blocks are kept for the next pages, each with at most its first
+// 2 MiB in memory: a page's output room touched afresh cost its zeroing and
+// faults again, the kernel's largest share of a run of JPEG pages.
+constexpr size_t kKeptBlocks = 2;
+constexpr size_t kKeptBytes = size_t(2) << 20;
+
+struct KeptBlock {
+    void* block;
+    size_t n;
+};
+
+std::mutex g_kept_lock;
+KeptBlock g_kept[kKeptBlocks];
+
+// A kept block resized to n bytes (its pages in memory stay), or null.
+void* take_kept(size_t n) {
+    KeptBlock taken{};
+    {
+        std::lock_guard<std::mutex> held(g_kept_lock);
+        KeptBlock* best = nullptr;
+        for (KeptBlock& k : g_kept) {
+            if (!k.block) continue;
+            const auto off = [n](const KeptBlock& b) { return b.n > n ? b.n - n : n - b.n; };
+            if (!best || off(k) < off(*best)) best = &k;
+        }
+        if (!best) return nullptr;
+        taken = *best;
+        *best = KeptBlock{};
+    }
+    if (taken.n == n) return taken.block;
+    void* p = mremap(taken.block, taken.n, n, MREMAP_MAYMOVE);
+    if (p != MAP_FAILED) return p;
+    munmap(taken.block, taken.n);
+    return nullptr;
+}
+
+}  // namespace
+
 void* plat_big_alloc(size_t n) {
-    void* p = mmap(nullptr, n ? n : 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    n = n ? n : 1;
+    if (void* kept = take_kept(n)) return kept;
+    void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
     // A fault per 4 KiB page was most of the kernel's time on a Flate page;
     // refused (no huge pages here) it changes nothing.
@@ -128,7 +171,18 @@ void plat_big_trim(void* block, size_t n, size_t used) {
 }
 
 void plat_big_free(void* block, size_t n) {
-    if (block) munmap(block, n ? n : 1);
+    if (!block) return;
+    n = n ? n : 1;
+    plat_big_trim(block, n, std::min(n, kKeptBytes));
+    {
+        std::lock_guard<std::mutex> held(g_kept_lock);
+        for (KeptBlock& k : g_kept) {
+            if (k.block) continue;
+            k = KeptBlock{block, n};
+            return;
+        }
+    }
+    munmap(block, n);
 }
 
 void plat_wipe(void* p, size_t length) {
