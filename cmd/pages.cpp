@@ -3,10 +3,8 @@
 // pages before them, and handed out in command-line order exactly as the
 // sequential run makes them. A page is taken up only when the memory its
 // encoder will hold fits a budget beside what the pages being made, made
-// and being written hold and what the makers' heaps keep from their last
-// JPEG page (given back when a page would not fit); a page alone always
-// may. With no threads the run makes each page through the same steps when
-// it asks for it.
+// and being written hold; a page alone always may. With no threads the run
+// makes each page through the same steps when it asks for it.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -15,7 +13,6 @@
 #include <thread>
 
 #include "cmd/tarvo.h"
-#include "codec/codec.h"
 
 namespace {
 
@@ -34,14 +31,7 @@ struct Loaded {
     DibRows* rows;
     int64_t pixel_bytes;  // of the bitmap, held in a block or not
     int64_t working;      // what making its image holds, about, besides Flate
-    int64_t heap;         // of working, what its coder leaves in the thread's heap
     int64_t flate;        // samples Flate may code whole (their data comes on top)
-};
-
-// A thread that makes pages: the heap it keeps from its last JPEG page's
-// coefficients, free and ready for its next one.
-struct Maker {
-    int64_t retained = 0;
 };
 
 struct Slot {
@@ -56,7 +46,6 @@ struct CmdPageSource {
     PdfDocument* doc = nullptr;
     const std::vector<std::wstring>* files = nullptr;
     std::thread workers[kWorkers];
-    Maker makers[kWorkers + 1];  // the last one is the run's thread
     int worker_count = 0;
 
     std::mutex lock;
@@ -65,10 +54,9 @@ struct CmdPageSource {
     size_t admitted = 0;   // pages that have claimed their memory, in order
     size_t taken = 0;      // pages handed out
     Slot slots[kInFlight] = {};  // page k waits in slots[k % kInFlight]
-    int64_t in_use = 0;    // bytes claimed by pages made, being made or written, and retained
+    int64_t in_use = 0;    // bytes claimed by pages made, being made or written
     int64_t largest = 0;   // the largest bitmap of the pages taken up so far
     int64_t writing = 0;   // bytes of the page handed out, until it is written
-    bool give_back_wanted = false;  // a page waits for the memory the heaps keep
     bool stop = false;
 };
 
@@ -77,13 +65,13 @@ namespace {
 int64_t product(int64_t a, int64_t b) { return a > 0 && b > 0 ? a * b : 0; }
 
 // What an image's encoder holds while it codes a page of this header:
-// samples made whole, JPEG's coefficients (two bytes a sample, colour at
-// 4:2:0), G4's data; for a depth that several classes share, the
-// costliest. A block holding the whole bitmap comes on top. Flate's samples
-// go to *flate, since its data, which the samples' content decides, comes
-// on top of them.
+// samples made whole, JPEG's data twice (coded with the standard tables,
+// then again with its own), G4's data; for a depth that several classes
+// share, the costliest. A block holding the whole bitmap comes on top.
+// Flate's samples go to *flate, since its data, which the samples' content
+// decides, comes on top of them.
 int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int64_t pixels,
-                      int64_t* flate, int64_t* heap) {
+                      int64_t* flate) {
     PdfEncodingChoices enc;
     const int64_t width = h.width > 0 ? h.width : 0;
     const int64_t rows = dib_rows(h.height);
@@ -92,13 +80,11 @@ int64_t working_bytes(PdfDocument* doc, const DibInfoHeader& h, bool block, int6
     const int64_t samples = truecolour ? product(3 * width, rows) : product((width * bits + 7) / 8, rows);
     int64_t cost = block ? 0 : samples;  // unencoded from a window
     *flate = 0;
-    *heap = 0;
     if (pdfw_get_encodings(doc, &enc) && enc.compression_on) {
         const auto coder = [&](int filter, bool grey) -> int64_t {
             switch (filter) {
-            case PDFW_FILTER_DCT:
-                *heap = std::max(*heap, codec_dct_coefficient_bytes(width, rows, grey));
-                return *heap;
+            // Two rooms of a quarter of the samples each.
+            case PDFW_FILTER_DCT: return (grey ? 1 : 3) * product(width, rows) / 2;
             case PDFW_FILTER_CCITT: return 3 * samples;  // and the Flate trial's data
             case PDFW_FILTER_NONE: return block ? 0 : samples;
             default:
@@ -134,7 +120,7 @@ Loaded load(PdfDocument* doc, const std::wstring& path) {
         dib_command(DIB_OP_GET_HEADER, l.dib, &page.header);
         l.pixel_bytes = int64_t(plat_mem_size(l.dib));
     }
-    l.working = working_bytes(doc, page.header, l.dib != nullptr, l.pixel_bytes, &l.flate, &l.heap);
+    l.working = working_bytes(doc, page.header, l.dib != nullptr, l.pixel_bytes, &l.flate);
     return l;
 }
 
@@ -165,84 +151,33 @@ CmdPage make(PdfDocument* doc, Loaded* l) {
 // two parts are held once: the second is written from its own block.
 int64_t claim(const Loaded& l) { return l.working + 2 * l.flate; }
 
-// Of what the maker's heap keeps, the part this page's coder uses again.
-int64_t reused(const Maker& m, const Loaded& l) { return std::min(m.retained, l.heap); }
+bool fits(const CmdPageSource* src, const Loaded& l) {
+    const int64_t budget = kBudgetHalves * std::max(src->largest, l.pixel_bytes) / 2;
+    return src->in_use + claim(l) <= budget;
+}
 
-void take_up(CmdPageSource* src, Maker* m, const Loaded& l, int64_t* claimed) {
+// Takes up page k once it is its turn and its memory fits; a page alone, or
+// with nothing else in flight, always may. False when the run stops first.
+// Called with the lock held; *claimed gets what it holds.
+bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, const Loaded& l,
+           bool alone, int64_t* claimed) {
+    src->changed.wait(held, [&] {
+        return src->stop ||
+               (src->admitted == k && (alone || src->in_use == 0 || fits(src, l)));
+    });
+    if (src->stop) return false;
     *claimed = claim(l);
-    const int64_t again = reused(*m, l);
-    m->retained -= again;
     ++src->admitted;
-    src->in_use += *claimed - again;
+    src->in_use += *claimed;
     src->largest = std::max(src->largest, l.pixel_bytes);
     src->changed.notify_all();
-}
-
-int64_t retained(const CmdPageSource* src) {
-    int64_t sum = 0;
-    for (const Maker& m : src->makers) sum += m.retained;
-    return sum;
-}
-
-bool fits(const CmdPageSource* src, const Maker& m, const Loaded& l) {
-    const int64_t budget = kBudgetHalves * std::max(src->largest, l.pixel_bytes) / 2;
-    return src->in_use + claim(l) - reused(m, l) <= budget;
-}
-
-// The maker's heap gives back what it keeps; a thread's heap does so only
-// on that thread, so each maker answers the call itself.
-void give_back(CmdPageSource* src, std::unique_lock<std::mutex>& held, Maker* m) {
-    held.unlock();
-    plat_heap_trim();
-    held.lock();
-    src->in_use -= m->retained;
-    m->retained = 0;
-    if (retained(src) == 0) src->give_back_wanted = false;
-    src->changed.notify_all();
-}
-
-// A maker waiting for something to change answers a call to give back.
-bool called(const CmdPageSource* src, const Maker& m) {
-    return src->give_back_wanted && m.retained > 0;
-}
-
-// Takes up page k once it is its turn and its memory fits, calling on the
-// heaps to give back what they keep when it does not; a page alone, or with
-// nothing else in flight, always may. False when the run stops first.
-// Called with the lock held; *claimed gets what it holds.
-bool admit(CmdPageSource* src, std::unique_lock<std::mutex>& held, Maker* m, size_t k,
-           const Loaded& l, bool alone, int64_t* claimed) {
-    const auto ready = [&] {
-        if (src->stop || called(src, *m)) return true;
-        if (src->admitted != k) return false;
-        if (fits(src, *m, l)) return true;
-        if (retained(src) > 0) return !src->give_back_wanted;
-        return alone || src->in_use == 0;
-    };
-    for (;;) {
-        src->changed.wait(held, ready);
-        if (src->stop) return false;
-        if (called(src, *m)) {
-            give_back(src, held, m);
-            continue;
-        }
-        // Its turn: it fits, or nothing more can be given back and it may
-        // go alone, or it calls for what the heaps keep.
-        if (fits(src, *m, l) || retained(src) == 0) break;
-        src->give_back_wanted = true;
-        src->changed.notify_all();
-    }
-    take_up(src, m, l, claimed);
     return true;
 }
 
 // The page is made: it holds what it keeps until written.
-void made(CmdPageSource* src, Maker* m, size_t k, const Loaded& l, const CmdPage& page,
-          int64_t claimed) {
+void made(CmdPageSource* src, size_t k, const CmdPage& page, int64_t claimed) {
     const int64_t kept = pdfw_image_held_bytes(page.image);
-    // JPEG's coefficients stay in the maker's heap for its next page.
-    m->retained += l.heap;
-    src->in_use += kept - claimed + l.heap;
+    src->in_use += kept - claimed;
     src->slots[k % kInFlight] = Slot{true, page, kept};
     src->changed.notify_all();
 }
@@ -250,13 +185,12 @@ void made(CmdPageSource* src, Maker* m, size_t k, const Loaded& l, const CmdPage
 // Loads page k, takes it up (with workers, once it is its turn and its
 // memory fits; alone, at once) and makes it into its slot; false when the
 // run stops first. Called with the lock held, which it lets go meanwhile.
-bool make_page(CmdPageSource* src, std::unique_lock<std::mutex>& held, Maker* m, size_t k,
-               bool alone) {
+bool make_page(CmdPageSource* src, std::unique_lock<std::mutex>& held, size_t k, bool alone) {
     held.unlock();
     Loaded l = load(src->doc, (*src->files)[k]);
     held.lock();
     int64_t claimed = 0;
-    if (!admit(src, held, m, k, l, alone, &claimed)) {
+    if (!admit(src, held, k, l, alone, &claimed)) {
         dib_rows_close(&l.rows, nullptr);
         dib_command(DIB_OP_FREE, &l.dib, nullptr);
         return false;
@@ -264,29 +198,20 @@ bool make_page(CmdPageSource* src, std::unique_lock<std::mutex>& held, Maker* m,
     held.unlock();
     const CmdPage page = make(src->doc, &l);
     held.lock();
-    made(src, m, k, l, page, claimed);
+    made(src, k, page, claimed);
     return true;
 }
 
-void work(CmdPageSource* src, Maker* m) {
+void work(CmdPageSource* src) {
     std::unique_lock<std::mutex> held(src->lock);
     for (;;) {
         src->changed.wait(held, [&] {
             return src->stop || src->next >= src->files->size() ||
-                   src->next < src->taken + kInFlight || called(src, *m);
+                   src->next < src->taken + kInFlight;
         });
-        if (src->stop) return;
-        // A maker with no page left gives back for the other's last ones.
-        if (src->next >= src->files->size()) {
-            if (m->retained > 0) give_back(src, held, m);
-            return;
-        }
-        if (called(src, *m)) {
-            give_back(src, held, m);
-            continue;
-        }
+        if (src->stop || src->next >= src->files->size()) return;
         // A page made after the stop is freed by it, from its slot.
-        if (!make_page(src, held, m, src->next++, false) || src->stop) return;
+        if (!make_page(src, held, src->next++, false) || src->stop) return;
     }
 }
 
@@ -313,7 +238,7 @@ CmdPageSource* cmd_pages_start(PdfDocument* doc, const std::vector<std::wstring>
     const int wanted = threads > 1 && files->size() > 1 ? kWorkers : 0;
     for (int w = 0; w < wanted; ++w) {
         try {
-            src->workers[src->worker_count] = std::thread(work, src, &src->makers[w]);
+            src->workers[src->worker_count] = std::thread(work, src);
             ++src->worker_count;
         } catch (...) {
             break;  // the pages are made with the threads there are, or on demand
@@ -330,7 +255,7 @@ bool cmd_pages_next(CmdPageSource* src, CmdPage* page) {
         // Made here, one page at a time: the queue with a single entry,
         // which fits as a page alone does.
         ++src->next;
-        make_page(src, held, &src->makers[kWorkers], k, true);
+        make_page(src, held, k, true);
     }
     Slot& slot = src->slots[k % kInFlight];
     src->changed.wait(held, [&] { return slot.done; });

@@ -152,12 +152,6 @@ int64_t codec_mh_decode(const uint8_t* data, size_t n, uint8_t* rows, int64_t st
 // that is 0); libjpeg's message is traced.
 int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality, int grey,
                      uint8_t** output, uint32_t* size);
-// What libjpeg holds of such an image while coding it, from its own heap:
-// every coefficient (two bytes a sample, the colour at 4:2:0).
-inline int64_t codec_dct_coefficient_bytes(int64_t width, int64_t rows, bool grey) {
-    if (width <= 0 || rows <= 0) return 0;
-    return (width + 7) / 8 * ((rows + 7) / 8) * (grey ? 128 : 192);
-}
 
 // The most a zlib stream of n bytes can take (compressBound's figure).
 uint64_t codec_flate_bound(uint64_t n);

@@ -607,7 +607,6 @@ void store_uncompressed(PdfPreparedImage* job, uint8_t* samples, uint32_t u, uin
 bool encode_dct(PdfPreparedImage* job, const ImagePlan& im, uint8_t** out, uint32_t* size) {
     const CodecHost host = job_host(job);
     uint8_t* jpeg = *out;
-    plat_heap_prefer_huge(size_t(codec_dct_coefficient_bytes(im.pixels.width, im.pixels.rows, im.grey)));
     const int rc = codec_dct_encode(&host, &im.pixels, im.quality, im.grey, &jpeg, size);
     if (jpeg != *out) {
         // The data outgrew our buffer and came back in a larger one.

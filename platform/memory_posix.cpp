@@ -151,16 +151,6 @@ void* plat_big_alloc(size_t n) {
     return p;
 }
 
-void plat_heap_prefer_huge(size_t n) {
-    // The block is given back at once and its memory handed out again in
-    // the pieces asked for next; the advice stays with the address range.
-    void* block = std::malloc(n);
-    if (!block) return;
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(block);
-    advise_inside(begin, begin + n, kHugePage, MADV_HUGEPAGE);
-    std::free(block);
-}
-
 void plat_big_trim(void* block, size_t n, size_t used) {
     if (!block || used >= n) return;
     // The rest of the last huge page written would stay in memory; the

@@ -45,22 +45,18 @@ typedef struct PlatArgs {
 bool plat_args_read(int argc, char** argv, PlatArgs* args);
 // Settings for the command's process, first thing in main: a heap for the
 // run's thread and one for each thread that makes pages, kept up to blocks
-// of 32 MiB, so that an encoder's working memory for one page (libjpeg's
-// coefficients) serves the same thread's next page without being mapped
-// and faulted in afresh. Buffers whose size is an upper bound go through
-// plat_big_alloc instead.
+// of 32 MiB, so that an encoder's working memory for one page serves the
+// same thread's next page without being mapped and faulted in afresh.
+// Buffers whose size is an upper bound go through plat_big_alloc instead.
 void plat_process_setup(void);
-// The heaps give the free memory they keep back to the system.
-void plat_heap_trim(void);
-// The calling thread's heap is about to hand out about n bytes in a few
-// large blocks: where the system allows, they are backed by huge pages.
-void plat_heap_prefer_huge(size_t n);
 // Blocks of an upper-bound size (an encoder's output room): their pages
 // cost memory only once written, and all of it goes back to the system on
-// plat_big_free (given the same size). Null when out of memory. On Linux
-// they are backed by huge pages where the system allows, so filling one
-// takes a fault per 2 MiB, not per 4 KiB; plat_big_trim gives back what
-// lies past the bytes in use once the block is filled.
+// plat_big_free (given the same size). Null when out of memory; a block's
+// bytes are undefined. On Linux they are backed by huge pages where the
+// system allows, so filling one takes a fault per 2 MiB, not per 4 KiB;
+// plat_big_trim gives back what lies past the bytes in use once the block
+// is filled; and the last two blocks freed keep their first 2 MiB for the
+// next blocks (a room touched afresh costs its zeroing and faults again).
 void* plat_big_alloc(size_t n);
 void plat_big_trim(void* block, size_t n, size_t used);
 void plat_big_free(void* block, size_t n);

@@ -44,4 +44,3 @@ int plat_exit_status(int code) { return code; }
 void plat_process_setup() {}
 
 // Large blocks go back to the system as they are freed.
-void plat_heap_trim() {}

@@ -323,6 +323,84 @@ TEST(DctBuffer, AllocationFailuresFailCleanly) {
     EXPECT_GE(failures, 2);  // the scanline and at least one larger buffer
 }
 
+// ---- Optimised tables -----------------------------------------------------------
+
+// libjpeg's own optimised coding of the same rows: the file the encoder
+// must write, byte for byte, though it never holds the coefficients.
+std::vector<uint8_t> libjpeg_optimised(const Image& im, int quality, bool grey) {
+    const CodecImage& v = im.view;
+    jpeg_compress_struct cinfo;
+    DecodeErrors errors;
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = decode_fail;
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(data);
+        return {};
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &data, &size);
+    cinfo.image_width = JDIMENSION(v.width);
+    cinfo.image_height = JDIMENSION(v.rows);
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.optimize_coding = TRUE;
+    cinfo.write_JFIF_header = FALSE;
+    cinfo.write_Adobe_marker = TRUE;
+    jpeg_start_compress(&cinfo, TRUE);
+    for (int y = 0; y < v.rows; ++y) {
+        JSAMPROW row = const_cast<uint8_t*>(v.pixels) + size_t(v.top_down ? y : v.rows - 1 - y) * size_t(v.stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<uint8_t> out(data, data + size);
+    std::free(data);
+    return out;
+}
+
+// Sizes that cut units and blocks, every quality's kind of statistics, and
+// a sparse picture whose rare symbols make codes past 16 bits to fold back.
+TEST(DctTables, SameFileAsLibjpegsOptimisedCoding) {
+    enum Paint { kNoise, kRamp, kSparse, kFlat };
+    struct Case {
+        int width, height;
+        bool grey;
+        int quality;
+        Paint paint;
+    } const cases[] = {
+        {1, 1, false, 75, kFlat},      {1, 1, true, 75, kNoise},     {17, 9, false, 75, kNoise},
+        {33, 65, false, 5, kRamp},     {300, 200, true, 50, kRamp},  {640, 480, false, 100, kNoise},
+        {641, 479, true, 100, kNoise}, {1500, 1500, false, 100, kSparse},
+        {2000, 1200, true, 95, kSparse}, {200, 150, false, 90, kFlat},
+    };
+    for (const Case& c : cases) {
+        const auto paint = [&](int x, int y) -> uint32_t {
+            const uint32_t hash = uint32_t(x * 7919 + y * 104729) * 2654435761u;
+            switch (c.paint) {
+            case kNoise: return hash >> 8;
+            case kRamp: return uint32_t((x * 255 / c.width) << 16 | (y * 255 / c.height) << 8 | (x + y) % 251);
+            case kSparse: return (hash >> 20) == 7 ? hash >> 8 : 0x808080u;
+            default: return 0x336699u;
+            }
+        };
+        Image im = c.grey ? make_image(c.width, c.height, 8, false, nullptr,
+                                       [&](int x, int y) { return paint(x, y) & 0xFFu; })
+                          : make_image(c.width, c.height, 24, false, nullptr, paint);
+        Encoding mine = encode(im, c.quality, c.grey, 64);
+        ASSERT_EQ(mine.result, 0) << mine.log;
+        const std::vector<uint8_t> want = libjpeg_optimised(im, c.quality, c.grey);
+        ASSERT_FALSE(want.empty());
+        EXPECT_TRUE(mine.jpeg == want) << c.width << "x" << c.height << (c.grey ? " grey" : " colour")
+                                       << " q" << c.quality << ": " << mine.jpeg.size() << " bytes, libjpeg "
+                                       << want.size();
+    }
+}
+
 // ---- Error path ---------------------------------------------------------------
 
 TEST(DctErrors, UnknownDepthFailsWithTooFewScanlines) {
