@@ -15,7 +15,10 @@ void codec_trace(const CodecHost* host, const char* format, ...)
 // tables made from its own symbols, as libjpeg's optimised coding makes
 // them. The result goes to *output (capacity *size) or, when larger, to a
 // buffer from the host that replaces it; *size gets its length. CODEC_OK,
-// or CODEC_DCT_FAILED when memory runs out or the data does not decode.
+// CODEC_OPTIMISE_NO_MEMORY, or CODEC_OPTIMISE_FAILED when no table can be
+// made (a code longer than 32 bits, where libjpeg fails too) or the data
+// does not decode.
+enum { CODEC_OPTIMISE_NO_MEMORY = 1, CODEC_OPTIMISE_FAILED = 2 };
 int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint8_t** output,
                         uint32_t* size);
 

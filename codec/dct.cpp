@@ -265,10 +265,10 @@ int codec_dct_encode(const CodecHost* host, const CodecImage* image, int quality
         codec_free(host, sink.grown);
         codec_free(host, sink.scratch);
         if (rc == CODEC_OK) return CODEC_OK;
-        std::snprintf(errors.message, sizeof errors.message,
-                      errors.pub.jpeg_message_table[JERR_OUT_OF_MEMORY], 5);
+        const int code = rc == CODEC_OPTIMISE_NO_MEMORY ? JERR_OUT_OF_MEMORY : JERR_HUFF_CLEN_OVERFLOW;
+        std::snprintf(errors.message, sizeof errors.message, errors.pub.jpeg_message_table[code], 5);
         codec_trace(host, "PDF:ERROR:JPG:%s\n", errors.message);
-        return JERR_OUT_OF_MEMORY;
+        return code;
     }
     if (sink.grown) *output = sink.grown;
     *size = uint32_t(sink.length);

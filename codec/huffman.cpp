@@ -433,32 +433,32 @@ int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint8_t** output,
                         uint32_t* size) {
     // The header up to the scan: frame, tables; no restarts.
-    if (n < 4 || in[0] != 0xFF || in[1] != 0xD8) return CODEC_DCT_FAILED;
+    if (n < 4 || in[0] != 0xFF || in[1] != 0xD8) return CODEC_OPTIMISE_FAILED;
     Table tables[2][4];
     bool seen[2][4] = {};
     int width = 0, height = 0, frame_count = 0, ids[4], sampling[4][2];
     size_t at = 2, scan_at = 0;
     Scan scan{};
     while (!scan_at) {
-        if (at + 4 > n || in[at] != 0xFF) return CODEC_DCT_FAILED;
+        if (at + 4 > n || in[at] != 0xFF) return CODEC_OPTIMISE_FAILED;
         const uint8_t marker = in[at + 1];
         const size_t length = size_t(segment_length(in + at));
-        if (length < 2 || at + 2 + length > n) return CODEC_DCT_FAILED;
+        if (length < 2 || at + 2 + length > n) return CODEC_OPTIMISE_FAILED;
         const uint8_t* body = in + at + 4;
         const size_t body_n = length - 2;
         if (marker == 0xC4) {
-            if (!read_tables(body, body_n, tables, seen)) return CODEC_DCT_FAILED;
+            if (!read_tables(body, body_n, tables, seen)) return CODEC_OPTIMISE_FAILED;
         } else if (marker == 0xC0 || marker == 0xC1) {
             if (!read_frame(body, body_n, &width, &height, ids, sampling, &frame_count))
-                return CODEC_DCT_FAILED;
+                return CODEC_OPTIMISE_FAILED;
         } else if (marker == 0xDD) {
-            if (body_n < 2 || body[0] || body[1]) return CODEC_DCT_FAILED;
+            if (body_n < 2 || body[0] || body[1]) return CODEC_OPTIMISE_FAILED;
         } else if (marker == 0xDA) {
             if (!frame_count || body_n < 1 || body[0] < 1 || body[0] > 4 ||
                 body_n != size_t(4 + 2 * body[0]))
-                return CODEC_DCT_FAILED;
+                return CODEC_OPTIMISE_FAILED;
             const uint8_t* tail = body + 1 + 2 * body[0];
-            if (tail[0] != 0 || tail[1] != 63 || tail[2] != 0) return CODEC_DCT_FAILED;
+            if (tail[0] != 0 || tail[1] != 63 || tail[2] != 0) return CODEC_OPTIMISE_FAILED;
             int hmax = 1, vmax = 1;
             for (int i = 0; i < frame_count; ++i) {
                 hmax = sampling[i][0] > hmax ? sampling[i][0] : hmax;
@@ -472,7 +472,7 @@ int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint
                 c.dc = body[2 + 2 * i] >> 4;
                 c.ac = body[2 + 2 * i] & 15;
                 if (f == frame_count || c.dc > 3 || c.ac > 3 || !seen[0][c.dc] || !seen[1][c.ac])
-                    return CODEC_DCT_FAILED;
+                    return CODEC_OPTIMISE_FAILED;
                 c.h = sampling[f][0];
                 c.v = sampling[f][1];
                 c.width = int(ceil_div(ceil_div(int64_t(width) * c.h, hmax), 8));
@@ -487,7 +487,7 @@ int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint
 
     Decoder* decoders = static_cast<Decoder*>(codec_alloc(host, 8 * sizeof(Decoder)));
     Counts* counts = static_cast<Counts*>(codec_alloc(host, sizeof(Counts)));
-    int rc = CODEC_DCT_FAILED;
+    int rc = CODEC_OPTIMISE_NO_MEMORY;
     bool used[2][4] = {};
     Table best[2][4];
     Encoder* encoders = reinterpret_cast<Encoder*>(counts);  // the counts are done with by then
@@ -497,6 +497,7 @@ int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint
     Recoding recoding{BitWriter{host, *output, *output, *size, 0, 0, 0, false}, encoders};
     BitWriter& w = recoding.w;
     if (!decoders || !counts) goto done;
+    rc = CODEC_OPTIMISE_FAILED;
     std::memset(counts, 0, sizeof(Counts));
     for (int cls = 0; cls < 2; ++cls)
         for (int id = 0; id < 4; ++id)
@@ -542,13 +543,19 @@ int codec_jpeg_optimise(const CodecHost* host, const uint8_t* in, size_t n, uint
     }
 
     // The data again with the new codes.
-    if (!walk(data, scan, decoders, decoders + 4, &recoding)) goto done;
+    if (!walk(data, scan, decoders, decoders + 4, &recoding)) {
+        if (w.failed) rc = CODEC_OPTIMISE_NO_MEMORY;
+        goto done;
+    }
     flush_bits(w);
     {
         static const uint8_t kEnd[2] = {0xFF, 0xD9};
         put_bytes(w, kEnd, 2);
     }
-    if (w.failed) goto done;
+    if (w.failed) {
+        rc = CODEC_OPTIMISE_NO_MEMORY;
+        goto done;
+    }
     *output = w.out;
     *size = uint32_t(w.length);
     rc = CODEC_OK;
