@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kPeekBits = 9;
+constexpr int kPeekBits = 11;
 
 struct Table {  // as a DHT segment carries it
     uint8_t bits[17];  // bits[l]: the number of codes of l bits
@@ -179,48 +179,47 @@ __attribute__((noinline)) Bits fill_slowly(Bits r) {
     return r;
 }
 
-// Tops the reader up to at least 57 bits, eight plain bytes at once where
-// there are.
+// Tops the reader up to at least 56 bits: eight bytes read at once where
+// none is 0xFF, the bits below those held being the next ones already (an
+// OR puts the same bits there again).
 HOT void fill(Bits& r) {
     if (r.end - r.p >= 8) {
         uint64_t v;
         std::memcpy(&v, r.p, 8);
         if (!has_ff_byte(v)) {
-            const int bytes = (64 - r.n) >> 3;
-            const uint64_t top = __builtin_bswap64(v) & (~uint64_t(0) << (64 - 8 * bytes));
-            r.acc |= top >> r.n;
-            r.n += 8 * bytes;
-            r.p += bytes;
+            r.acc |= __builtin_bswap64(v) >> r.n;
+            r.p += (63 - r.n) >> 3;
+            r.n |= 56;
             return;
         }
     }
     r = fill_slowly(r);
 }
 
-// The caller has made sure of the bits (a symbol and its extra bits take
-// at most 27).
-HOT uint32_t take(Bits& r, int bits) {
-    if (bits == 0) return 0;
-    const uint32_t v = uint32_t(r.acc >> (64 - bits));
-    r.acc <<= bits;
-    r.n -= bits;
-    return v;
-}
-
-HOT int decode(Bits& r, const Decoder& d) {
-    if (r.n < 32) fill(r);
+// The next symbol of a table and its extra bits (the low 4 bits of the
+// symbol tell how many), or -1 for a code the table lacks.
+HOT int next_symbol(Bits& r, const Decoder& d, uint32_t* extra) {
+    fill(r);
     const unsigned e = d.fast[r.acc >> (64 - kPeekBits)];
+    int length, symbol;
     if (e) {
-        take(r, int(e >> 8));
-        return int(e & 0xFF);
+        length = int(e >> 8);
+        symbol = int(e & 0xFF);
+    } else {
+        const int32_t code16 = int32_t(r.acc >> 48);
+        length = kPeekBits + 1;
+        while (length <= 16 && (code16 >> (16 - length)) > d.max_code[length]) ++length;
+        if (length > 16) return -1;
+        symbol = d.values[d.offset[length] + (code16 >> (16 - length))];
     }
-    const int32_t code16 = int32_t(r.acc >> 48);
-    int l = kPeekBits + 1;
-    while (l <= 16 && (code16 >> (16 - l)) > d.max_code[l]) ++l;
-    if (l > 16) return -1;
-    const int32_t index = d.offset[l] + (code16 >> (16 - l));
-    take(r, l);
-    return d.values[index];
+    // A code and its extra bits take at most 27 of the 56.
+    const int size = symbol & 15;
+    const int total = length + size;
+    const uint64_t bits = r.acc >> (64 - total);
+    r.acc <<= total;
+    r.n -= total;
+    *extra = uint32_t(bits) & ((1u << size) - 1);
+    return symbol;
 }
 
 // Coded bytes with a 0 stuffed after each 0xFF: first into the caller's
@@ -348,20 +347,17 @@ struct Recoding {
 template <typename Pass>
 HOT bool one_block(Bits& r, const ScanComponent& c, const Decoder* dc, const Decoder* ac, Pass& pass) {
     if (!pass.block()) return false;
-    const int t = decode(r, dc[c.dc]);
+    uint32_t extra;
+    const int t = next_symbol(r, dc[c.dc], &extra);
     if (t < 0 || t > 11) return false;
-    if (!pass.symbol(false, c.dc, t, take(r, t), t)) return false;
+    if (!pass.symbol(false, c.dc, t, extra, t)) return false;
     for (int k = 1; k < 64;) {
-        const int rs = decode(r, ac[c.ac]);
+        const int rs = next_symbol(r, ac[c.ac], &extra);
         if (rs < 0) return false;
-        const int run = rs >> 4, size = rs & 15;
-        if (!pass.symbol(true, c.ac, rs, take(r, size), size)) return false;
-        if (size == 0) {
-            if (run != 15) break;
-            k += 16;
-        } else {
-            k += run + 1;
-        }
+        const int size = rs & 15;
+        if (!pass.symbol(true, c.ac, rs, extra, size)) return false;
+        if (rs == 0) break;  // the end of the block
+        k += size ? (rs >> 4) + 1 : 16;
         if (k > 64) return false;
     }
     return r.past <= 8;
