@@ -395,7 +395,7 @@ bool read_tables(const uint8_t* p, size_t n, Table tables[2][4], bool seen[2][4]
         t.bits[0] = 0;
         t.count = 0;
         for (int l = 1; l <= 16; ++l) t.count += t.bits[l] = p[l];
-        if (t.count > 256 || n < size_t(17 + t.count)) return false;
+        if (t.count > 256 || n < 17 + size_t(t.count)) return false;
         std::memcpy(t.values, p + 17, size_t(t.count));
         seen[cls][id] = true;
         p += 17 + t.count;
@@ -410,7 +410,7 @@ bool read_frame(const uint8_t* p, size_t n, int* width, int* height, int ids[4],
     *height = (p[1] << 8) | p[2];
     *width = (p[3] << 8) | p[4];
     *count = p[5];
-    if (*count < 1 || *count > 4 || n < size_t(6 + 3 * *count) || *width == 0 || *height == 0)
+    if (*count < 1 || *count > 4 || n < 6 + 3 * size_t(*count) || *width == 0 || *height == 0)
         return false;
     for (int i = 0; i < *count; ++i) {
         ids[i] = p[6 + 3 * i];

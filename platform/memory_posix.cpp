@@ -87,7 +87,6 @@ void advise_inside(uintptr_t from, uintptr_t to, uintptr_t unit, int advice) {
 
 uintptr_t page_size() { return uintptr_t(sysconf(_SC_PAGESIZE)); }
 
-constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 
 }  // namespace
 
