@@ -136,4 +136,30 @@ TEST(PlatBig, TrimKeepsTheBytesInUse) {
     }
 }
 
+// Blocks freed and taken again, smaller, larger and of the same size, with
+// up to three held at once: every byte of each is its own until freed.
+TEST(PlatBig, BlocksTakenAgainAreWholeAndApart) {
+    const size_t sizes[] = {5 << 20, 5 << 20, 3 << 20, 9 << 20, 1, 20000, (2 << 20) + 3, 7 << 20};
+    struct Held {
+        uint8_t* p;
+        size_t n;
+        uint8_t mark;
+    } held[3] = {};
+    uint8_t mark = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (size_t n : sizes) {
+            Held& h = held[mark % 3];
+            if (h.p) {
+                for (size_t i = 0; i < h.n; i += 4093) ASSERT_EQ(h.p[i], h.mark) << h.n << " at " << i;
+                ASSERT_EQ(h.p[h.n - 1], h.mark) << h.n;
+                plat_big_free(h.p, h.n);
+            }
+            h = Held{static_cast<uint8_t*>(plat_big_alloc(n)), n, ++mark};
+            ASSERT_NE(h.p, nullptr) << n;
+            std::memset(h.p, h.mark, n);
+        }
+    }
+    for (Held& h : held) plat_big_free(h.p, h.n);
+}
+
 }  // namespace
