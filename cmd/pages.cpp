@@ -21,7 +21,8 @@ constexpr size_t kInFlight = 2;
 constexpr int kWorkers = 2;
 // The budget, in half bitmaps of the run's largest page so far: two and a
 // half, the last half left for what no page claims (the program, its
-// threads' coders, the last huge page of an encoder's room).
+// threads' coders, the last huge page of an encoder's room, the rooms kept
+// for the next pages).
 constexpr int64_t kBudgetHalves = 5;
 
 // A page between its load and its image.

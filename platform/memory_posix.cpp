@@ -87,7 +87,6 @@ void advise_inside(uintptr_t from, uintptr_t to, uintptr_t unit, int advice) {
 
 uintptr_t page_size() { return uintptr_t(sysconf(_SC_PAGESIZE)); }
 
-
 }  // namespace
 
 void plat_mem_discard(PlatMem h, size_t offset, size_t length) {

@@ -48,7 +48,6 @@ void* plat_big_alloc(size_t n) {
     return VirtualAlloc(nullptr, n ? n : 1, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
-
 // Pages never written are not in the working set: nothing to give back.
 void plat_big_trim(void*, size_t, size_t) {}
 
