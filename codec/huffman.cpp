@@ -86,7 +86,7 @@ bool make_encoder(const Table& t, Encoder* e) {
 }
 
 // The table for a symbol count, as libjpeg makes it: of equal counts the
-// higher symbol is taken first, counts from 10^9 up are passed over, and
+// higher symbol is taken first, counts above 10^9 are passed over, and
 // lengths past 16 bits are folded back by the standard's adjustment.
 bool optimal_table(const int64_t counts[256], Table* t) {
     int64_t freq[257];
