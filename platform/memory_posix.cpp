@@ -161,11 +161,11 @@ void plat_big_trim(void* block, size_t n, size_t used) {
 void plat_big_free(void* block, size_t n) {
     if (!block) return;
     n = n ? n : 1;
-    plat_big_trim(block, n, std::min(n, kKeptBytes));
     {
         std::lock_guard<std::mutex> held(g_kept_lock);
         for (KeptBlock& k : g_kept) {
             if (k.block) continue;
+            plat_big_trim(block, n, std::min(n, kKeptBytes));
             k = KeptBlock{block, n};
             return;
         }

@@ -36,4 +36,3 @@ void plat_process_setup() {
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
 #endif
 }
-

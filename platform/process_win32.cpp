@@ -42,5 +42,3 @@ int plat_exit_status(int code) { return code; }
 
 // The process heap is already one for all threads.
 void plat_process_setup() {}
-
-// Large blocks go back to the system as they are freed.
