@@ -14,6 +14,7 @@
 #include <jerror.h>
 
 #include "codec/codec.h"
+#include "codec/codec_private.h"
 #include <cstdlib>
 
 namespace {
@@ -327,7 +328,8 @@ TEST(DctBuffer, AllocationFailuresFailCleanly) {
 
 // libjpeg's own optimised coding of the same rows: the file the encoder
 // must write, byte for byte, though it never holds the coefficients.
-std::vector<uint8_t> libjpeg_optimised(const Image& im, int quality, bool grey) {
+// Without optimised, the standard tables that the re-coding starts from.
+std::vector<uint8_t> libjpeg_optimised(const Image& im, int quality, bool grey, bool optimised = true) {
     const CodecImage& v = im.view;
     jpeg_compress_struct cinfo;
     DecodeErrors errors;
@@ -348,7 +350,7 @@ std::vector<uint8_t> libjpeg_optimised(const Image& im, int quality, bool grey) 
     cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.optimize_coding = TRUE;
+    cinfo.optimize_coding = optimised ? TRUE : FALSE;
     cinfo.write_JFIF_header = FALSE;
     cinfo.write_Adobe_marker = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
@@ -398,6 +400,53 @@ TEST(DctTables, SameFileAsLibjpegsOptimisedCoding) {
         EXPECT_TRUE(mine.jpeg == want) << c.width << "x" << c.height << (c.grey ? " grey" : " colour")
                                        << " q" << c.quality << ": " << mine.jpeg.size() << " bytes, libjpeg "
                                        << want.size();
+    }
+}
+
+// Damaged data to re-code fails or succeeds cleanly: nothing read past it,
+// nothing kept, the caller's buffer back on failure.
+TEST(DctTables, DamagedDataFailsCleanly) {
+    auto noise = [](int x, int y) { return (uint32_t(x * 7919 + y * 104729) * 2654435761u) >> 8; };
+    const std::vector<uint8_t> plain = libjpeg_optimised(make_image(40, 24, 24, false, nullptr, noise), 75, false, false);
+    ASSERT_GT(plain.size(), 600u);
+    const auto segment = [&](uint8_t marker) {
+        size_t at = 2;
+        while (plain[at + 1] != marker) at += 2 + size_t(plain[at + 2] << 8 | plain[at + 3]);
+        return at;
+    };
+    const size_t dht = segment(0xC4), sof = segment(0xC0), sos = segment(0xDA);
+    struct Damage {
+        const char* what;
+        size_t keep;     // bytes kept
+        size_t at;       // a byte set to `to`, when at < keep
+        uint8_t to;
+        int passes;      // 1, 0, or -1 for either
+    } const cases[] = {
+        {"whole", plain.size(), SIZE_MAX, 0, 1},
+        {"no start marker", plain.size(), 1, 0xD9, 0},
+        {"cut in the header", dht + 10, SIZE_MAX, 0, 0},
+        {"cut at the scan", sos + 2, SIZE_MAX, 0, 0},
+        {"cut in the data", plain.size() / 2 + sos / 2, SIZE_MAX, 0, 0},
+        {"table over-full", plain.size(), dht + 5, 0xFF, 0},
+        {"progressive frame", plain.size(), sof + 1, 0xC2, 0},
+        {"a marker in the data", plain.size(), sos + 40, 0xFF, -1},
+    };
+    for (const Damage& d : cases) {
+        std::vector<uint8_t> in(plain.begin(), plain.begin() + long(d.keep));
+        if (d.at < in.size()) in[d.at] = d.to;
+        Host h;
+        std::vector<uint8_t> mine(64);
+        uint8_t* out = mine.data();
+        uint32_t size = uint32_t(mine.size());
+        const int rc = codec_jpeg_optimise(&h.host, in.data(), in.size(), &out, &size);
+        if (d.passes >= 0) {
+            EXPECT_EQ(rc == CODEC_OK, d.passes == 1) << d.what << ": " << rc;
+        }
+        if (rc != CODEC_OK) {
+            EXPECT_EQ(out, mine.data()) << d.what;
+        }
+        if (out != mine.data()) h.host.free(h.host.opaque, out);
+        EXPECT_EQ(h.in_use, 0) << d.what;
     }
 }
 
